@@ -1,0 +1,51 @@
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "base/number.h"
+#include "base/unique.h"
+#include "process/process_control.h"
+
+namespace tmn {
+
+namespace {
+wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+}  // namespace
+
+bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
+  for (;; ++a, ++b) {
+    if (FoldAscii(*a) != FoldAscii(*b)) return false;
+    if (*a == L'\0') return true;
+  }
+}
+
+int32_t KillProcessesByName(const WideString& name) {
+  UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);  // 556
+  int32_t opened = 0;
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    // The name is bounded by its record even if the system left no NUL.
+    entry.szExeFile[MAX_PATH - 1] = L'\0';
+    if (!EqualsIgnoringAsciiCase(entry.szExeFile, name.Get())) continue;
+    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    ++opened;
+    ::TerminateProcess(process.get(), 0);
+  }
+  return opened;
+}
+
+bool IssuePidTicket(const char* processIdText, char (&out)[12]) {
+  const int32_t processId = ParseDecimalInt32(processIdText);
+  auto* ticket = static_cast<PidTicket*>(::GlobalAlloc(GMEM_FIXED, sizeof(PidTicket)));
+  if (ticket == nullptr) return false;
+  ticket->tickCount = ::GetTickCount();
+  ticket->processId = processId;
+  ticket->mixedId = static_cast<uint32_t>(processId) ^ ticket->tickCount;
+  FormatInt32(static_cast<int32_t>(reinterpret_cast<uintptr_t>(ticket)), out);
+  return true;
+}
+
+}  // namespace tmn

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "process/process_control.h"
+#include "support/test_support.h"
+
+using tmtest::ChildProcess;
+using tmtest::TempDir;
+
+namespace {
+
+tmn::WideString Wide(const std::wstring& text) {
+  tmn::WideString s;
+  s.Assign(text.c_str());
+  return s;
+}
+
+// A copy of the waiting helper under the given file name.
+std::wstring WaiterNamed(const TempDir& dir, const std::wstring& name) {
+  const std::wstring path = dir / name;
+  EXPECT_TRUE(CopyFileW(tmtest::HelperPath(L"tmwait.exe").c_str(), path.c_str(), FALSE)) << GetLastError();
+  return path;
+}
+
+bool Listed(const ChildProcess& child) { return tmtest::IsProcessListed(child.pid()); }
+
+TEST(EqualsIgnoringAsciiCase, FoldsOnlyAsciiLettersAndComparesWholeNames) {
+  EXPECT_TRUE(tmn::EqualsIgnoringAsciiCase(L"notepad.exe", L"NOTEPAD.EXE"));
+  EXPECT_TRUE(tmn::EqualsIgnoringAsciiCase(L"", L""));
+  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"notepad.exe", L"notepad"));
+  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"notepad", L"notepad.exe"));
+  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"caf\u00e9.exe", L"CAF\u00c9.EXE"));
+  EXPECT_TRUE(tmn::EqualsIgnoringAsciiCase(L"caf\u00e9.exe", L"CAF\u00e9.EXE"));
+  // '[' and '{' sit right after 'Z' and 'z': no folding across them.
+  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"[", L"{"));
+  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"@", L"`"));
+}
+
+TEST(KillProcessesByName, EndsEveryCopyOfTheNameInAnyAsciiCaseAndNothingElse) {
+  TempDir dir(L"kill");
+  const std::wstring tag = std::to_wstring(GetCurrentProcessId());
+  const std::wstring name = L"tmvictim" + tag + L".exe";
+  const std::wstring victim = WaiterNamed(dir, name);
+  const std::wstring longer = WaiterNamed(dir, L"tmvictim" + tag + L".exex.exe");
+  std::vector<ChildProcess> victims(3);
+  for (ChildProcess& child : victims) ASSERT_TRUE(child.Start(victim, L"60"));
+  ChildProcess survivor;
+  ASSERT_TRUE(survivor.Start(longer, L"60"));
+
+  // Without extension, or a mere prefix: no match.
+  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"tmvictim" + tag)));
+  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"tmvictim" + tag + L".ex")));
+  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"")));
+  for (ChildProcess& child : victims) EXPECT_TRUE(Listed(child));
+
+  std::wstring upper = name;
+  for (wchar_t& c : upper) c = towupper(c);
+  EXPECT_EQ(3, tmn::KillProcessesByName(Wide(upper)));
+  for (ChildProcess& child : victims) EXPECT_TRUE(tmtest::WaitUntilNotListed(child.pid(), 5000)) << child.pid();
+  EXPECT_TRUE(Listed(survivor));
+  EXPECT_FALSE(survivor.WaitForExit(0));
+}
+
+TEST(KillProcessesByName, NonAsciiLettersMustMatchExactly) {
+  TempDir dir(L"kill");
+  const std::wstring tag = std::to_wstring(GetCurrentProcessId());
+  ChildProcess child;
+  ASSERT_TRUE(child.Start(WaiterNamed(dir, L"tm\u00e9" + tag + L".exe"), L"60"));
+  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"TM\u00c9" + tag + L".EXE")));
+  EXPECT_TRUE(Listed(child));
+  EXPECT_EQ(1, tmn::KillProcessesByName(Wide(L"TM\u00e9" + tag + L".EXE")));
+  EXPECT_TRUE(tmtest::WaitUntilNotListed(child.pid(), 5000));
+}
+
+TEST(IssuePidTicket, RecordsTheParsedIdAndTheTickCount) {
+  struct Case {
+    const char* text;
+    int32_t id;
+  } cases[] = {{"1234", 1234}, {"  42abc", 42}, {"abc", 0}, {"-5", -5}, {"99999999999", 2147483647}};
+  for (const Case& c : cases) {
+    char address[12];
+    memset(address, 0xbd, sizeof(address));
+    const DWORD before = GetTickCount();
+    ASSERT_TRUE(tmn::IssuePidTicket(c.text, address));
+    const DWORD after = GetTickCount();
+    auto* ticket = reinterpret_cast<tmn::PidTicket*>(
+        static_cast<uintptr_t>(static_cast<uint32_t>(std::strtol(address, nullptr, 10))));
+    EXPECT_EQ(c.id, ticket->processId) << c.text;
+    EXPECT_EQ(static_cast<uint32_t>(c.id), ticket->mixedId ^ ticket->tickCount) << c.text;
+    EXPECT_LE(ticket->tickCount - before, after - before) << c.text;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#include "support/test_support.h"
+
+#include <tlhelp32.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace tmtest {
+
+std::wstring TestBinDir() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path);
+  return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+std::wstring HelperPath(const wchar_t* name) { return TestBinDir() + L"\\" + name; }
+
+std::wstring PluginDllPath() { return TestBinDir() + L"\\..\\..\\x86-ansi\\tmnsisplug.dll"; }
+
+HostStack::~HostStack() {
+  while (top_ != nullptr) {
+    stack_t* next = top_->next;
+    GlobalFree(top_);
+    top_ = next;
+  }
+}
+
+void HostStack::Push(const std::string& text) {
+  auto* node = static_cast<stack_t*>(GlobalAlloc(GPTR, sizeof(stack_t) + string_size_));
+  lstrcpynA(node->text, text.c_str(), string_size_);
+  node->next = top_;
+  top_ = node;
+}
+
+void HostStack::PushUnterminated(char fill) {
+  auto* node = static_cast<stack_t*>(GlobalAlloc(GPTR, sizeof(stack_t) + string_size_));
+  memset(node->text, fill, string_size_ + (sizeof(stack_t) - sizeof(stack_t*)) - 1);
+  node->next = top_;
+  top_ = node;
+}
+
+bool HostStack::Pop(std::string* text) {
+  if (top_ == nullptr) return false;
+  stack_t* node = top_;
+  text->assign(node->text, strnlen(node->text, string_size_));
+  top_ = node->next;
+  GlobalFree(node);
+  return true;
+}
+
+std::vector<std::string> HostStack::Texts() const {
+  std::vector<std::string> texts;
+  for (stack_t* node = top_; node != nullptr; node = node->next)
+    texts.emplace_back(node->text, strnlen(node->text, string_size_));
+  return texts;
+}
+
+GuardedVariables::GuardedVariables(int string_size) : string_size_(string_size) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const size_t page = info.dwPageSize;
+  const size_t bytes = static_cast<size_t>(11) * string_size;
+  const size_t pages = (bytes + page - 1) / page;
+  block_ = VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  char* guard = static_cast<char*>(block_) + pages * page;
+  DWORD old = 0;
+  VirtualProtect(guard, page, PAGE_NOACCESS, &old);
+  variables_ = guard - bytes;
+  memset(variables_, 0xbd, bytes);
+}
+
+GuardedVariables::~GuardedVariables() { VirtualFree(block_, 0, MEM_RELEASE); }
+
+TempDir::TempDir(const wchar_t* tag) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring base(temp);
+  if (!base.empty() && base.back() == L'\\') base.pop_back();
+  static unsigned counter = 0;
+  for (;;) {
+    path_ = base + L"\\" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+            std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++counter);
+    if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Anything a test made read-only must still go.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+bool WriteFileText(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == text.size();
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+ChildProcess::~ChildProcess() {
+  if (process_ != nullptr) {
+    TerminateProcess(process_, 1);
+    CloseHandle(process_);
+  }
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : process_(other.process_), pid_(other.pid_) {
+  other.process_ = nullptr;
+  other.pid_ = 0;
+}
+
+bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments) {
+  std::wstring command = L"\"" + exe + L"\"";
+  if (!arguments.empty()) command += L" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return false;
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  pid_ = info.dwProcessId;
+  return true;
+}
+
+bool ChildProcess::WaitForExit(DWORD timeout_ms) {
+  return process_ != nullptr && WaitForSingleObject(process_, timeout_ms) == WAIT_OBJECT_0;
+}
+
+std::vector<ProcessEntry> ListProcesses() {
+  std::vector<ProcessEntry> list;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return list;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    list.push_back({entry.th32ProcessID, entry.szExeFile});
+  CloseHandle(snapshot);
+  return list;
+}
+
+bool IsProcessListed(DWORD pid) {
+  for (const ProcessEntry& entry : ListProcesses())
+    if (entry.pid == pid) return true;
+  return false;
+}
+
+bool WaitUntilNotListed(DWORD pid, DWORD timeout_ms) {
+  const DWORD start = GetTickCount();
+  while (IsProcessListed(pid)) {
+    if (GetTickCount() - start > timeout_ms) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+  return out;
+}
+
+}  // namespace tmtest
