@@ -11,11 +11,15 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
-         wine wine64 wine32:i386 nsis cmake make googletest python3; do
+         wine wine64 wine32:i386 nsis cmake ninja-build make googletest python3; do
   have "$p" || need+=("$p")
 done
 
 if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${need[*]}; run as root to install them" >&2
+    exit 1
+  fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${need[@]}"

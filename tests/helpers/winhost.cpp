@@ -53,7 +53,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
-  g_record = _wfopen(argv[1], L"w");
+  g_record = _wfopen(argv[1], L"wb");  // "\n" line ends, whoever reads it
   if (g_record == nullptr) return 3;
   const int copies = argc > 2 ? _wtoi(argv[2]) : 1;
   const int seconds = argc > 3 ? _wtoi(argv[3]) : 60;

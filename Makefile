@@ -1,0 +1,29 @@
+# The two commands of the project:
+#   make demo   builds the plug-in and runs the demo installer under Wine
+#   make test   builds everything and runs every test
+# Both install what they need first (Debian 12, as root).
+BUILD ?= build
+CMAKE_FLAGS = -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+
+.PHONY: all bootstrap build demo test bench clean
+
+all: build
+
+bootstrap:
+	@./scripts/bootstrap.sh
+
+build: bootstrap
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD)
+
+demo: build
+	./scripts/demo.sh $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure
+
+bench: build
+	./bench/run_bench.py --build-dir $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

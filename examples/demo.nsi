@@ -1,0 +1,50 @@
+; A silent installer that uses each export of tmnsisplug and writes what
+; every call left behind to demo-report.txt beside itself.
+;   makensis -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
+Unicode false                 ; tmnsisplug is an ANSI plug-in
+SilentInstall silent
+RequestExecutionLevel user
+Name "Vardo demo"
+
+!ifndef PLUGIN_DIR
+  !define PLUGIN_DIR "..\build\x86-ansi"
+!endif
+!ifndef OUT_FILE
+  !define OUT_FILE "demo-setup.exe"
+!endif
+!addplugindir /x86-ansi "${PLUGIN_DIR}"
+OutFile "${OUT_FILE}"
+
+Var report
+
+!macro Report text
+  FileWrite $report "${text}$\r$\n"
+!macroend
+
+Section
+  FileOpen $report "$EXEDIR\demo-report.txt" w
+
+  ; 64-bit or 32-bit Windows, also from this 32-bit installer.
+  tmnsisplug::WindowsPlatformArchitecture
+  Pop $0
+  !insertmacro Report "WindowsPlatformArchitecture pushed $\"$0$\""
+
+  ; A process-id ticket: its address comes back in $R0.
+  tmnsisplug::KillProcByPid "4321"
+  System::Call "*$R0(i .r1, i .r2, i .r3)"
+  !insertmacro Report "KillProcByPid $\"4321$\" left $$R0=$R0; the ticket holds mixedId $1, tickCount $2, processId $3"
+
+  ; Ask the product's main windows to close (they are not waited for).
+  Push "untouched"
+  tmnsisplug::CheckCloseMain
+  Pop $0
+  !insertmacro Report "CheckCloseMain posted its close requests; the text below it is still $\"$0$\""
+
+  ; End every running copy of the product's helper, by executable name.
+  Push "untouched"
+  tmnsisplug::KillProcByName "VardoHelper.exe"
+  Pop $0
+  !insertmacro Report "KillProcByName $\"VardoHelper.exe$\" popped its name; the text below it is still $\"$0$\""
+
+  FileClose $report
+SectionEnd

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs the demo installer under Wine: it calls each export of the plug-in,
+# and this script shows what the calls left and which processes ended.
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$build/demo
+prefix=$build/wine/main
+"$root/scripts/wine-prefix.sh" "$prefix" main
+
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$work"
+mkdir -p "$work"
+winpath() { echo "Z:${1//\//\\}"; }
+processes() { wine "$build/tests/bin/proclist.exe" | tr -d '\r'; }
+
+echo "== plug-in: $build/x86-ansi/tmnsisplug.dll ($(stat -c %s "$build/x86-ansi/tmnsisplug.dll") bytes)"
+makensis -V2 -DPLUGIN_DIR="$build/x86-ansi" -DOUT_FILE="$work/demo-setup.exe" "$root/examples/demo.nsi"
+
+# Stand-ins for the product: two copies of its helper and its main windows.
+cp "$build/tests/bin/tmwait.exe" "$work/VardoHelper.exe"
+wine "$work/VardoHelper.exe" 60 & wine "$work/VardoHelper.exe" 60 &
+wine "$build/tests/bin/winhost.exe" "$(winpath "$work/windows.txt")" 1 30 &
+ready=0
+for _ in $(seq 100); do
+  if [ "$(processes | grep -c $'\tVardoHelper.exe$')" -eq 2 ] && grep -qx ready "$work/windows.txt" 2>/dev/null; then
+    ready=1
+    break
+  fi
+  sleep 0.2
+done
+[ $ready -eq 1 ] || { echo "the product's stand-ins did not start" >&2; exit 1; }
+echo "== running before the installer:"
+processes | grep -E $'\t(VardoHelper|winhost)\\.exe$' | sed 's/^/   /'
+
+echo "== wine demo-setup.exe /S"
+(cd "$work" && wine demo-setup.exe /S)
+wait
+
+echo "== what each call left (demo-report.txt):"
+tr -d '\r' < "$work/demo-report.txt" | sed 's/^/   /'
+echo "== what the product's windows received:"
+sed 's/^/   /' "$work/windows.txt"
+echo "== still running afterwards:"
+processes | grep -E $'\t(VardoHelper|winhost)\\.exe$' | sed 's/^/   /' || echo "   (none of them)"

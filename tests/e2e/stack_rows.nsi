@@ -1,0 +1,35 @@
+; Every export leaves the stack as its row of the export table says: texts
+; pushed before and below stay.
+!include "common.nsh"
+
+Section
+  !insertmacro OPEN_LOG
+
+  Push "below"
+  Push "pushed before"
+  tmnsisplug::CheckCloseMain
+  !insertmacro DUMP_STACK "CheckCloseMain"
+
+  Push "below"
+  Push "pushed before"
+  tmnsisplug::KillProcByName "no-such-process.exe"
+  !insertmacro DUMP_STACK "KillProcByName"
+
+  Push "below"
+  Push "pushed before"
+  StrCpy $R0 "untouched"
+  StrCpy $R1 "untouched"
+  StrCpy $0 "untouched"
+  tmnsisplug::KillProcByPid "1234"
+  !insertmacro DUMP_STACK "KillProcByPid"
+  !insertmacro LOG "R0:$R0"
+  !insertmacro LOG "R1:$R1"
+  !insertmacro LOG "0:$0"
+
+  Push "below"
+  Push "pushed before"
+  tmnsisplug::WindowsPlatformArchitecture
+  !insertmacro DUMP_STACK "WindowsPlatformArchitecture"
+
+  !insertmacro CLOSE_LOG
+SectionEnd
