@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Checks the built plug-in file: PE32 for i386, the exports under their
+undecorated names, imports from Windows system DLLs only, ASLR and DEP on,
+stack protection built in, and the size budget."""
+import re
+import subprocess
+import sys
+
+EXPECTED_EXPORTS = {
+    "CheckCloseMain",
+    "KillProcByName",
+    "KillProcByPid",
+    "WindowsPlatformArchitecture",
+}
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
+    "ole32.dll", "oleaut32.dll", "wininet.dll", "version.dll", "msvcrt.dll",
+}
+BUDGET = 96 * 1024
+
+def main(path):
+    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", path],
+                          check=True, capture_output=True, text=True).stdout
+    failures = []
+    fmt = re.search(r"file format (\S+)", dump)
+    if not fmt or fmt.group(1) != "pei-i386":
+        failures.append(f"format is {fmt.group(1) if fmt else '?'}, not pei-i386")
+    machine = re.search(r"^Magic\s+(\S+)", dump, re.M)
+    if not machine or machine.group(1) != "010b":
+        failures.append("optional header is not PE32 (magic 010b)")
+    chars = int(re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", dump, re.M).group(1), 16)
+    if not chars & 0x40:
+        failures.append("ASLR (DYNAMIC_BASE) is off")
+    if not chars & 0x100:
+        failures.append("DEP (NX_COMPAT) is off")
+    if not re.search(r"^\tDLL$", dump, re.M):
+        failures.append("not marked as a DLL")
+
+    imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
+    foreign = sorted(imports - SYSTEM_DLLS)
+    if foreign:
+        failures.append(f"imports beyond Windows system DLLs: {foreign}")
+
+    table = dump.split("[Ordinal/Name Pointer] Table", 1)
+    exports = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)\s*$", table[1], re.M)) if len(table) > 1 else set()
+    if exports != EXPECTED_EXPORTS:
+        failures.append(f"exports {sorted(exports)}, expected {sorted(EXPECTED_EXPORTS)}")
+
+    data = open(path, "rb").read()
+    if b"stack smashing detected" not in data:
+        failures.append("no stack protector built in")
+    if len(data) > BUDGET:
+        failures.append(f"{len(data)} bytes, over the {BUDGET}-byte budget")
+
+    print(f"{path}: {len(data)} bytes, imports {sorted(imports)}, exports {sorted(exports)}")
+    for failure in failures:
+        print("FAIL:", failure)
+    return 1 if failures else 0
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
