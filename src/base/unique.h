@@ -87,6 +87,16 @@ struct Global {
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { ::GlobalFree(h); }
 };
+struct HeapBlock {
+  using Type = void*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type p) { ::HeapFree(::GetProcessHeap(), 0, p); }
+};
+struct Sid {
+  using Type = PSID;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type p) { ::FreeSid(p); }
+};
 struct Module {
   using Type = HMODULE;
   static Type Invalid() { return nullptr; }
@@ -100,6 +110,8 @@ using UniqueFind = UniqueAny<traits::Find>;
 using UniqueHkey = UniqueAny<traits::Hkey>;
 using UniqueLocal = UniqueAny<traits::Local>;    // ACLs, security descriptors
 using UniqueGlobal = UniqueAny<traits::Global>;
+using UniqueHeapBlock = UniqueAny<traits::HeapBlock>;  // HeapAllocate
+using UniqueSid = UniqueAny<traits::Sid>;              // AllocateAndInitializeSid
 using UniqueModule = UniqueAny<traits::Module>;
 
 // Runs a callable when the scope ends, unless dismissed.

@@ -6,6 +6,7 @@
 
 #include "plugin/frame.h"
 #include "process/process_control.h"
+#include "removal/force_delete.h"
 
 #define PLUGIN_ENTRY(name)                                                          \
   extern "C" void __cdecl name(HWND /*parent*/, int string_size, char* variables, \
@@ -34,4 +35,14 @@ PLUGIN_ENTRY(KillProcByPid) {
 PLUGIN_ENTRY(WindowsPlatformArchitecture) {
   StoreContext(string_size, variables, stacktop);
   PushResult(ArchitectureText(ReadArchitectureFacts()));
+}
+
+PLUGIN_ENTRY(PowerDeleteDir) {
+  StoreContext(string_size, variables, stacktop);
+  ArgumentBuffer text;
+  const bool whole = PopArgument(text);
+  const bool preVista = IsPreVistaWindows();
+  WideString path;
+  // A path cut to fit could name another tree: nothing is deleted for it.
+  if (whole && SUCCEEDED(AnsiToWide(text, &path))) ForceDeleteTree(path, preVista);
 }

@@ -58,10 +58,10 @@ void StoreContext(int string_size, char* variables, stack_t** stacktop) {
   g_pluginContext.stacktop = stacktop;
 }
 
-void PopArgument(ArgumentBuffer& argument) {
+bool PopArgument(ArgumentBuffer& argument) {
   argument[0] = '\0';
   stack_t** stacktop = g_pluginContext.stacktop;
-  if (stacktop == nullptr || *stacktop == nullptr) return;
+  if (stacktop == nullptr || *stacktop == nullptr) return true;
   stack_t* node = *stacktop;
   // The node's text is string_size bytes and may lack its NUL; read no
   // further than that, and keep room for our own NUL.
@@ -74,8 +74,10 @@ void PopArgument(ArgumentBuffer& argument) {
     ++n;
   }
   argument[n] = '\0';
+  const bool whole = n < limit || (n < static_cast<size_t>(g_pluginContext.string_size) && node->text[n] == '\0');
   *stacktop = node->next;
   ::GlobalFree(node);
+  return whole;
 }
 
 bool PushResult(const char* text) {

@@ -40,8 +40,8 @@ void StoreContext(int string_size, char* variables, stack_t** stacktop);
 
 // Moves the top node's text into the buffer and frees the node. With no
 // node the buffer holds the empty text. A text longer than 199 characters
-// is cut to 199.
-void PopArgument(ArgumentBuffer& argument);
+// is cut to 199; the result is false when the text was cut.
+bool PopArgument(ArgumentBuffer& argument);
 
 // Pushes a new node holding the text; false when nothing was pushed (no
 // stack, or no memory for the node).

@@ -10,6 +10,7 @@ EXPECTED_EXPORTS = {
     "CheckCloseMain",
     "KillProcByName",
     "KillProcByPid",
+    "PowerDeleteDir",
     "WindowsPlatformArchitecture",
 }
 SYSTEM_DLLS = {

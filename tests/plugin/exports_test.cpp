@@ -129,4 +129,72 @@ TEST_F(Exports, PoppingExportsRunWithNoStackAtAll) {
   EXPECT_EQ(0, TicketIn(variables)->processId);
 }
 
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string MakeSmallTree(const std::string& root) {
+  CreateDirectoryA(root.c_str(), nullptr);
+  CreateDirectoryA((root + "\\sub").c_str(), nullptr);
+  tmtest::WriteFileText(tmtest::Widen(root + "\\sub\\f.txt"), "x");
+  SetFileAttributesA((root + "\\sub\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  return root;
+}
+
+TEST_F(Exports, PowerDeleteDirDeletesTheTreeAndPopsOnlyItsPath) {
+  tmtest::TempDir dir(L"export");
+  const std::string base = tmtest::Narrow(dir.path());
+  for (int string_size : {256, 1024, 8192}) {
+    const std::string root = MakeSmallTree(base + "\\tree");
+    HostStack stack(string_size);
+    GuardedVariables variables(string_size);
+    stack.Push("below");
+    stack.Push(root);
+    Call("PowerDeleteDir", stack, variables);
+    EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts());
+    EXPECT_FALSE(Exists(root)) << root;
+  }
+}
+
+TEST_F(Exports, PowerDeleteDirTakes199CharacterPathsAndRefusesLongerOnes) {
+  tmtest::TempDir dir(L"export");
+  const std::string base = tmtest::Narrow(dir.path()) + "\\";
+  ASSERT_LT(base.size(), 150u);
+  const std::string exact = MakeSmallTree(base + std::string(199 - base.size(), 'd'));
+  ASSERT_EQ(199u, exact.size());
+  // The first 199 characters of a longer path name another folder, which
+  // must not be deleted in its place.
+  const std::string other = MakeSmallTree(base + std::string(199 - base.size(), 'e'));
+  const std::string longer = other + "e";
+  MakeSmallTree(longer);
+
+  HostStack stack(1024);
+  GuardedVariables variables(1024);
+  stack.Push("below");
+  stack.Push(exact);
+  Call("PowerDeleteDir", stack, variables);
+  EXPECT_FALSE(Exists(exact));
+  stack.Push(longer);
+  Call("PowerDeleteDir", stack, variables);
+  EXPECT_TRUE(Exists(other + "\\sub\\f.txt"));
+  EXPECT_TRUE(Exists(longer + "\\sub\\f.txt"));
+  EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts());
+}
+
+TEST_F(Exports, PowerDeleteDirWithNothingUsableDeletesNothing) {
+  tmtest::TempDir dir(L"export");
+  const std::string file = tmtest::Narrow(dir / L"file.txt");
+  tmtest::WriteFileText(tmtest::Widen(file), "keep");
+  HostStack stack(1024);
+  GuardedVariables variables(1024);
+  stack.Push("below");
+  for (const std::string& text : {file, std::string(), tmtest::Narrow(dir / L"missing")}) {
+    stack.Push(text);
+    Call("PowerDeleteDir", stack, variables);
+    EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << text;
+  }
+  stack.Pop(nullptr);
+  Call("PowerDeleteDir", stack, variables);  // nothing on the stack at all
+  EXPECT_TRUE(Exists(file));
+  EXPECT_TRUE(Exists(tmtest::Narrow(dir.path())));
+}
+
 }  // namespace

@@ -10,11 +10,12 @@ using tmtest::HostStack;
 
 namespace {
 
-std::string Pop(HostStack& stack) {
+std::string Pop(HostStack& stack, bool* whole = nullptr) {
   tmn::StoreContext(stack.string_size(), nullptr, stack.top());
   tmn::ArgumentBuffer argument;
   memset(argument, 0xbd, sizeof(argument));
-  tmn::PopArgument(argument);
+  const bool fit = tmn::PopArgument(argument);
+  if (whole != nullptr) *whole = fit;
   return argument;
 }
 
@@ -44,7 +45,9 @@ TEST(PopArgument, KeepsTextsUpTo199CharactersAndCutsLongerOnes) {
       std::string text;
       for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
       stack.Push(text);
-      EXPECT_EQ(text.substr(0, 199), Pop(stack)) << "length " << length << ", string_size " << string_size;
+      bool whole = false;
+      EXPECT_EQ(text.substr(0, 199), Pop(stack, &whole)) << "length " << length << ", string_size " << string_size;
+      EXPECT_EQ(length <= 199, whole) << "length " << length << ", string_size " << string_size;
       EXPECT_TRUE(stack.Texts().empty());
     }
   }
@@ -55,7 +58,9 @@ TEST(PopArgument, ReadsNoFurtherThanTheNodeTextWhenItLacksItsNul) {
     HostStack stack(string_size);
     stack.PushUnterminated('x');
     const size_t expected = string_size < 199 ? string_size : 199;
-    EXPECT_EQ(std::string(expected, 'x'), Pop(stack)) << "string_size " << string_size;
+    bool whole = true;
+    EXPECT_EQ(std::string(expected, 'x'), Pop(stack, &whole)) << "string_size " << string_size;
+    EXPECT_FALSE(whole) << "string_size " << string_size;
   }
 }
 

@@ -43,7 +43,7 @@ void HostStack::PushUnterminated(char fill) {
 bool HostStack::Pop(std::string* text) {
   if (top_ == nullptr) return false;
   stack_t* node = top_;
-  text->assign(node->text, strnlen(node->text, string_size_));
+  if (text != nullptr) text->assign(node->text, strnlen(node->text, string_size_));
   top_ = node->next;
   GlobalFree(node);
   return true;

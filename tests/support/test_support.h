@@ -29,7 +29,7 @@ class HostStack {
   void Push(const std::string& text);
   // Pushes a node whose text fills all string_size bytes, with no NUL.
   void PushUnterminated(char fill);
-  // Pops the top text; empty optional-like: ok false when the stack is empty.
+  // Pops the top text (text may be null); false when the stack is empty.
   bool Pop(std::string* text);
   std::vector<std::string> Texts() const;  // top first
   stack_t** top() { return &top_; }

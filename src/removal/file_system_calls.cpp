@@ -1,0 +1,12 @@
+#include "removal/file_system_calls.h"
+
+namespace tmn {
+
+const FileSystemCalls kWindowsFileSystem = {
+    ::FindFirstFileW,     ::FindNextFileW,          ::DeleteFileW,         ::RemoveDirectoryW,
+    ::SetFileAttributesW, ::GetNamedSecurityInfoW, ::SetNamedSecurityInfoW,
+};
+
+FileSystemCalls g_fileSystem = kWindowsFileSystem;
+
+}  // namespace tmn

@@ -1,0 +1,52 @@
+// Forced deletion of a directory tree: a worker thread walks the tree and
+// queues every entry after everything beneath it, while the calling thread
+// deletes what was queued every 500 ms, repairing access where a removal
+// is refused and trying once more.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "base/array.h"
+#include "base/unique.h"
+#include "base/wide_string.h"
+
+namespace tmn {
+
+constexpr uint32_t ITEM_DIRECTORY = 0x1;
+constexpr uint32_t ITEM_WALK_FAILED = 0x01000000;
+constexpr uint32_t ITEM_END = 0x10000000;
+
+constexpr DWORD kDeleteCadenceMs = 500;
+
+struct DeleteItem {
+  uint32_t flags = 0;
+  WideString path;  // empty on the end marker
+  DWORD attributes = 0;  // as listed; the root's as read before the walk
+};
+
+struct DeleteContext {
+  WideString root;
+  CriticalSection lock;
+  Queue<DeleteItem> queue;
+  // Set when the end marker itself could not be queued for want of memory,
+  // so that the deleter still learns that the walk is over.
+  uint32_t unqueuedEnd = 0;
+};
+
+// S_OK when the walk went through (single entries that resist deletion do
+// not change it), E_UNEXPECTED when a directory could not be listed,
+// E_INVALIDARG for an empty path.
+HRESULT ForceDeleteTree(const WideString& path, bool preVista);
+
+// The walker: queues the tree below directory and then directory itself.
+// S_OK, or the failure of the first directory that could not be listed;
+// that directory and those above it are then not queued.
+HRESULT EnqueueTree(const WideString& directory, DeleteContext& context);
+
+DWORD WINAPI WalkerThread(void* context);
+
+// Handles one queued item on the deleting thread; false on the end marker.
+bool DeleteQueuedItem(const DeleteItem& item, bool preVista);
+
+}  // namespace tmn

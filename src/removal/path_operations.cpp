@@ -1,0 +1,106 @@
+#include "removal/path_operations.h"
+
+#include "base/result.h"
+
+namespace tmn {
+
+namespace {
+
+constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
+
+bool StartsWithLongPathPrefix(const wchar_t* path) {
+  for (int i = 0; i < 4; ++i)
+    if (path[i] != kLongPathPrefix[i]) return false;
+  return true;
+}
+
+wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c; }
+
+// "UNC\" at text, letters in any case.
+bool IsUncMarker(const wchar_t* text) {
+  return UpperAscii(text[0]) == L'U' && UpperAscii(text[1]) == L'N' && UpperAscii(text[2]) == L'C' &&
+         text[3] == L'\\';
+}
+
+}  // namespace
+
+int AppendPath(WideString& base, const wchar_t* more) {
+  if (more == nullptr) return 0;
+  while (*more == L'\\') ++more;
+  if (*more == L'\0') return 1;
+  WideString joined;
+  if (!joined.Assign(base)) return 0;
+  while (joined.EndsWith(L'\\')) joined.Truncate(joined.Length() - 1);
+  if (!joined.Append(L'\\') || !joined.Append(more)) return 0;
+  base = static_cast<WideString&&>(joined);
+  return 1;
+}
+
+bool IsUncPath(const wchar_t* path) {
+  if (path == nullptr || path[0] == L'\0') return false;
+  if (StartsWithLongPathPrefix(path)) return IsUncMarker(path + 4);
+  return path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?';
+}
+
+const wchar_t* SkipPathPrefix(const wchar_t* path) {
+  if (path == nullptr || path[0] == L'\0') return path;
+  if (StartsWithLongPathPrefix(path)) return IsUncMarker(path + 4) ? path + 8 : path + 4;
+  return IsUncPath(path) ? path + 2 : path;
+}
+
+int StripLastComponent(WideString& path) {
+  if (path.IsEmpty()) return 0;
+  const wchar_t* text = path.Get();
+  size_t q = static_cast<size_t>(SkipPathPrefix(text) - text);
+  // A drive letter: "C:" and "C:\" have no parent.
+  if (text[q] != L'\\' && text[q] != L'\0' && text[q + 1] == L':') {
+    if (text[q + 2] == L'\0') return 0;
+    if (text[q + 2] == L'\\') {
+      if (text[q + 3] == L'\0') return 0;
+      q += 3;
+    } else {
+      q += 2;
+    }
+  }
+  size_t cut = q;
+  size_t last = WideString::npos;
+  for (size_t i = path.Length(); i > q; --i) {
+    if (text[i - 1] == L'\\') {
+      last = i - 1;
+      break;
+    }
+  }
+  if (last == 0) {
+    cut = 1;  // a leading backslash stays
+  } else if (last != WideString::npos) {
+    cut = (last > q && text[last - 1] == L'\\') ? last - 1 : last;
+  }
+  if (cut == path.Length()) return 0;
+  path.Truncate(cut);
+  return 1;
+}
+
+HRESULT CreateFolderChain(const WideString& path) {
+  WideString chain;
+  if (!chain.Assign(path)) return E_OUTOFMEMORY;
+  if (!chain.IsEmpty() && !chain.EndsWith(L'\\') && !chain.Append(L'\\')) return E_OUTOFMEMORY;
+  HRESULT result = S_FALSE;
+  WideString prefix;
+  for (size_t at = chain.Find(L'\\'); at != WideString::npos; at = chain.Find(L'\\', at + 1)) {
+    if (!prefix.Assign(chain.Get(), at)) return E_OUTOFMEMORY;
+    DWORD attributes = ::GetFileAttributesW(prefix.Get());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      ::SetFileAttributesW(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileW(prefix.Get());
+      attributes = ::GetFileAttributesW(prefix.Get());
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      if (!::CreateDirectoryW(prefix.Get(), nullptr)) return HResultFromLastError();
+      ::SetFileAttributesW(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
+      result = S_OK;
+    }
+  }
+  return result;
+}
+
+}  // namespace tmn

@@ -1,0 +1,28 @@
+// Joining and cutting Windows paths, and making a chain of folders.
+#pragma once
+
+#include <windows.h>
+
+#include "base/wide_string.h"
+
+namespace tmn {
+
+// Joins more to base with exactly one backslash between them. Returns 0,
+// base unchanged, when more is null or memory runs out; a more made only of
+// backslashes leaves base unchanged and returns 1.
+int AppendPath(WideString& base, const wchar_t* more);
+
+// Removes the last component; 1 when the path was shortened, 0 when it has
+// no parent (empty, a bare drive, a drive root).
+int StripLastComponent(WideString& path);
+
+// The position after a "\\?\", "\\?\UNC\" or plain UNC "\\" prefix.
+const wchar_t* SkipPathPrefix(const wchar_t* path);
+bool IsUncPath(const wchar_t* path);
+
+// Makes the folder and every missing folder above it. S_FALSE when all
+// existed, S_OK when at least one was made, a failure when one could not
+// be made. A file standing where a folder belongs is deleted.
+HRESULT CreateFolderChain(const WideString& path);
+
+}  // namespace tmn

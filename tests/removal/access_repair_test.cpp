@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+#include <vector>
+
+#include "base/heap.h"
+#include "removal/access_repair.h"
+#include "support/file_system_recorder.h"
+#include "support/test_support.h"
+
+using tmtest::AceRecord;
+using tmtest::FileSystemRecorder;
+using tmtest::SecurityWrite;
+using tmtest::TempDir;
+
+namespace {
+
+const wchar_t kSystem[] = L"S-1-5-18";
+const wchar_t kAdministrators[] = L"S-1-5-32-544";
+const wchar_t kUsers[] = L"S-1-5-32-545";
+const wchar_t kEveryone[] = L"S-1-1-0";
+
+tmn::WideString W(const std::wstring& text) {
+  tmn::WideString s;
+  s.Assign(text.c_str());
+  return s;
+}
+std::wstring S(const tmn::WideString& s) { return std::wstring(s.Get(), s.Length()); }
+
+bool PreVista() {
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  GetVersionExW(&version);
+  return version.dwMajorVersion < 6;
+}
+
+const AceRecord* Find(const std::vector<AceRecord>& aces, const std::wstring& sid, int type) {
+  for (const AceRecord& ace : aces)
+    if (ace.sid == sid && ace.type == type) return &ace;
+  return nullptr;
+}
+
+std::wstring Describe(const std::vector<AceRecord>& aces) {
+  std::wstring text;
+  for (const AceRecord& a : aces)
+    text += L"(" + std::to_wstring(a.type) + L"," + std::to_wstring(a.flags) + L"," + std::to_wstring(a.mask) +
+            L"," + a.sid + L")";
+  return text;
+}
+
+TEST(CollapseBackslashes, TakesOneBackslashOutOfEachDoubledPairAfterThePrefix) {
+  struct Case {
+    const wchar_t* path;
+    const wchar_t* collapsed;
+  } cases[] = {
+      {L"C:\\x\\\\a", L"C:\\x\\a"},
+      {L"C:\\x\\\\\\a", L"C:\\x\\\\a"},
+      {L"C:\\x\\\\a\\\\b", L"C:\\x\\a\\b"},
+      {L"C:\\x\\a", L"C:\\x\\a"},
+      {L"\\\\server\\share\\\\d", L"\\\\server\\share\\d"},
+      {L"\\\\?\\C:\\x\\\\a", L"\\\\?\\C:\\x\\a"},
+      {L"\\\\?\\UNC\\server\\share\\\\d", L"\\\\?\\UNC\\server\\share\\d"},
+      {L"", L""},
+  };
+  for (const Case& c : cases) {
+    tmn::WideString path = W(c.path);
+    tmn::CollapseBackslashes(path);
+    EXPECT_EQ(std::wstring(c.collapsed), S(path)) << c.path;
+  }
+}
+
+class RepairAccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = dir_ / L"locked.txt";
+    ASSERT_TRUE(tmtest::WriteFileText(file_, "x"));
+  }
+  TempDir dir_{L"repair"};
+  std::wstring file_;
+};
+
+TEST_F(RepairAccessTest, StripsDenyEntriesGrantsSystemAndAdministratorsAndGivesTheOwnerBack) {
+  FileSystemRecorder recorder;
+  recorder.descriptor = L"O:BUG:BUD:(D;;FA;;;WD)(D;;FA;;;BU)(A;;FA;;;BU)(D;;FA;;;AN)(A;;0x1200a9;;;WD)";
+
+  EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+
+  const std::vector<std::wstring> expected = {
+      L"read-security " + file_ + L" 0x5",
+      L"write-security " + file_ + L" 0x30000001",
+      L"write-security " + file_ + L" 0x80000004",
+      L"write-security " + file_ + L" 0x30000001",
+  };
+  EXPECT_EQ(expected, recorder.Calls());
+  const std::vector<SecurityWrite> writes = recorder.Writes();
+  ASSERT_EQ(3u, writes.size());
+  EXPECT_EQ(kAdministrators, writes[0].owner);
+  EXPECT_FALSE(writes[0].daclGiven);
+  EXPECT_EQ(kUsers, writes[2].owner) << "the owner read before the repair";
+
+  const std::vector<AceRecord>& dacl = writes[1].dacl;
+  EXPECT_TRUE(writes[1].owner.empty());
+  for (const AceRecord& ace : dacl) {
+    EXPECT_NE(ACCESS_DENIED_ACE_TYPE, ace.type) << Describe(dacl);
+  }
+  const AceRecord* system = Find(dacl, kSystem, ACCESS_ALLOWED_ACE_TYPE);
+  const AceRecord* administrators = Find(dacl, kAdministrators, ACCESS_ALLOWED_ACE_TYPE);
+  ASSERT_NE(nullptr, system) << Describe(dacl);
+  ASSERT_NE(nullptr, administrators) << Describe(dacl);
+  EXPECT_EQ(FILE_ALL_ACCESS, system->mask);
+  EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, system->flags);
+  EXPECT_EQ(FILE_ALL_ACCESS, administrators->mask);
+  EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, administrators->flags);
+  for (const AceRecord& ace : dacl) {
+    if (ace.sid == kUsers) {
+      EXPECT_EQ(0u, ace.mask) << "Users keep no rights: " << Describe(dacl);
+    }
+  }
+  // Entries that only allowed stay.
+  EXPECT_NE(nullptr, Find(dacl, kEveryone, ACCESS_ALLOWED_ACE_TYPE)) << Describe(dacl);
+}
+
+TEST_F(RepairAccessTest, APathThatNoLongerExistsNeedsNoRepair) {
+  FileSystemRecorder recorder;
+  EXPECT_EQ(1, tmn::RepairAccess(W(dir_ / L"gone.txt")));
+  EXPECT_TRUE(recorder.Calls().empty());
+}
+
+TEST_F(RepairAccessTest, RepairsADoubledBackslashPathUnderItsReducedForm) {
+  FileSystemRecorder recorder;
+  EXPECT_EQ(1, tmn::RepairAccess(W(dir_.path() + L"\\\\locked.txt")));
+  for (const std::wstring& call : recorder.Calls())
+    EXPECT_NE(std::wstring::npos, call.find(file_ + L" ")) << call;
+}
+
+TEST_F(RepairAccessTest, AFailedAccessListWriteMeansNoRetry) {
+  FileSystemRecorder recorder;
+  recorder.writeStatus = [](DWORD info) { return info == 0x80000004 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS; };
+  EXPECT_EQ(0, tmn::RepairAccess(W(file_)));
+  EXPECT_EQ(4u, recorder.Calls().size()) << "the owner is still given back";
+}
+
+TEST_F(RepairAccessTest, UnreadableSecurityGivesOnlyTheThreeEntriesAndNoOwnerToGiveBack) {
+  FileSystemRecorder recorder;
+  recorder.readStatus = [](const std::wstring&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
+  EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+  const std::vector<SecurityWrite> writes = recorder.Writes();
+  ASSERT_EQ(2u, writes.size());
+  EXPECT_EQ(kAdministrators, writes[0].owner);
+  const std::vector<AceRecord>& dacl = writes[1].dacl;
+  EXPECT_NE(nullptr, Find(dacl, kSystem, ACCESS_ALLOWED_ACE_TYPE)) << Describe(dacl);
+  EXPECT_NE(nullptr, Find(dacl, kAdministrators, ACCESS_ALLOWED_ACE_TYPE)) << Describe(dacl);
+  for (const AceRecord& ace : dacl)
+    EXPECT_TRUE(ace.sid == kSystem || ace.sid == kAdministrators || (ace.sid == kUsers && ace.mask == 0))
+        << Describe(dacl);
+}
+
+TEST_F(RepairAccessTest, FallsBackToTheNearestAncestorOnlyWhenItDenies) {
+  const std::wstring parent = dir_.path();
+  {
+    FileSystemRecorder recorder;
+    recorder.readStatus = [&](const std::wstring& path) {
+      return path == file_ ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    recorder.descriptor = L"O:BUD:(A;;FA;;;BU)";
+    EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+    EXPECT_EQ((std::vector<std::wstring>{L"read-security " + file_ + L" 0x5", L"read-security " + parent + L" 0x5"}),
+              recorder.Calls());
+  }
+  {
+    FileSystemRecorder recorder;
+    recorder.readStatus = [&](const std::wstring& path) {
+      return path == file_ ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    recorder.descriptor = L"O:BUD:(D;;FA;;;WD)(A;;FA;;;BU)";
+    EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+    const std::vector<SecurityWrite> writes = recorder.Writes();
+    ASSERT_EQ(3u, writes.size());
+    for (const SecurityWrite& write : writes) EXPECT_EQ(parent, write.path);
+  }
+}
+
+TEST(RepairAccessOnWine, MakesAFileWithADenyEveryoneListDeletableAgain) {
+  TempDir dir(L"repair");
+  const std::wstring file = dir / L"denied.txt";
+  ASSERT_TRUE(tmtest::WriteFileText(file, "x"));
+  PSECURITY_DESCRIPTOR made = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;FA;;;WD)", SDDL_REVISION_1, &made, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL deny = nullptr;
+  GetSecurityDescriptorDacl(made, &present, &deny, &defaulted);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            SetNamedSecurityInfoW(&std::wstring(file)[0], SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  deny, nullptr));
+  LocalFree(made);
+
+  EXPECT_FALSE(DeleteFileW(file.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ(1, tmn::RepairAccess(W(file)));
+  EXPECT_TRUE(DeleteFileW(file.c_str())) << GetLastError();
+}
+
+TEST(GetAdministratorsSid, FindsTheBuiltinAdministratorsGroup) {
+  PSID sid = nullptr;
+  ASSERT_TRUE(tmn::GetAdministratorsSid(&sid));
+  EXPECT_EQ(kAdministrators, tmtest::SidText(sid));
+  tmn::HeapRelease(sid);
+}
+
+TEST(EnableTakeOwnership, NeedsAProcess) {
+  EXPECT_FALSE(tmn::EnableTakeOwnership(nullptr));
+  EXPECT_TRUE(tmn::EnableTakeOwnership(GetCurrentProcess()));
+}
+
+class RewriteDaclTest : public ::testing::Test {
+ protected:
+  RewriteDaclTest() {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY, world = SECURITY_WORLD_SID_AUTHORITY;
+    AllocateAndInitializeSid(&nt, 2, 32, 545, 0, 0, 0, 0, 0, 0, &users_);
+    AllocateAndInitializeSid(&world, 1, 0, 0, 0, 0, 0, 0, 0, 0, &everyone_);
+    AllocateAndInitializeSid(&nt, 1, 18, 0, 0, 0, 0, 0, 0, 0, &system_);
+    AllocateAndInitializeSid(&nt, 2, 32, 544, 0, 0, 0, 0, 0, 0, &administrators_);
+  }
+  ~RewriteDaclTest() override {
+    FreeSid(users_);
+    FreeSid(everyone_);
+    FreeSid(system_);
+    FreeSid(administrators_);
+  }
+  TempDir dir_{L"dacl"};
+  PSID users_ = nullptr, everyone_ = nullptr, system_ = nullptr, administrators_ = nullptr;
+};
+
+TEST_F(RewriteDaclTest, ReplacesTheListWithTheEntriesDeniesFirst) {
+  FileSystemRecorder recorder;
+  recorder.descriptor = L"D:(A;ID;FA;;;BU)(D;;FA;;;AN)";
+  const tmn::DaclEntry entries[4] = {
+      {users_, true, 0x1, 0}, {everyone_, false, 0x2, 3}, {system_, true, 0x4, 3}, {administrators_, false, 0x8, 0}};
+  EXPECT_EQ(tmn::DaclWrite::kWritten, tmn::RewriteDacl(dir_.path().c_str(), entries, 4));
+  const std::vector<std::wstring> expected = {L"read-security " + dir_.path() + L" 0x4",
+                                              L"write-security " + dir_.path() + L" 0x4"};
+  EXPECT_EQ(expected, recorder.Calls());
+  const std::vector<AceRecord> dacl = recorder.Writes().at(0).dacl;
+  const std::vector<AceRecord> want = {{1, 3, 0x2, kEveryone}, {1, 0, 0x8, kAdministrators},
+                                       {0, 0, 0x1, kUsers},    {0, 3, 0x4, kSystem}};
+  EXPECT_EQ(Describe(want), Describe(dacl));
+}
+
+TEST_F(RewriteDaclTest, FailsWithoutWritingOnANullListAnInvalidSidOrAFailedRead) {
+  FileSystemRecorder recorder;
+  const tmn::DaclEntry entries[1] = {{users_, true, FILE_ALL_ACCESS, 3}};
+  recorder.descriptor = L"O:BU";  // no access list at all
+  EXPECT_EQ(tmn::DaclWrite::kFailed, tmn::RewriteDacl(dir_.path().c_str(), entries, 1));
+  recorder.descriptor = L"D:(A;;FA;;;BU)";
+  BYTE broken[16] = {9};  // revision 9: not a SID
+  const tmn::DaclEntry invalid[1] = {{broken, true, FILE_ALL_ACCESS, 3}};
+  EXPECT_EQ(tmn::DaclWrite::kFailed, tmn::RewriteDacl(dir_.path().c_str(), invalid, 1));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SID), GetLastError());
+  recorder.readStatus = [](const std::wstring&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
+  EXPECT_EQ(tmn::DaclWrite::kFailed, tmn::RewriteDacl(dir_.path().c_str(), entries, 1));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(recorder.Writes().empty());
+}
+
+TEST_F(RewriteDaclTest, GrantUsersFullControlOpensTheFolderOnlyBeforeVersionSix) {
+  FileSystemRecorder recorder;
+  EXPECT_EQ(S_OK, tmn::GrantUsersFullControl(dir_.path().c_str()));
+  if (!PreVista()) {
+    EXPECT_TRUE(recorder.Calls().empty());
+    return;
+  }
+  const std::vector<SecurityWrite> writes = recorder.Writes();
+  ASSERT_EQ(1u, writes.size());
+  EXPECT_EQ(static_cast<DWORD>(DACL_SECURITY_INFORMATION), writes[0].info) << "written unprotected";
+  const std::vector<AceRecord> want = {{ACCESS_DENIED_ACE_TYPE, 3, 0, kEveryone},
+                                       {ACCESS_ALLOWED_ACE_TYPE, 3, FILE_ALL_ACCESS, kUsers}};
+  EXPECT_EQ(Describe(want), Describe(writes[0].dacl));
+}
+
+TEST_F(RewriteDaclTest, GrantUsersFullControlReportsWhatStoppedIt) {
+  if (!PreVista()) GTEST_SKIP() << "nothing is written on Windows 6 and later";
+  FileSystemRecorder recorder;
+  recorder.descriptor = L"O:BU";  // no access list at all
+  EXPECT_EQ(E_FAIL, tmn::GrantUsersFullControl(dir_.path().c_str()));
+  recorder.descriptor = L"D:(A;;FA;;;BU)";
+  recorder.writeStatus = [](DWORD) { return static_cast<DWORD>(ERROR_SHARING_VIOLATION); };
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), tmn::GrantUsersFullControl(dir_.path().c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "removal/force_delete.h"
+#include "support/file_system_recorder.h"
+#include "support/test_support.h"
+
+using tmtest::FileSystemRecorder;
+using tmtest::TempDir;
+
+namespace {
+
+tmn::WideString W(const std::wstring& text) {
+  tmn::WideString s;
+  s.Assign(text.c_str());
+  return s;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// root\a.txt, root\sub\b.txt, root\sub\deeper\c.txt, root\sub\empty\, root\z.txt
+std::wstring MakeTree(const TempDir& dir) {
+  const std::wstring root = dir / L"tree";
+  for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\sub\\empty"})
+    EXPECT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr));
+  for (const wchar_t* file : {L"\\a.txt", L"\\sub\\b.txt", L"\\sub\\deeper\\c.txt", L"\\z.txt"})
+    EXPECT_TRUE(tmtest::WriteFileText(root + file, "data"));
+  return root;
+}
+
+std::vector<std::wstring> Only(const std::vector<std::wstring>& calls, const std::wstring& kind) {
+  std::vector<std::wstring> kept;
+  for (const std::wstring& call : calls)
+    if (call.compare(0, kind.size() + 1, kind + L" ") == 0) kept.push_back(call.substr(kind.size() + 1));
+  return kept;
+}
+
+// Deletions and removals in order, paths relative to the tree.
+std::vector<std::wstring> Removals(const FileSystemRecorder& recorder, const std::wstring& root) {
+  std::vector<std::wstring> order;
+  for (const std::wstring& call : recorder.CallsBelow(root))
+    if (call.rfind(L"delete ", 0) == 0 || call.rfind(L"remove ", 0) == 0) order.push_back(call);
+  return order;
+}
+
+size_t IndexOf(const std::vector<std::wstring>& order, const std::wstring& call) {
+  return std::find(order.begin(), order.end(), call) - order.begin();
+}
+
+int ThreadsOfThisProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
+
+TEST(ForceDeleteTree, RefusesAnEmptyPathWithoutStartingAnything) {
+  FileSystemRecorder recorder;
+  EXPECT_EQ(E_INVALIDARG, tmn::ForceDeleteTree(tmn::WideString(), false));
+  EXPECT_TRUE(recorder.Calls().empty());
+}
+
+TEST(ForceDeleteTree, AMissingPathOrAFileFailsAtTheFirstListingAndDeletesNothing) {
+  TempDir dir(L"delete");
+  const std::wstring file = dir / L"file.txt";
+  ASSERT_TRUE(tmtest::WriteFileText(file, "keep"));
+  FileSystemRecorder recorder;
+  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(W(dir / L"missing"), false));
+  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(W(file), true));
+  EXPECT_TRUE(Exists(file));
+  EXPECT_TRUE(Only(recorder.Calls(), L"delete").empty());
+  EXPECT_TRUE(Only(recorder.Calls(), L"remove").empty());
+}
+
+TEST(ForceDeleteTree, AnEmptyDirectoryIsQueuedAloneAndRemoved) {
+  TempDir dir(L"delete");
+  const std::wstring root = dir / L"empty";
+  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+  FileSystemRecorder recorder;
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+  EXPECT_EQ(std::vector<std::wstring>{L"remove ."}, Removals(recorder, root));
+  EXPECT_FALSE(Exists(root));
+}
+
+TEST(ForceDeleteTree, QueuesEverythingBelowADirectoryBeforeItAndTheRootLast) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  FileSystemRecorder recorder;
+  const int threadsBefore = ThreadsOfThisProcess();
+
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+
+  EXPECT_EQ(threadsBefore, ThreadsOfThisProcess()) << "the walker has ended";
+  EXPECT_FALSE(Exists(root));
+  const std::vector<std::wstring> order = Removals(recorder, root);
+  ASSERT_EQ(8u, order.size());
+  EXPECT_EQ(L"remove .", order.back());
+  const size_t sub = IndexOf(order, L"remove sub");
+  for (const wchar_t* below : {L"delete sub\\b.txt", L"delete sub\\deeper\\c.txt", L"remove sub\\deeper",
+                               L"remove sub\\empty"})
+    EXPECT_LT(IndexOf(order, below), sub) << below;
+  EXPECT_LT(IndexOf(order, L"delete sub\\deeper\\c.txt"), IndexOf(order, L"remove sub\\deeper"));
+  // Depth first: sub and everything below it form one unbroken run.
+  const size_t first = std::min({IndexOf(order, L"delete sub\\b.txt"), IndexOf(order, L"delete sub\\deeper\\c.txt"),
+                                 IndexOf(order, L"remove sub\\deeper"), IndexOf(order, L"remove sub\\empty")});
+  EXPECT_EQ(4u, sub - first);
+}
+
+TEST(ForceDeleteTree, ClearsReadOnlyAndDeletesHiddenAndSystemEntries) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  ASSERT_TRUE(SetFileAttributesW((root + L"\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(SetFileAttributesW((root + L"\\z.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  ASSERT_TRUE(SetFileAttributesW((root + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  FileSystemRecorder recorder;
+  // Wine keeps no read-only attribute on a folder: the listing reports one.
+  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
+    return name == L"sub" ? attributes | FILE_ATTRIBUTE_READONLY : attributes;
+  };
+  const DWORD subAttributes = GetFileAttributesW((root + L"\\sub").c_str()) | FILE_ATTRIBUTE_READONLY;
+
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+
+  EXPECT_FALSE(Exists(root));
+  const std::vector<std::wstring> calls = recorder.CallsBelow(root);
+  const size_t cleared = IndexOf(calls, L"attributes sub 0x" + [&] {
+    wchar_t hex[16];
+    swprintf(hex, 16, L"%lX", static_cast<unsigned long>(subAttributes & ~1u));
+    return std::wstring(hex);
+  }());
+  ASSERT_LT(cleared, calls.size()) << "the read-only folder's attribute was cleared";
+  EXPECT_LT(cleared, IndexOf(calls, L"remove sub"));
+}
+
+TEST(ForceDeleteTree, ARootWithATrailingBackslashGivesDoubledChildPathsThatStillDelete) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  FileSystemRecorder recorder;
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root + L"\\"), false));
+  EXPECT_FALSE(Exists(root));
+  const std::vector<std::wstring> deleted = Only(recorder.Calls(), L"delete");
+  EXPECT_NE(deleted.end(), std::find(deleted.begin(), deleted.end(), root + L"\\\\a.txt"));
+}
+
+TEST(ForceDeleteTree, WalksTreesDeeperThanAnyRecursionWouldWant) {
+  TempDir dir(L"delete");
+  std::wstring path = dir / L"deep";
+  const std::wstring root = path;
+  ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+  for (int level = 0; level < 400; ++level) {
+    path += L"\\d";
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << level;
+  }
+  ASSERT_TRUE(tmtest::WriteFileText(path + L"\\leaf.txt", "x"));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+  EXPECT_FALSE(Exists(root));
+}
+
+// Which refused steps are repaired and retried, by Windows version.
+class RefusedDeletion : public ::testing::TestWithParam<bool> {
+ protected:
+  bool preVista() const { return GetParam(); }
+  std::vector<std::wstring> CallsFor(const std::vector<std::wstring>& calls, const std::wstring& path) {
+    std::vector<std::wstring> mine;
+    for (const std::wstring& call : calls)
+      if (call.rfind(L"list", 0) != 0 && call.find(L" " + path) != std::wstring::npos &&
+          (call.size() == call.find(L" " + path) + path.size() + 1 ||
+           call[call.find(L" " + path) + path.size() + 1] == L' '))
+        mine.push_back(call.substr(0, call.find(L' ')));
+    return mine;
+  }
+};
+
+TEST_P(RefusedDeletion, AFileThatStaysKeepsItsParentsAfterOneRepairAndRetryEach) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  const std::wstring stubborn = root + L"\\sub\\deeper\\c.txt";
+  FileSystemRecorder recorder;
+  recorder.refuseDelete = [&](const std::wstring& path) { return path == stubborn; };
+
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), preVista()));
+
+  EXPECT_TRUE(Exists(stubborn));
+  EXPECT_FALSE(Exists(root + L"\\a.txt"));
+  EXPECT_FALSE(Exists(root + L"\\sub\\empty"));
+  const std::vector<std::wstring> calls = recorder.Calls();
+  const std::vector<std::wstring> repaired = {L"read-security", L"write-security", L"write-security",
+                                              L"write-security"};
+  std::vector<std::wstring> fileSteps = {L"delete"};
+  if (preVista()) {
+    fileSteps.insert(fileSteps.end(), repaired.begin(), repaired.end());
+    fileSteps.push_back(L"delete");
+  }
+  EXPECT_EQ(fileSteps, CallsFor(calls, stubborn));
+  std::vector<std::wstring> directorySteps = {L"remove"};
+  directorySteps.insert(directorySteps.end(), repaired.begin(), repaired.end());
+  directorySteps.push_back(L"remove");
+  for (const std::wstring& ancestor : {root + L"\\sub\\deeper", root + L"\\sub", root}) {
+    EXPECT_TRUE(Exists(ancestor)) << tmtest::Narrow(ancestor);
+    EXPECT_EQ(directorySteps, CallsFor(calls, ancestor)) << tmtest::Narrow(ancestor);
+  }
+}
+
+TEST_P(RefusedDeletion, AReadOnlyFileWhoseAttributeStaysIsStillTried) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  const std::wstring file = root + L"\\a.txt";
+  ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  FileSystemRecorder recorder;
+  recorder.refuseSetAttributes = [&](const std::wstring& path) { return path == file; };
+
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), preVista()));
+
+  // Wine refuses to delete a file that is still read-only, so the delete
+  // is refused too and, on older Windows, repaired and retried once.
+  const std::vector<std::wstring> repair = {L"read-security", L"write-security", L"write-security",
+                                            L"write-security"};
+  std::vector<std::wstring> steps = {L"attributes"};
+  if (preVista()) {
+    steps.insert(steps.end(), repair.begin(), repair.end());
+    steps.push_back(L"attributes");
+  }
+  steps.push_back(L"delete");
+  if (preVista()) {
+    steps.insert(steps.end(), repair.begin(), repair.end());
+    steps.push_back(L"delete");
+  }
+  EXPECT_EQ(steps, CallsFor(recorder.Calls(), file));
+  EXPECT_TRUE(Exists(file));
+}
+
+INSTANTIATE_TEST_SUITE_P(ByWindowsVersion, RefusedDeletion, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("BeforeVersion6") : std::string("Version6AndLater");
+                         });
+
+TEST(ForceDeleteTree, AnUnlistableSubdirectoryEndsTheWalkButWhatWasQueuedGoes) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  const std::wstring locked = root + L"\\sub\\deeper";
+  FileSystemRecorder recorder;
+  recorder.refuseListing = [&](const std::wstring& path) { return path == locked; };
+
+  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(W(root), false));
+
+  // It and every directory above it stay; nothing after it was listed.
+  for (const std::wstring& kept : {locked, root + L"\\sub", root}) EXPECT_TRUE(Exists(kept));
+  EXPECT_TRUE(Exists(locked + L"\\c.txt"));
+  const std::vector<std::wstring> calls = recorder.CallsBelow(root);
+  EXPECT_TRUE(Only(calls, L"remove").size() <= 1);  // at most sub\empty, listed before
+  const size_t failure = IndexOf(calls, L"list sub\\deeper");
+  ASSERT_LT(failure, calls.size());
+  // Entries listed before the failure are deleted, those never listed stay.
+  std::vector<std::wstring> listedBefore;
+  std::wstring listing;
+  for (size_t i = 0; i < failure; ++i) {
+    if (calls[i].rfind(L"list ", 0) == 0) listing = calls[i].substr(5);
+    if (calls[i].rfind(L"listed ", 0) == 0) {
+      const std::wstring name = calls[i].substr(7);
+      if (name == L"." || name == L".." || name == L"deeper" || name == L"sub") continue;
+      listedBefore.push_back(listing == L"." ? name : listing + L"\\" + name);
+    }
+  }
+  for (const std::wstring entry : {L"a.txt", L"z.txt", L"sub\\b.txt", L"sub\\empty"}) {
+    const bool wasListed = std::find(listedBefore.begin(), listedBefore.end(), entry) != listedBefore.end();
+    EXPECT_EQ(wasListed, !Exists(root + L"\\" + entry)) << tmtest::Narrow(entry);
+  }
+}
+
+TEST(DeleteQueuedItem, RemovesALinkItselfWithoutRepairOrAttributeChange) {
+  TempDir dir(L"delete");
+  FileSystemRecorder recorder;
+  recorder.refuseRemove = [](const std::wstring&) { return true; };
+  recorder.refuseDelete = [](const std::wstring&) { return true; };
+  tmn::DeleteItem link;
+  link.flags = tmn::ITEM_DIRECTORY;
+  link.path = W(dir / L"junction");
+  link.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+  EXPECT_TRUE(tmn::DeleteQueuedItem(link, true));
+  tmn::DeleteItem fileLink;
+  fileLink.path = W(dir / L"symlink.txt");
+  fileLink.attributes = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+  EXPECT_TRUE(tmn::DeleteQueuedItem(fileLink, true));
+  EXPECT_EQ((std::vector<std::wstring>{L"remove " + dir / L"junction", L"delete " + dir / L"symlink.txt"}),
+            recorder.Calls());
+  tmn::DeleteItem end;
+  end.flags = tmn::ITEM_END;
+  EXPECT_FALSE(tmn::DeleteQueuedItem(end, false));
+}
+
+}  // namespace

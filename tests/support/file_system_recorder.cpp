@@ -1,0 +1,189 @@
+#include "support/file_system_recorder.h"
+
+#include <sddl.h>
+
+#include <cstdio>
+
+#include "removal/file_system_calls.h"
+
+namespace tmtest {
+
+namespace {
+
+FileSystemRecorder* g_recorder = nullptr;
+
+std::wstring Hex(DWORD value) {
+  wchar_t text[16];
+  swprintf(text, 16, L"0x%lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+bool Refused(const std::function<bool(const std::wstring&)>& rule, const std::wstring& path) {
+  return rule && rule(path);
+}
+
+// The directory a "dir\*.*" pattern lists.
+std::wstring ListedDirectory(const std::wstring& pattern) {
+  const size_t cut = pattern.rfind(L'\\');
+  return cut == std::wstring::npos ? pattern : pattern.substr(0, cut);
+}
+
+void Listed(LPWIN32_FIND_DATAW data) {
+  g_recorder->Record(std::wstring(L"listed ") + data->cFileName);
+  if (g_recorder->listedAttributes)
+    data->dwFileAttributes = g_recorder->listedAttributes(data->cFileName, data->dwFileAttributes);
+}
+
+HANDLE WINAPI RecordFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+  const std::wstring directory = ListedDirectory(pattern);
+  g_recorder->Record(L"list " + directory);
+  if (Refused(g_recorder->refuseListing, directory)) {
+    SetLastError(g_recorder->refusal);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE find = tmn::kWindowsFileSystem.findFirstFile(pattern, data);
+  if (find != INVALID_HANDLE_VALUE) Listed(data);
+  return find;
+}
+
+BOOL WINAPI RecordFindNext(HANDLE find, LPWIN32_FIND_DATAW data) {
+  const BOOL more = tmn::kWindowsFileSystem.findNextFile(find, data);
+  if (more) Listed(data);
+  return more;
+}
+
+BOOL WINAPI RecordDelete(LPCWSTR path) {
+  g_recorder->Record(std::wstring(L"delete ") + path);
+  if (Refused(g_recorder->refuseDelete, path)) {
+    SetLastError(g_recorder->refusal);
+    return FALSE;
+  }
+  return tmn::kWindowsFileSystem.deleteFile(path);
+}
+
+BOOL WINAPI RecordRemove(LPCWSTR path) {
+  g_recorder->Record(std::wstring(L"remove ") + path);
+  if (Refused(g_recorder->refuseRemove, path)) {
+    SetLastError(g_recorder->refusal);
+    return FALSE;
+  }
+  return tmn::kWindowsFileSystem.removeDirectory(path);
+}
+
+BOOL WINAPI RecordSetAttributes(LPCWSTR path, DWORD attributes) {
+  g_recorder->Record(std::wstring(L"attributes ") + path + L" " + Hex(attributes));
+  if (Refused(g_recorder->refuseSetAttributes, path)) {
+    SetLastError(g_recorder->refusal);
+    return FALSE;
+  }
+  return tmn::kWindowsFileSystem.setFileAttributes(path, attributes);
+}
+
+DWORD WINAPI RecordReadSecurity(LPCWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID* owner, PSID* group,
+                                PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  g_recorder->Record(std::wstring(L"read-security ") + name + L" " + Hex(info));
+  if (owner) *owner = nullptr;
+  if (group) *group = nullptr;
+  if (dacl) *dacl = nullptr;
+  if (sacl) *sacl = nullptr;
+  *descriptor = nullptr;
+  const DWORD status = g_recorder->readStatus ? g_recorder->readStatus(name) : ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
+  PSECURITY_DESCRIPTOR made = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(g_recorder->descriptor.c_str(), SDDL_REVISION_1,
+                                                            &made, nullptr))
+    return GetLastError();
+  BOOL present = FALSE, defaulted = FALSE;
+  if (owner && (info & OWNER_SECURITY_INFORMATION)) GetSecurityDescriptorOwner(made, owner, &defaulted);
+  if (dacl && (info & DACL_SECURITY_INFORMATION)) {
+    PACL found = nullptr;
+    GetSecurityDescriptorDacl(made, &present, &found, &defaulted);
+    *dacl = present ? found : nullptr;
+  }
+  *descriptor = made;  // LocalAlloc'd: the caller frees it with LocalFree
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RecordWriteSecurity(LPWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID owner, PSID,
+                                 PACL dacl, PACL) {
+  g_recorder->Record(std::wstring(L"write-security ") + name + L" " + Hex(info));
+  SecurityWrite write{name, info, owner ? SidText(owner) : L"", dacl != nullptr, {}};
+  if (dacl) write.dacl = AcesOf(dacl);
+  g_recorder->RecordWrite(write);
+  return g_recorder->writeStatus ? g_recorder->writeStatus(info) : ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+  std::wstring result(text);
+  LocalFree(text);
+  return result;
+}
+
+std::vector<AceRecord> AcesOf(PACL acl) {
+  std::vector<AceRecord> aces;
+  void* ace = nullptr;
+  for (DWORD i = 0; GetAce(acl, i, &ace); ++i) {
+    auto* header = static_cast<ACE_HEADER*>(ace);
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);  // deny entries share the layout
+    aces.push_back({header->AceType, header->AceFlags, allowed->Mask, SidText(&allowed->SidStart)});
+  }
+  return aces;
+}
+
+FileSystemRecorder::FileSystemRecorder() {
+  g_recorder = this;
+  tmn::g_fileSystem = {RecordFindFirst, RecordFindNext, RecordDelete, RecordRemove,
+                       RecordSetAttributes, RecordReadSecurity, RecordWriteSecurity};
+}
+
+FileSystemRecorder::~FileSystemRecorder() {
+  tmn::g_fileSystem = tmn::kWindowsFileSystem;
+  g_recorder = nullptr;
+}
+
+void FileSystemRecorder::Record(const std::wstring& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_.push_back(call);
+}
+
+void FileSystemRecorder::RecordWrite(SecurityWrite write) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  writes_.push_back(std::move(write));
+}
+
+std::vector<std::wstring> FileSystemRecorder::Calls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_;
+}
+
+std::vector<SecurityWrite> FileSystemRecorder::Writes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writes_;
+}
+
+void FileSystemRecorder::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_.clear();
+  writes_.clear();
+}
+
+std::vector<std::wstring> FileSystemRecorder::CallsBelow(const std::wstring& base) const {
+  std::vector<std::wstring> relative;
+  for (std::wstring call : Calls()) {
+    const size_t at = call.find(base);
+    if (at != std::wstring::npos) {
+      std::wstring rest = call.substr(at + base.size());
+      if (rest.empty() || rest[0] == L' ') rest = L"." + rest;
+      else if (rest[0] == L'\\') rest = rest.substr(1);
+      call = call.substr(0, at) + rest;
+    }
+    relative.push_back(call);
+  }
+  return relative;
+}
+
+}  // namespace tmtest

@@ -1,0 +1,74 @@
+// Puts recording stand-ins into the file-system seam for the life of the
+// object, then the Windows calls back. File calls go through to Wine unless
+// a test tells them to refuse; security calls are answered here (Wine keeps
+// no security descriptors), from a descriptor written in SDDL.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tmtest {
+
+struct AceRecord {
+  int type;
+  int flags;
+  DWORD mask;
+  std::wstring sid;  // S-1-...
+};
+
+struct SecurityWrite {
+  std::wstring path;
+  DWORD info;
+  std::wstring owner;            // empty when none was handed over
+  bool daclGiven;
+  std::vector<AceRecord> dacl;
+};
+
+class FileSystemRecorder {
+ public:
+  FileSystemRecorder();
+  ~FileSystemRecorder();
+  FileSystemRecorder(const FileSystemRecorder&) = delete;
+  FileSystemRecorder& operator=(const FileSystemRecorder&) = delete;
+
+  // Which calls to refuse, by path (the listing: by the directory listed).
+  std::function<bool(const std::wstring&)> refuseDelete, refuseRemove, refuseSetAttributes, refuseListing;
+  DWORD refusal = ERROR_ACCESS_DENIED;
+  // Attributes the listing reports for an entry, from its name and its real
+  // attributes (Wine keeps no read-only attribute on folders).
+  std::function<DWORD(const std::wstring& name, DWORD attributes)> listedAttributes;
+
+  // Answer of the security read: a status per path (ERROR_SUCCESS gives the
+  // descriptor below).
+  std::function<DWORD(const std::wstring&)> readStatus;
+  std::wstring descriptor = L"O:BUG:BUD:(A;;FA;;;BU)";
+  // Answer of a security write by its security information.
+  std::function<DWORD(DWORD info)> writeStatus;
+
+  // Every call in order: "delete <path>", "remove <path>", "attributes <path>
+  // 0x<attributes>", "list <directory>", "listed <name>", "read-security
+  // <path> 0x<info>", "write-security <path> 0x<info>".
+  std::vector<std::wstring> Calls() const;
+  std::vector<SecurityWrite> Writes() const;
+  void Clear();
+
+  // Calls with their paths made relative to base ("." for base itself).
+  std::vector<std::wstring> CallsBelow(const std::wstring& base) const;
+
+  void Record(const std::wstring& call);
+  void RecordWrite(SecurityWrite write);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::wstring> calls_;
+  std::vector<SecurityWrite> writes_;
+};
+
+std::wstring SidText(PSID sid);
+std::vector<AceRecord> AcesOf(PACL acl);
+
+}  // namespace tmtest
