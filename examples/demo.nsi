@@ -1,5 +1,6 @@
 ; A silent installer that uses each export of tmnsisplug and writes what
-; every call left behind to demo-report.txt beside itself.
+; every call left behind to demo-report.txt beside itself. It expects the
+; folder demo-tree beside itself, to delete.
 ;   makensis -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
 Unicode false                 ; tmnsisplug is an ANSI plug-in
 SilentInstall silent
@@ -45,6 +46,16 @@ Section
   tmnsisplug::KillProcByName "VardoHelper.exe"
   Pop $0
   !insertmacro Report "KillProcByName $\"VardoHelper.exe$\" popped its name; the text below it is still $\"$0$\""
+
+  ; Delete a whole tree by force: read-only entries and refused removals are
+  ; dealt with; the script learns nothing of the outcome, so it looks.
+  Push "untouched"
+  tmnsisplug::PowerDeleteDir "$EXEDIR\demo-tree"
+  Pop $0
+  IfFileExists "$EXEDIR\demo-tree\*.*" 0 +3
+    !insertmacro Report "PowerDeleteDir left $\"$EXEDIR\demo-tree$\" in place"
+    Goto +2
+    !insertmacro Report "PowerDeleteDir deleted $\"$EXEDIR\demo-tree$\"; the text below it is still $\"$0$\""
 
   FileClose $report
 SectionEnd

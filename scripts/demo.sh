@@ -17,6 +17,13 @@ processes() { wine "$build/tests/bin/proclist.exe" | tr -d '\r'; }
 echo "== plug-in: $build/x86-ansi/tmnsisplug.dll ($(stat -c %s "$build/x86-ansi/tmnsisplug.dll") bytes)"
 makensis -V2 -DPLUGIN_DIR="$build/x86-ansi" -DOUT_FILE="$work/demo-setup.exe" "$root/examples/demo.nsi"
 
+# A small tree to delete, with a read-only file and a hidden folder.
+mkdir -p "$work/demo-tree/Cfg" "$work/demo-tree/Hotfix/.cache"
+echo data > "$work/demo-tree/Cfg/config.ini"
+echo data > "$work/demo-tree/Hotfix/kb1.msu"
+echo data > "$work/demo-tree/Hotfix/.cache/part.tmp"
+chmod a-w "$work/demo-tree/Cfg/config.ini"
+
 # Stand-ins for the product: two copies of its helper and its main windows.
 cp "$build/tests/bin/tmwait.exe" "$work/VardoHelper.exe"
 wine "$work/VardoHelper.exe" 60 & wine "$work/VardoHelper.exe" 60 &
@@ -33,6 +40,9 @@ done
 echo "== running before the installer:"
 processes | grep -E $'\t(VardoHelper|winhost)\\.exe$' | sed 's/^/   /'
 
+echo "== the tree to delete:"
+(cd "$work" && find demo-tree | sort | sed 's/^/   /')
+
 echo "== wine demo-setup.exe /S"
 (cd "$work" && wine demo-setup.exe /S)
 wait
@@ -43,3 +53,5 @@ echo "== what the product's windows received:"
 sed 's/^/   /' "$work/windows.txt"
 echo "== still running afterwards:"
 processes | grep -E $'\t(VardoHelper|winhost)\\.exe$' | sed 's/^/   /' || echo "   (none of them)"
+echo "== the tree afterwards:"
+if [ -e "$work/demo-tree" ]; then (cd "$work" && find demo-tree | sed 's/^/   /'); else echo "   (gone)"; fi

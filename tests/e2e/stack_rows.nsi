@@ -28,6 +28,11 @@ Section
 
   Push "below"
   Push "pushed before"
+  tmnsisplug::PowerDeleteDir "$EXEDIR\no-such-folder"
+  !insertmacro DUMP_STACK "PowerDeleteDir"
+
+  Push "below"
+  Push "pushed before"
   tmnsisplug::WindowsPlatformArchitecture
   !insertmacro DUMP_STACK "WindowsPlatformArchitecture"
 
