@@ -3,12 +3,12 @@
 #include <string>
 
 #include "base/wide_string.h"
+#include "support/test_support.h"
 
 using tmn::WideString;
+using tmtest::Text;
 
 namespace {
-
-std::wstring Text(const WideString& s) { return std::wstring(s.Get(), s.Length()); }
 
 TEST(WideString, EmptyStringGivesAnEmptyTextWithoutStorage) {
   WideString s;

@@ -11,11 +11,6 @@ using tmtest::TempDir;
 
 namespace {
 
-tmn::WideString Wide(const std::wstring& text) {
-  tmn::WideString s;
-  s.Assign(text.c_str());
-  return s;
-}
 
 // A copy of the waiting helper under the given file name.
 std::wstring WaiterNamed(const TempDir& dir, const std::wstring& name) {
@@ -50,14 +45,14 @@ TEST(KillProcessesByName, EndsEveryCopyOfTheNameInAnyAsciiCaseAndNothingElse) {
   ASSERT_TRUE(survivor.Start(longer, L"60"));
 
   // Without extension, or a mere prefix: no match.
-  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"tmvictim" + tag)));
-  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"tmvictim" + tag + L".ex")));
-  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"")));
+  EXPECT_EQ(0, tmn::KillProcessesByName(tmtest::MakeWide(L"tmvictim" + tag)));
+  EXPECT_EQ(0, tmn::KillProcessesByName(tmtest::MakeWide(L"tmvictim" + tag + L".ex")));
+  EXPECT_EQ(0, tmn::KillProcessesByName(tmtest::MakeWide(L"")));
   for (ChildProcess& child : victims) EXPECT_TRUE(Listed(child));
 
   std::wstring upper = name;
   for (wchar_t& c : upper) c = towupper(c);
-  EXPECT_EQ(3, tmn::KillProcessesByName(Wide(upper)));
+  EXPECT_EQ(3, tmn::KillProcessesByName(tmtest::MakeWide(upper)));
   for (ChildProcess& child : victims) EXPECT_TRUE(tmtest::WaitUntilNotListed(child.pid(), 5000)) << child.pid();
   EXPECT_TRUE(Listed(survivor));
   EXPECT_FALSE(survivor.WaitForExit(0));
@@ -68,9 +63,9 @@ TEST(KillProcessesByName, NonAsciiLettersMustMatchExactly) {
   const std::wstring tag = std::to_wstring(GetCurrentProcessId());
   ChildProcess child;
   ASSERT_TRUE(child.Start(WaiterNamed(dir, L"tm\u00e9" + tag + L".exe"), L"60"));
-  EXPECT_EQ(0, tmn::KillProcessesByName(Wide(L"TM\u00c9" + tag + L".EXE")));
+  EXPECT_EQ(0, tmn::KillProcessesByName(tmtest::MakeWide(L"TM\u00c9" + tag + L".EXE")));
   EXPECT_TRUE(Listed(child));
-  EXPECT_EQ(1, tmn::KillProcessesByName(Wide(L"TM\u00e9" + tag + L".EXE")));
+  EXPECT_EQ(1, tmn::KillProcessesByName(tmtest::MakeWide(L"TM\u00e9" + tag + L".EXE")));
   EXPECT_TRUE(tmtest::WaitUntilNotListed(child.pid(), 5000));
 }
 

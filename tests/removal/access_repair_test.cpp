@@ -23,12 +23,6 @@ const wchar_t kAdministrators[] = L"S-1-5-32-544";
 const wchar_t kUsers[] = L"S-1-5-32-545";
 const wchar_t kEveryone[] = L"S-1-1-0";
 
-tmn::WideString W(const std::wstring& text) {
-  tmn::WideString s;
-  s.Assign(text.c_str());
-  return s;
-}
-std::wstring S(const tmn::WideString& s) { return std::wstring(s.Get(), s.Length()); }
 
 bool PreVista() {
   OSVERSIONINFOW version = {};
@@ -66,9 +60,9 @@ TEST(CollapseBackslashes, TakesOneBackslashOutOfEachDoubledPairAfterThePrefix) {
       {L"", L""},
   };
   for (const Case& c : cases) {
-    tmn::WideString path = W(c.path);
+    tmn::WideString path = tmtest::MakeWide(c.path);
     tmn::CollapseBackslashes(path);
-    EXPECT_EQ(std::wstring(c.collapsed), S(path)) << c.path;
+    EXPECT_EQ(std::wstring(c.collapsed), tmtest::Text(path)) << c.path;
   }
 }
 
@@ -86,7 +80,7 @@ TEST_F(RepairAccessTest, StripsDenyEntriesGrantsSystemAndAdministratorsAndGivesT
   FileSystemRecorder recorder;
   recorder.descriptor = L"O:BUG:BUD:(D;;FA;;;WD)(D;;FA;;;BU)(A;;FA;;;BU)(D;;FA;;;AN)(A;;0x1200a9;;;WD)";
 
-  EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+  EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(file_)));
 
   const std::vector<std::wstring> expected = {
       L"read-security " + file_ + L" 0x5",
@@ -125,13 +119,13 @@ TEST_F(RepairAccessTest, StripsDenyEntriesGrantsSystemAndAdministratorsAndGivesT
 
 TEST_F(RepairAccessTest, APathThatNoLongerExistsNeedsNoRepair) {
   FileSystemRecorder recorder;
-  EXPECT_EQ(1, tmn::RepairAccess(W(dir_ / L"gone.txt")));
+  EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(dir_ / L"gone.txt")));
   EXPECT_TRUE(recorder.Calls().empty());
 }
 
 TEST_F(RepairAccessTest, RepairsADoubledBackslashPathUnderItsReducedForm) {
   FileSystemRecorder recorder;
-  EXPECT_EQ(1, tmn::RepairAccess(W(dir_.path() + L"\\\\locked.txt")));
+  EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(dir_.path() + L"\\\\locked.txt")));
   for (const std::wstring& call : recorder.Calls())
     EXPECT_NE(std::wstring::npos, call.find(file_ + L" ")) << call;
 }
@@ -139,14 +133,14 @@ TEST_F(RepairAccessTest, RepairsADoubledBackslashPathUnderItsReducedForm) {
 TEST_F(RepairAccessTest, AFailedAccessListWriteMeansNoRetry) {
   FileSystemRecorder recorder;
   recorder.writeStatus = [](DWORD info) { return info == 0x80000004 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS; };
-  EXPECT_EQ(0, tmn::RepairAccess(W(file_)));
+  EXPECT_EQ(0, tmn::RepairAccess(tmtest::MakeWide(file_)));
   EXPECT_EQ(4u, recorder.Calls().size()) << "the owner is still given back";
 }
 
 TEST_F(RepairAccessTest, UnreadableSecurityGivesOnlyTheThreeEntriesAndNoOwnerToGiveBack) {
   FileSystemRecorder recorder;
   recorder.readStatus = [](const std::wstring&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
-  EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+  EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(file_)));
   const std::vector<SecurityWrite> writes = recorder.Writes();
   ASSERT_EQ(2u, writes.size());
   EXPECT_EQ(kAdministrators, writes[0].owner);
@@ -166,7 +160,7 @@ TEST_F(RepairAccessTest, FallsBackToTheNearestAncestorOnlyWhenItDenies) {
       return path == file_ ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : static_cast<DWORD>(ERROR_SUCCESS);
     };
     recorder.descriptor = L"O:BUD:(A;;FA;;;BU)";
-    EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+    EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(file_)));
     EXPECT_EQ((std::vector<std::wstring>{L"read-security " + file_ + L" 0x5", L"read-security " + parent + L" 0x5"}),
               recorder.Calls());
   }
@@ -176,7 +170,7 @@ TEST_F(RepairAccessTest, FallsBackToTheNearestAncestorOnlyWhenItDenies) {
       return path == file_ ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : static_cast<DWORD>(ERROR_SUCCESS);
     };
     recorder.descriptor = L"O:BUD:(D;;FA;;;WD)(A;;FA;;;BU)";
-    EXPECT_EQ(1, tmn::RepairAccess(W(file_)));
+    EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(file_)));
     const std::vector<SecurityWrite> writes = recorder.Writes();
     ASSERT_EQ(3u, writes.size());
     for (const SecurityWrite& write : writes) EXPECT_EQ(parent, write.path);
@@ -200,7 +194,7 @@ TEST(RepairAccessOnWine, MakesAFileWithADenyEveryoneListDeletableAgain) {
 
   EXPECT_FALSE(DeleteFileW(file.c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  EXPECT_EQ(1, tmn::RepairAccess(W(file)));
+  EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(file)));
   EXPECT_TRUE(DeleteFileW(file.c_str())) << GetLastError();
 }
 

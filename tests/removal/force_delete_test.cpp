@@ -16,11 +16,6 @@ using tmtest::TempDir;
 
 namespace {
 
-tmn::WideString W(const std::wstring& text) {
-  tmn::WideString s;
-  s.Assign(text.c_str());
-  return s;
-}
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -75,8 +70,8 @@ TEST(ForceDeleteTree, AMissingPathOrAFileFailsAtTheFirstListingAndDeletesNothing
   const std::wstring file = dir / L"file.txt";
   ASSERT_TRUE(tmtest::WriteFileText(file, "keep"));
   FileSystemRecorder recorder;
-  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(W(dir / L"missing"), false));
-  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(W(file), true));
+  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(tmtest::MakeWide(dir / L"missing"), false));
+  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(tmtest::MakeWide(file), true));
   EXPECT_TRUE(Exists(file));
   EXPECT_TRUE(Only(recorder.Calls(), L"delete").empty());
   EXPECT_TRUE(Only(recorder.Calls(), L"remove").empty());
@@ -87,7 +82,7 @@ TEST(ForceDeleteTree, AnEmptyDirectoryIsQueuedAloneAndRemoved) {
   const std::wstring root = dir / L"empty";
   ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
   FileSystemRecorder recorder;
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
   EXPECT_EQ(std::vector<std::wstring>{L"remove ."}, Removals(recorder, root));
   EXPECT_FALSE(Exists(root));
 }
@@ -98,7 +93,7 @@ TEST(ForceDeleteTree, QueuesEverythingBelowADirectoryBeforeItAndTheRootLast) {
   FileSystemRecorder recorder;
   const int threadsBefore = ThreadsOfThisProcess();
 
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
 
   EXPECT_EQ(threadsBefore, ThreadsOfThisProcess()) << "the walker has ended";
   EXPECT_FALSE(Exists(root));
@@ -129,7 +124,7 @@ TEST(ForceDeleteTree, ClearsReadOnlyAndDeletesHiddenAndSystemEntries) {
   };
   const DWORD subAttributes = GetFileAttributesW((root + L"\\sub").c_str()) | FILE_ATTRIBUTE_READONLY;
 
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
 
   EXPECT_FALSE(Exists(root));
   const std::vector<std::wstring> calls = recorder.CallsBelow(root);
@@ -146,7 +141,7 @@ TEST(ForceDeleteTree, ARootWithATrailingBackslashGivesDoubledChildPathsThatStill
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
   FileSystemRecorder recorder;
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root + L"\\"), false));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root + L"\\"), false));
   EXPECT_FALSE(Exists(root));
   const std::vector<std::wstring> deleted = Only(recorder.Calls(), L"delete");
   EXPECT_NE(deleted.end(), std::find(deleted.begin(), deleted.end(), root + L"\\\\a.txt"));
@@ -162,9 +157,13 @@ TEST(ForceDeleteTree, WalksTreesDeeperThanAnyRecursionWouldWant) {
     ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << level;
   }
   ASSERT_TRUE(tmtest::WriteFileText(path + L"\\leaf.txt", "x"));
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), false));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
   EXPECT_FALSE(Exists(root));
 }
+
+// What one repair does through the seam: read, owner, access list, owner.
+const std::vector<std::wstring> kRepairSteps = {L"read-security", L"write-security", L"write-security",
+                                                L"write-security"};
 
 // Which refused steps are repaired and retried, by Windows version.
 class RefusedDeletion : public ::testing::TestWithParam<bool> {
@@ -188,22 +187,20 @@ TEST_P(RefusedDeletion, AFileThatStaysKeepsItsParentsAfterOneRepairAndRetryEach)
   FileSystemRecorder recorder;
   recorder.refuseDelete = [&](const std::wstring& path) { return path == stubborn; };
 
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), preVista()));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), preVista()));
 
   EXPECT_TRUE(Exists(stubborn));
   EXPECT_FALSE(Exists(root + L"\\a.txt"));
   EXPECT_FALSE(Exists(root + L"\\sub\\empty"));
   const std::vector<std::wstring> calls = recorder.Calls();
-  const std::vector<std::wstring> repaired = {L"read-security", L"write-security", L"write-security",
-                                              L"write-security"};
   std::vector<std::wstring> fileSteps = {L"delete"};
   if (preVista()) {
-    fileSteps.insert(fileSteps.end(), repaired.begin(), repaired.end());
+    fileSteps.insert(fileSteps.end(), kRepairSteps.begin(), kRepairSteps.end());
     fileSteps.push_back(L"delete");
   }
   EXPECT_EQ(fileSteps, CallsFor(calls, stubborn));
   std::vector<std::wstring> directorySteps = {L"remove"};
-  directorySteps.insert(directorySteps.end(), repaired.begin(), repaired.end());
+  directorySteps.insert(directorySteps.end(), kRepairSteps.begin(), kRepairSteps.end());
   directorySteps.push_back(L"remove");
   for (const std::wstring& ancestor : {root + L"\\sub\\deeper", root + L"\\sub", root}) {
     EXPECT_TRUE(Exists(ancestor)) << tmtest::Narrow(ancestor);
@@ -219,20 +216,18 @@ TEST_P(RefusedDeletion, AReadOnlyFileWhoseAttributeStaysIsStillTried) {
   FileSystemRecorder recorder;
   recorder.refuseSetAttributes = [&](const std::wstring& path) { return path == file; };
 
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(W(root), preVista()));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), preVista()));
 
   // Wine refuses to delete a file that is still read-only, so the delete
   // is refused too and, on older Windows, repaired and retried once.
-  const std::vector<std::wstring> repair = {L"read-security", L"write-security", L"write-security",
-                                            L"write-security"};
   std::vector<std::wstring> steps = {L"attributes"};
   if (preVista()) {
-    steps.insert(steps.end(), repair.begin(), repair.end());
+    steps.insert(steps.end(), kRepairSteps.begin(), kRepairSteps.end());
     steps.push_back(L"attributes");
   }
   steps.push_back(L"delete");
   if (preVista()) {
-    steps.insert(steps.end(), repair.begin(), repair.end());
+    steps.insert(steps.end(), kRepairSteps.begin(), kRepairSteps.end());
     steps.push_back(L"delete");
   }
   EXPECT_EQ(steps, CallsFor(recorder.Calls(), file));
@@ -251,7 +246,7 @@ TEST(ForceDeleteTree, AnUnlistableSubdirectoryEndsTheWalkButWhatWasQueuedGoes) {
   FileSystemRecorder recorder;
   recorder.refuseListing = [&](const std::wstring& path) { return path == locked; };
 
-  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(W(root), false));
+  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
 
   // It and every directory above it stay; nothing after it was listed.
   for (const std::wstring& kept : {locked, root + L"\\sub", root}) EXPECT_TRUE(Exists(kept));
@@ -284,11 +279,11 @@ TEST(DeleteQueuedItem, RemovesALinkItselfWithoutRepairOrAttributeChange) {
   recorder.refuseDelete = [](const std::wstring&) { return true; };
   tmn::DeleteItem link;
   link.flags = tmn::ITEM_DIRECTORY;
-  link.path = W(dir / L"junction");
+  link.path = tmtest::MakeWide(dir / L"junction");
   link.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
   EXPECT_TRUE(tmn::DeleteQueuedItem(link, true));
   tmn::DeleteItem fileLink;
-  fileLink.path = W(dir / L"symlink.txt");
+  fileLink.path = tmtest::MakeWide(dir / L"symlink.txt");
   fileLink.attributes = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
   EXPECT_TRUE(tmn::DeleteQueuedItem(fileLink, true));
   EXPECT_EQ((std::vector<std::wstring>{L"remove " + dir / L"junction", L"delete " + dir / L"symlink.txt"}),

@@ -9,12 +9,6 @@ using tmtest::TempDir;
 
 namespace {
 
-tmn::WideString W(const std::wstring& text) {
-  tmn::WideString s;
-  s.Assign(text.c_str());
-  return s;
-}
-std::wstring S(const tmn::WideString& s) { return std::wstring(s.Get(), s.Length()); }
 
 TEST(StripLastComponent, CutsAsTheTableOfExamplesSays) {
   struct Case {
@@ -39,20 +33,20 @@ TEST(StripLastComponent, CutsAsTheTableOfExamplesSays) {
       {L"\\", L"\\", 0},
   };
   for (const Case& c : cases) {
-    tmn::WideString path = W(c.path);
+    tmn::WideString path = tmtest::MakeWide(c.path);
     EXPECT_EQ(c.result, tmn::StripLastComponent(path)) << c.path;
-    EXPECT_EQ(std::wstring(c.after), S(path)) << c.path;
+    EXPECT_EQ(std::wstring(c.after), tmtest::Text(path)) << c.path;
   }
 }
 
 TEST(StripLastComponent, ClimbsToTheDriveRootAndStops) {
-  tmn::WideString path = W(L"C:\\a\\b");
+  tmn::WideString path = tmtest::MakeWide(L"C:\\a\\b");
   ASSERT_EQ(1, tmn::StripLastComponent(path));
-  EXPECT_EQ(L"C:\\a", S(path));
+  EXPECT_EQ(L"C:\\a", tmtest::Text(path));
   ASSERT_EQ(1, tmn::StripLastComponent(path));
-  EXPECT_EQ(L"C:\\", S(path));
+  EXPECT_EQ(L"C:\\", tmtest::Text(path));
   EXPECT_EQ(0, tmn::StripLastComponent(path));
-  EXPECT_EQ(L"C:\\", S(path));
+  EXPECT_EQ(L"C:\\", tmtest::Text(path));
 }
 
 TEST(PathPrefixes, UncAndLongPathFormsAreRecognised) {
@@ -91,25 +85,25 @@ TEST(AppendPath, PutsExactlyOneBackslashAtTheSeam) {
       {L"C:\\P", L"", L"C:\\P"},
   };
   for (const Case& c : cases) {
-    tmn::WideString base = W(c.base);
+    tmn::WideString base = tmtest::MakeWide(c.base);
     EXPECT_EQ(1, tmn::AppendPath(base, c.more)) << c.base << " + " << c.more;
-    EXPECT_EQ(std::wstring(c.joined), S(base)) << c.base << " + " << c.more;
+    EXPECT_EQ(std::wstring(c.joined), tmtest::Text(base)) << c.base << " + " << c.more;
   }
-  tmn::WideString base = W(L"C:\\P\\");
+  tmn::WideString base = tmtest::MakeWide(L"C:\\P\\");
   EXPECT_EQ(0, tmn::AppendPath(base, nullptr));
-  EXPECT_EQ(L"C:\\P\\", S(base));
+  EXPECT_EQ(L"C:\\P\\", tmtest::Text(base));
 }
 
 TEST(CreateFolderChain, MakesEveryMissingLevelAndReportsWhetherItMadeOne) {
   TempDir dir(L"chain");
   const std::wstring deep = dir / L"a\\b\\c";
-  EXPECT_EQ(S_OK, tmn::CreateFolderChain(W(deep)));
+  EXPECT_EQ(S_OK, tmn::CreateFolderChain(tmtest::MakeWide(deep)));
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesW(deep.c_str()));
 
   // Existing folders are left as they are, attributes included.
   ASSERT_TRUE(SetFileAttributesW((dir / L"a").c_str(), FILE_ATTRIBUTE_HIDDEN));
   const DWORD before = GetFileAttributesW((dir / L"a").c_str());
-  EXPECT_EQ(S_FALSE, tmn::CreateFolderChain(W(deep + L"\\")));
+  EXPECT_EQ(S_FALSE, tmn::CreateFolderChain(tmtest::MakeWide(deep + L"\\")));
   EXPECT_EQ(before, GetFileAttributesW((dir / L"a").c_str()));
 }
 
@@ -117,19 +111,19 @@ TEST(CreateFolderChain, ReplacesAFileStandingWhereAFolderBelongs) {
   TempDir dir(L"chain");
   ASSERT_TRUE(tmtest::WriteFileText(dir / L"a", "in the way"));
   ASSERT_TRUE(SetFileAttributesW((dir / L"a").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(S_OK, tmn::CreateFolderChain(W(dir / L"a\\b")));
+  EXPECT_EQ(S_OK, tmn::CreateFolderChain(tmtest::MakeWide(dir / L"a\\b")));
   EXPECT_NE(0u, GetFileAttributesW((dir / L"a").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir / L"a\\b").c_str()));
 }
 
 TEST(CreateFolderChain, StopsAtTheFirstLevelThatCannotBeMade) {
   TempDir dir(L"chain");
-  const HRESULT bad = tmn::CreateFolderChain(W(dir / L"made\\bad|name\\never"));
+  const HRESULT bad = tmn::CreateFolderChain(tmtest::MakeWide(dir / L"made\\bad|name\\never"));
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_NAME), bad) << std::hex << bad;
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir / L"made").c_str()));
   // A path rooted without a drive fails at its first, empty, level.
-  EXPECT_LT(tmn::CreateFolderChain(W(L"\\\\server\\share\\x")), 0);
-  EXPECT_LT(tmn::CreateFolderChain(W(L"\\rooted")), 0);
+  EXPECT_LT(tmn::CreateFolderChain(tmtest::MakeWide(L"\\\\server\\share\\x")), 0);
+  EXPECT_LT(tmn::CreateFolderChain(tmtest::MakeWide(L"\\rooted")), 0);
 }
 
 }  // namespace

@@ -52,31 +52,31 @@ BOOL WINAPI RecordFindNext(HANDLE find, LPWIN32_FIND_DATAW data) {
   return more;
 }
 
-BOOL WINAPI RecordDelete(LPCWSTR path) {
-  g_recorder->Record(std::wstring(L"delete ") + path);
-  if (Refused(g_recorder->refuseDelete, path)) {
+// Records the call, then refuses it or passes it on to Windows.
+template <typename Call>
+BOOL RecordRefusable(const wchar_t* kind, const std::function<bool(const std::wstring&)>& rule, LPCWSTR path,
+                     const std::wstring& detail, Call call) {
+  g_recorder->Record(kind + std::wstring(L" ") + path + detail);
+  if (Refused(rule, path)) {
     SetLastError(g_recorder->refusal);
     return FALSE;
   }
-  return tmn::kWindowsFileSystem.deleteFile(path);
+  return call();
+}
+
+BOOL WINAPI RecordDelete(LPCWSTR path) {
+  return RecordRefusable(L"delete", g_recorder->refuseDelete, path, L"",
+                         [&] { return tmn::kWindowsFileSystem.deleteFile(path); });
 }
 
 BOOL WINAPI RecordRemove(LPCWSTR path) {
-  g_recorder->Record(std::wstring(L"remove ") + path);
-  if (Refused(g_recorder->refuseRemove, path)) {
-    SetLastError(g_recorder->refusal);
-    return FALSE;
-  }
-  return tmn::kWindowsFileSystem.removeDirectory(path);
+  return RecordRefusable(L"remove", g_recorder->refuseRemove, path, L"",
+                         [&] { return tmn::kWindowsFileSystem.removeDirectory(path); });
 }
 
 BOOL WINAPI RecordSetAttributes(LPCWSTR path, DWORD attributes) {
-  g_recorder->Record(std::wstring(L"attributes ") + path + L" " + Hex(attributes));
-  if (Refused(g_recorder->refuseSetAttributes, path)) {
-    SetLastError(g_recorder->refusal);
-    return FALSE;
-  }
-  return tmn::kWindowsFileSystem.setFileAttributes(path, attributes);
+  return RecordRefusable(L"attributes", g_recorder->refuseSetAttributes, path, L" " + Hex(attributes),
+                         [&] { return tmn::kWindowsFileSystem.setFileAttributes(path, attributes); });
 }
 
 DWORD WINAPI RecordReadSecurity(LPCWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID* owner, PSID* group,

@@ -179,4 +179,12 @@ std::wstring Widen(const std::string& text) {
   return out;
 }
 
+tmn::WideString MakeWide(const std::wstring& text) {
+  tmn::WideString s;
+  s.Assign(text.c_str(), text.size());
+  return s;
+}
+
+std::wstring Text(const tmn::WideString& text) { return std::wstring(text.Get(), text.Length()); }
+
 }  // namespace tmtest

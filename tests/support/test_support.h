@@ -107,4 +107,8 @@ bool WaitUntilNotListed(DWORD pid, DWORD timeout_ms);
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
+// Between the system's wide string and the standard one.
+tmn::WideString MakeWide(const std::wstring& text);
+std::wstring Text(const tmn::WideString& text);
+
 }  // namespace tmtest
