@@ -73,12 +73,6 @@ class Array {
     return true;
   }
 
-  template <typename U = T, typename = std::enable_if_t<std::is_trivially_copyable<U>::value>>
-  bool Push(const T& item) {
-    T copy = item;
-    return Push(std::move(copy));
-  }
-
   void PopBack() {
     if (size_ == 0) return;
     --size_;

@@ -76,7 +76,7 @@ bool PopArgument(ArgumentBuffer& argument) {
   argument[n] = '\0';
   const bool whole = n < limit || (n < static_cast<size_t>(g_pluginContext.string_size) && node->text[n] == '\0');
   *stacktop = node->next;
-  ::GlobalFree(node);
+  UniqueGlobal popped(node);  // the node was the stack's; popping makes it ours to free
   return whole;
 }
 
