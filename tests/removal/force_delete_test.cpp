@@ -128,11 +128,9 @@ TEST(ForceDeleteTree, ClearsReadOnlyAndDeletesHiddenAndSystemEntries) {
 
   EXPECT_FALSE(Exists(root));
   const std::vector<std::wstring> calls = recorder.CallsBelow(root);
-  const size_t cleared = IndexOf(calls, L"attributes sub 0x" + [&] {
-    wchar_t hex[16];
-    swprintf(hex, 16, L"%lX", static_cast<unsigned long>(subAttributes & ~1u));
-    return std::wstring(hex);
-  }());
+  wchar_t clearedCall[64];
+  swprintf(clearedCall, 64, L"attributes sub 0x%lX", static_cast<unsigned long>(subAttributes & ~1u));
+  const size_t cleared = IndexOf(calls, clearedCall);
   ASSERT_LT(cleared, calls.size()) << "the read-only folder's attribute was cleared";
   EXPECT_LT(cleared, IndexOf(calls, L"remove sub"));
 }
@@ -169,14 +167,16 @@ const std::vector<std::wstring> kRepairSteps = {L"read-security", L"write-securi
 class RefusedDeletion : public ::testing::TestWithParam<bool> {
  protected:
   bool preVista() const { return GetParam(); }
-  std::vector<std::wstring> CallsFor(const std::vector<std::wstring>& calls, const std::wstring& path) {
-    std::vector<std::wstring> mine;
-    for (const std::wstring& call : calls)
-      if (call.rfind(L"list", 0) != 0 && call.find(L" " + path) != std::wstring::npos &&
-          (call.size() == call.find(L" " + path) + path.size() + 1 ||
-           call[call.find(L" " + path) + path.size() + 1] == L' '))
-        mine.push_back(call.substr(0, call.find(L' ')));
-    return mine;
+  // The kinds of the calls made on exactly this path ("<kind> <path>[ <detail>]").
+  static std::vector<std::wstring> CallsFor(const std::vector<std::wstring>& calls, const std::wstring& path) {
+    std::vector<std::wstring> kinds;
+    for (const std::wstring& call : calls) {
+      const size_t space = call.find(L' ');
+      const std::wstring kind = call.substr(0, space), rest = call.substr(space + 1);
+      if (kind.rfind(L"list", 0) == 0) continue;
+      if (rest == path || rest.rfind(path + L" ", 0) == 0) kinds.push_back(kind);
+    }
+    return kinds;
   }
 };
 
