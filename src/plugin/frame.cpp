@@ -65,16 +65,15 @@ bool PopArgument(ArgumentBuffer& argument) {
   stack_t* node = *stacktop;
   // The node's text is string_size bytes and may lack its NUL; read no
   // further than that, and keep room for our own NUL.
-  size_t limit = kArgumentBufferSize - 1;
-  if (g_pluginContext.string_size < static_cast<int>(limit))
-    limit = g_pluginContext.string_size > 0 ? static_cast<size_t>(g_pluginContext.string_size) : 0;
+  const size_t nodeText = g_pluginContext.string_size > 0 ? static_cast<size_t>(g_pluginContext.string_size) : 0;
+  const size_t limit = nodeText < kArgumentBufferSize - 1 ? nodeText : kArgumentBufferSize - 1;
   size_t n = 0;
   while (n < limit && node->text[n] != '\0') {
     argument[n] = node->text[n];
     ++n;
   }
   argument[n] = '\0';
-  const bool whole = n < limit || (n < static_cast<size_t>(g_pluginContext.string_size) && node->text[n] == '\0');
+  const bool whole = n < limit || (n < nodeText && node->text[n] == '\0');
   *stacktop = node->next;
   UniqueGlobal popped(node);  // the node was the stack's; popping makes it ours to free
   return whole;
