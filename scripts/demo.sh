@@ -24,6 +24,15 @@ echo data > "$work/demo-tree/Hotfix/kb1.msu"
 echo data > "$work/demo-tree/Hotfix/.cache/part.tmp"
 chmod a-w "$work/demo-tree/Cfg/config.ini"
 
+# One program alone first, which keeps the prefix's wineserver up for the
+# whole demo: several programs started at once against a cold server can
+# stall for a minute.
+cp "$build/tests/bin/tmwait.exe" "$work/tmanchor.exe"
+wine "$work/tmanchor.exe" 600 "$(winpath "$work/anchor.ready")" &
+anchor=$!
+trap 'kill $anchor 2>/dev/null || true' EXIT
+for _ in $(seq 1800); do [ -e "$work/anchor.ready" ] && break; sleep 0.1; done
+
 # Stand-ins for the product: two copies of its helper and its main windows.
 cp "$build/tests/bin/tmwait.exe" "$work/VardoHelper.exe"
 wine "$work/VardoHelper.exe" 60 & wine "$work/VardoHelper.exe" 60 &
@@ -45,6 +54,7 @@ echo "== the tree to delete:"
 
 echo "== wine demo-setup.exe /S"
 (cd "$work" && wine demo-setup.exe /S)
+kill $anchor 2>/dev/null || true
 wait
 
 echo "== what each call left (demo-report.txt):"

@@ -136,19 +136,11 @@ HRESULT AnsiToWide(const char* text, WideString* out) {
   return out->Assign(wide, length) ? S_OK : E_OUTOFMEMORY;
 }
 
-bool EnterWithWideArgument(int string_size, char* variables, stack_t** stacktop,
-                           WideString* argument) {
-  StoreContext(string_size, variables, stacktop);
+bool PopWideArgument(WideString* argument, LongText longText) {
   ArgumentBuffer text;
-  PopArgument(text);
+  const bool whole = PopArgument(text);
+  if (!whole && longText == LongText::kRefuse) return false;
   return SUCCEEDED(AnsiToWide(text, argument));
-}
-
-bool IsPreVistaWindows() {
-  OSVERSIONINFOW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);  // 276
-  ::GetVersionExW(&version);  // a failed call leaves the record zero
-  return version.dwMajorVersion < 6;
 }
 
 }  // namespace tmn

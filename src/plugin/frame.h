@@ -56,12 +56,24 @@ HRESULT AnsiToWide(const char* text, WideString* out);
 
 UINT ConversionCodePage();
 
-// Frame steps 1 to 4 for the exports that take a wide argument: false
-// when the text could not be converted, and the worker must not run.
-bool EnterWithWideArgument(int string_size, char* variables, stack_t** stacktop,
-                           WideString* argument);
+// Whether a text longer than the argument buffer may reach the worker cut
+// to its first 199 characters, or not at all.
+enum class LongText { kCut, kRefuse };
 
-// True on Windows before 6.0, and when the version cannot be read.
-bool IsPreVistaWindows();
+// Pops one text and converts it: what every export that takes a text does
+// before its worker runs. False when the worker must not run: the text
+// could not be converted, or it was too long and long texts are refused.
+bool PopWideArgument(WideString* argument, LongText longText = LongText::kCut);
+
+// An export of the plug-in: every call stores its frame first, as NSIS's
+// own plug-ins do, and then runs the body that follows the macro.
+#define PLUGIN_FUNCTION(name)                                                              \
+  static void name##Body();                                                                \
+  extern "C" void __cdecl name(HWND /*parent*/, int string_size, char* variables,          \
+                               stack_t** stacktop, void* /*extra*/) {                      \
+    ::tmn::StoreContext(string_size, variables, stacktop);                                 \
+    name##Body();                                                                          \
+  }                                                                                        \
+  static void name##Body()
 
 }  // namespace tmn

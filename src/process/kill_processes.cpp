@@ -1,22 +1,12 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "base/ascii.h"
 #include "base/number.h"
 #include "base/unique.h"
 #include "process/process_control.h"
 
 namespace tmn {
-
-namespace {
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
-}  // namespace
-
-bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
-  for (;; ++a, ++b) {
-    if (FoldAscii(*a) != FoldAscii(*b)) return false;
-    if (*a == L'\0') return true;
-  }
-}
 
 int32_t KillProcessesByName(const WideString& name) {
   UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

@@ -13,10 +13,6 @@ namespace tmn {
 // compared without case. Returns how many were opened for termination.
 int32_t KillProcessesByName(const WideString& name);
 
-// Whole-string comparison taking A-Z as a-z; every other character must
-// match exactly.
-bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b);
-
 // The 12-byte block handed to the script. Never freed by the module.
 struct PidTicket {
   uint32_t mixedId;    // processId XOR tickCount

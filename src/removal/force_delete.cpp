@@ -3,8 +3,9 @@
 #include <utility>
 
 #include "base/result.h"
-#include "removal/access_repair.h"
-#include "removal/file_system_calls.h"
+#include "base/windows_version.h"
+#include "security/access_repair.h"
+#include "fs/file_system_calls.h"
 
 namespace tmn {
 
@@ -163,5 +164,7 @@ HRESULT ForceDeleteTree(const WideString& path, bool preVista) {
   ::WaitForSingleObject(walker.get(), INFINITE);
   return (endFlags & ITEM_WALK_FAILED) ? E_UNEXPECTED : S_OK;
 }
+
+HRESULT DeleteDirectoryTree(const WideString& path) { return ForceDeleteTree(path, IsPreVistaWindows()); }
 
 }  // namespace tmn

@@ -34,6 +34,10 @@ struct DeleteContext {
   uint32_t unqueuedEnd = 0;
 };
 
+// What PowerDeleteDir does with the path it is given: the tree goes, with
+// the repair rules of the running Windows version.
+HRESULT DeleteDirectoryTree(const WideString& path);
+
 // S_OK when the walk went through (single entries that resist deletion do
 // not change it), E_UNEXPECTED when a directory could not be listed,
 // E_INVALIDARG for an empty path.

@@ -64,20 +64,6 @@ TEST(PopArgument, ReadsNoFurtherThanTheNodeTextWhenItLacksItsNul) {
   }
 }
 
-TEST(PopArgument, ANodeWithNoTextRoomGivesTheEmptyTextAndCountsAsCut) {
-  for (int string_size : {0, -1, -1024}) {
-    HostStack stack(16);
-    stack.Push("below");
-    stack.PushUnterminated('x');
-    tmn::StoreContext(string_size, nullptr, stack.top());
-    tmn::ArgumentBuffer argument;
-    memset(argument, 0xbd, sizeof(argument));
-    EXPECT_FALSE(tmn::PopArgument(argument)) << string_size;
-    EXPECT_STREQ("", argument) << string_size;
-    EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts());
-  }
-}
-
 TEST(PushResult, PushesAZeroFilledNodeAboveTheExistingOnes) {
   HostStack stack(16);
   stack.Push("below");

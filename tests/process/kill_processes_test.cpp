@@ -21,18 +21,6 @@ std::wstring WaiterNamed(const TempDir& dir, const std::wstring& name) {
 
 bool Listed(const ChildProcess& child) { return tmtest::IsProcessListed(child.pid()); }
 
-TEST(EqualsIgnoringAsciiCase, FoldsOnlyAsciiLettersAndComparesWholeNames) {
-  EXPECT_TRUE(tmn::EqualsIgnoringAsciiCase(L"notepad.exe", L"NOTEPAD.EXE"));
-  EXPECT_TRUE(tmn::EqualsIgnoringAsciiCase(L"", L""));
-  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"notepad.exe", L"notepad"));
-  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"notepad", L"notepad.exe"));
-  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"caf\u00e9.exe", L"CAF\u00c9.EXE"));
-  EXPECT_TRUE(tmn::EqualsIgnoringAsciiCase(L"caf\u00e9.exe", L"CAF\u00e9.EXE"));
-  // '[' and '{' sit right after 'Z' and 'z': no folding across them.
-  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"[", L"{"));
-  EXPECT_FALSE(tmn::EqualsIgnoringAsciiCase(L"@", L"`"));
-}
-
 TEST(KillProcessesByName, EndsEveryCopyOfTheNameInAnyAsciiCaseAndNothingElse) {
   TempDir dir(L"kill");
   const std::wstring tag = std::to_wstring(GetCurrentProcessId());

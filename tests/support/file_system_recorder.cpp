@@ -3,8 +3,9 @@
 #include <sddl.h>
 
 #include <cstdio>
+#include <stdexcept>
 
-#include "removal/file_system_calls.h"
+#include "fs/file_system_calls.h"
 
 namespace tmtest {
 
@@ -41,13 +42,13 @@ HANDLE WINAPI RecordFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     SetLastError(g_recorder->refusal);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE find = tmn::kWindowsFileSystem.findFirstFile(pattern, data);
+  HANDLE find = g_recorder->Found().findFirstFile(pattern, data);
   if (find != INVALID_HANDLE_VALUE) Listed(data);
   return find;
 }
 
 BOOL WINAPI RecordFindNext(HANDLE find, LPWIN32_FIND_DATAW data) {
-  const BOOL more = tmn::kWindowsFileSystem.findNextFile(find, data);
+  const BOOL more = g_recorder->Found().findNextFile(find, data);
   if (more) Listed(data);
   return more;
 }
@@ -66,17 +67,17 @@ BOOL RecordRefusable(const wchar_t* kind, const std::function<bool(const std::ws
 
 BOOL WINAPI RecordDelete(LPCWSTR path) {
   return RecordRefusable(L"delete", g_recorder->refuseDelete, path, L"",
-                         [&] { return tmn::kWindowsFileSystem.deleteFile(path); });
+                         [&] { return g_recorder->Found().deleteFile(path); });
 }
 
 BOOL WINAPI RecordRemove(LPCWSTR path) {
   return RecordRefusable(L"remove", g_recorder->refuseRemove, path, L"",
-                         [&] { return tmn::kWindowsFileSystem.removeDirectory(path); });
+                         [&] { return g_recorder->Found().removeDirectory(path); });
 }
 
 BOOL WINAPI RecordSetAttributes(LPCWSTR path, DWORD attributes) {
   return RecordRefusable(L"attributes", g_recorder->refuseSetAttributes, path, L" " + Hex(attributes),
-                         [&] { return tmn::kWindowsFileSystem.setFileAttributes(path, attributes); });
+                         [&] { return g_recorder->Found().setFileAttributes(path, attributes); });
 }
 
 DWORD WINAPI RecordReadSecurity(LPCWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID* owner, PSID* group,
@@ -134,14 +135,16 @@ std::vector<AceRecord> AcesOf(PACL acl) {
   return aces;
 }
 
-FileSystemRecorder::FileSystemRecorder() {
+FileSystemRecorder::FileSystemRecorder() : found_(tmn::g_fileSystem) {
+  // One recorder at a time: a second one would record into the first.
+  if (g_recorder != nullptr) throw std::logic_error("a FileSystemRecorder is already in place");
   g_recorder = this;
   tmn::g_fileSystem = {RecordFindFirst, RecordFindNext, RecordDelete, RecordRemove,
                        RecordSetAttributes, RecordReadSecurity, RecordWriteSecurity};
 }
 
 FileSystemRecorder::~FileSystemRecorder() {
-  tmn::g_fileSystem = tmn::kWindowsFileSystem;
+  tmn::g_fileSystem = found_;
   g_recorder = nullptr;
 }
 

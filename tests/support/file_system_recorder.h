@@ -1,5 +1,5 @@
 // Puts recording stand-ins into the file-system seam for the life of the
-// object, then the Windows calls back. File calls go through to Wine unless
+// object, then the table it found back. Recorders do not nest. File calls go through to Wine unless
 // a test tells them to refuse; security calls are answered here (Wine keeps
 // no security descriptors), from a descriptor written in SDDL.
 #pragma once
@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "fs/file_system_calls.h"
 
 namespace tmtest {
 
@@ -59,10 +61,15 @@ class FileSystemRecorder {
   // Calls with their paths made relative to base ("." for base itself).
   std::vector<std::wstring> CallsBelow(const std::wstring& base) const;
 
+  // The calls that were in the seam before this recorder; calls that are
+  // not refused go on to them.
+  const tmn::FileSystemCalls& Found() const { return found_; }
+
   void Record(const std::wstring& call);
   void RecordWrite(SecurityWrite write);
 
  private:
+  tmn::FileSystemCalls found_;
   mutable std::mutex mutex_;
   std::vector<std::wstring> calls_;
   std::vector<SecurityWrite> writes_;

@@ -3,9 +3,20 @@
 #include <tlhelp32.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 
 namespace tmtest {
+
+bool PrefixIsPreVista() {
+  const char* kind = std::getenv("TM_WINE_KIND");
+  if (kind == nullptr) throw std::runtime_error("TM_WINE_KIND is not set: run the tests through CTest");
+  const std::string k(kind);
+  if (k == "main") return false;
+  if (k == "xp64" || k == "win32") return true;
+  throw std::runtime_error("unknown TM_WINE_KIND " + k);
+}
 
 std::wstring TestBinDir() {
   wchar_t path[MAX_PATH] = {};
@@ -78,10 +89,16 @@ TempDir::TempDir(const wchar_t* tag) {
   std::wstring base(temp);
   if (!base.empty() && base.back() == L'\\') base.pop_back();
   static unsigned counter = 0;
-  for (;;) {
+  // A name that is taken is tried again under the next number; a folder
+  // that cannot be made at all fails the test instead of hanging it.
+  for (int attempt = 0;; ++attempt) {
     path_ = base + L"\\" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
             std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++counter);
     if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS || attempt >= 100)
+      throw std::runtime_error("cannot make a temporary folder under " + Narrow(base) + ": error " +
+                               std::to_string(error));
   }
 }
 

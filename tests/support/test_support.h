@@ -11,6 +11,12 @@
 
 namespace tmtest {
 
+// Whether the Wine prefix the test runs in reports Windows before 6.0, as
+// its kind (TM_WINE_KIND, set by CTest) says: xp64 and win32 do, main does
+// not. Tests compare what the code decided with this, never with the
+// code's own version test.
+bool PrefixIsPreVista();
+
 // Folder of the running test program; helpers are built beside it.
 std::wstring TestBinDir();
 std::wstring HelperPath(const wchar_t* name);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "removal/path_operations.h"
+#include "fs/path_operations.h"
 #include "support/test_support.h"
 
 using tmtest::TempDir;
@@ -10,7 +10,7 @@ using tmtest::TempDir;
 namespace {
 
 
-TEST(StripLastComponent, CutsAsTheTableOfExamplesSays) {
+TEST(StripLastComponent, CutsTheLastComponentButNeverADriveRootOrABareDrive) {
   struct Case {
     const wchar_t* path;
     const wchar_t* after;

@@ -1,5 +1,6 @@
-#include "removal/path_operations.h"
+#include "fs/path_operations.h"
 
+#include "base/ascii.h"
 #include "base/result.h"
 
 namespace tmn {
@@ -14,12 +15,9 @@ bool StartsWithLongPathPrefix(const wchar_t* path) {
   return true;
 }
 
-wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c; }
-
 // "UNC\" at text, letters in any case.
 bool IsUncMarker(const wchar_t* text) {
-  return UpperAscii(text[0]) == L'U' && UpperAscii(text[1]) == L'N' && UpperAscii(text[2]) == L'C' &&
-         text[3] == L'\\';
+  return EqualsIgnoringAsciiCase(text, L"UNC", 3) && text[3] == L'\\';
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-; Every export leaves the stack as its row of the export table says: texts
-; pushed before and below stay.
+; What each export leaves on the stack: a text pushed before the call and the
+; text below it stay, under the "64" or "32" that only the architecture test pushes.
 !include "common.nsh"
 
 Section

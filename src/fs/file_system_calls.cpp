@@ -1,4 +1,4 @@
-#include "removal/file_system_calls.h"
+#include "fs/file_system_calls.h"
 
 namespace tmn {
 

@@ -1,0 +1,107 @@
+#include "security/access_list.h"
+
+#include <aclapi.h>
+
+#include "base/heap.h"
+#include "base/result.h"
+#include "base/unique.h"
+#include "base/wide_string.h"
+#include "base/windows_version.h"
+#include "fs/file_system_calls.h"
+
+namespace tmn {
+
+namespace {
+
+DWORD AceSize(PSID sid) { return sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + ::GetLengthSid(sid); }
+
+}  // namespace
+
+DaclWrite RewriteDacl(const wchar_t* path, const DaclEntry* entries, size_t count, HRESULT* buildError) {
+  PACL current = nullptr;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  const DWORD status = g_fileSystem.getNamedSecurityInfo(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                         nullptr, nullptr, &current, nullptr, &read);
+  UniqueLocal descriptor(read);
+  if (status != ERROR_SUCCESS) {
+    ::SetLastError(status);
+    return DaclWrite::kFailed;
+  }
+  // No list at all means everyone has full access; that is left alone.
+  if (current == nullptr) {
+    ::SetLastError(ERROR_SUCCESS);
+    return DaclWrite::kFailed;
+  }
+  descriptor.reset();
+
+  DWORD size = sizeof(ACL);
+  for (size_t i = 0; i < count; ++i) {
+    if (!::IsValidSid(entries[i].sid)) {
+      ::SetLastError(ERROR_INVALID_SID);
+      return DaclWrite::kFailed;
+    }
+    size += AceSize(entries[i].sid);
+  }
+  HRESULT ignored = S_OK;
+  HRESULT& error = buildError != nullptr ? *buildError : ignored;
+  UniqueHeapBlock block(HeapAllocateZeroed(size));
+  PACL acl = static_cast<PACL>(block.get());
+  if (acl == nullptr) {
+    error = E_OUTOFMEMORY;
+    return DaclWrite::kNotBuilt;
+  }
+  if (!::InitializeAcl(acl, size, ACL_REVISION)) {
+    error = HResultFromLastError();
+    return DaclWrite::kNotBuilt;
+  }
+  // Canonical order: every deny entry before every allow entry.
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool allowPass = pass == 1;
+    for (size_t i = 0; i < count; ++i) {
+      const DaclEntry& e = entries[i];
+      if (e.allow != allowPass) continue;
+      const BOOL added = e.allow ? ::AddAccessAllowedAceEx(acl, ACL_REVISION, e.aceFlags, e.accessMask, e.sid)
+                                 : ::AddAccessDeniedAceEx(acl, ACL_REVISION, e.aceFlags, e.accessMask, e.sid);
+      if (!added) {
+        error = HResultFromLastError();
+        return DaclWrite::kNotBuilt;
+      }
+    }
+  }
+  WideString name;
+  if (!name.Assign(path)) {
+    error = E_OUTOFMEMORY;
+    return DaclWrite::kNotBuilt;
+  }
+  const DWORD written = g_fileSystem.setNamedSecurityInfo(name.Data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                          nullptr, nullptr, acl, nullptr);
+  ::SetLastError(written);
+  return written == ERROR_SUCCESS ? DaclWrite::kWritten : DaclWrite::kFailed;
+}
+
+HRESULT GrantUsersFullControl(const wchar_t* path) {
+  if (!IsPreVistaWindows()) return S_OK;
+
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+  UniqueSid users, everyone;
+  if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0,
+                                  0, 0, 0, 0, users.put()) ||
+      !::AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()))
+    return HResultFromLastError();
+  const DaclEntry entries[2] = {
+      {users.get(), true, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
+      {everyone.get(), false, 0, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
+  };
+  switch (RewriteDacl(path, entries, 2)) {
+    case DaclWrite::kWritten:
+      return S_OK;
+    case DaclWrite::kNotBuilt:
+      return S_FALSE;
+    case DaclWrite::kFailed:
+    default:
+      return HResultFromLastError();
+  }
+}
+
+}  // namespace tmn

@@ -1,0 +1,26 @@
+// Ownership and access repair: making a file or folder deletable after a
+// delete, a removal or an attribute change was refused.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "base/wide_string.h"
+
+namespace tmn {
+
+// Strips deny entries, gives System and Administrators full control and
+// Users nothing, protects the list, with ownership taken by Administrators
+// for the write and given back. 1: retry the refused step; 0: not repaired.
+int RepairAccess(const WideString& path);
+
+// Only for RepairAccess; exposed for tests.
+bool EnableTakeOwnership(HANDLE process);
+// The SID of the local Administrators group, looked up by name, in a block
+// of the process heap that the caller frees.
+bool GetAdministratorsSid(PSID* sid);
+// Takes one backslash out of every doubled pair left by joining a root
+// that ends in a backslash. A leading UNC or long-path prefix is kept.
+void CollapseBackslashes(WideString& path);
+
+}  // namespace tmn

@@ -1,0 +1,141 @@
+"""What every end-to-end case shares: a work folder of its own under
+build/e2e, installers built by makensis from the scripts beside this file
+and run silently under Wine, helper programs, and the Windows view of the
+running processes.
+
+A prefix's wineserver may be cold when a case starts: CI starts with none
+running, and a server shuts down as soon as its last program ends. Programs
+started while a server shuts down, or several at once against a cold one,
+can stall for a minute. So every case first starts one program alone, an
+anchor that makes a file once it runs, and waits for that file without
+starting anything else; the anchor then keeps the server up and warm until
+the case closes, whatever the case starts and however long it pauses.
+"""
+import os
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def check_equal(expected, actual, what):
+    if expected != actual:
+        raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+def windows_path(path):
+    """The Windows name of a Unix path, through Wine's Z: drive."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class Harness:
+    ANCHOR = "tmanchor.exe"
+
+    def __init__(self, build_dir, kind, case):
+        self.build = Path(build_dir).resolve()
+        self.kind = kind
+        self.prefix = self.build / "wine" / kind
+        self.bin = self.build / "tests" / "bin"
+        self.plugin_dir = self.build / "x86-ansi"
+        self.work = self.build / "e2e" / f"{case}.{kind}"
+        shutil.rmtree(self.work, ignore_errors=True)
+        self.work.mkdir(parents=True)
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
+            self.env.pop(proxy, None)
+        self.children = []
+        self.anchor = None
+        try:
+            self._start_anchor()
+        except BaseException:
+            self.close()
+            raise
+
+    windows_path = staticmethod(windows_path)
+
+    def _start_anchor(self):
+        anchor = self.copy_helper("tmwait.exe", self.ANCHOR)
+        ready = self.work / "anchor.ready"
+        self.anchor = subprocess.Popen(["wine", str(anchor), "3600", windows_path(ready)], cwd=self.work,
+                                       env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 180
+        while not ready.exists():
+            check(self.anchor.poll() is None, f"the anchor program ended with {self.anchor.returncode}")
+            check(time.monotonic() < deadline, "timed out waiting for the anchor program to start")
+            time.sleep(0.1)
+
+    def build_installer(self, script, name="setup.exe", **defines):
+        out = self.work / name
+        command = ["makensis", "-V2", "-NOCD", f"-DPLUGIN_DIR={self.plugin_dir}", f"-DOUT_FILE={out}"]
+        command += [f"-D{k}={v}" for k, v in defines.items()]
+        command.append(str(HERE / script))
+        result = subprocess.run(command, cwd=HERE, capture_output=True, text=True)
+        check(result.returncode == 0, f"makensis {script} failed:\n{result.stdout}\n{result.stderr}")
+        return out
+
+    def run_installer(self, exe, timeout=300, args=("/S",), result_name="result.txt"):
+        result = self.work / result_name
+        if result.exists():
+            result.unlink()
+        started = time.monotonic()
+        completed = subprocess.run(["wine", str(exe), *args], cwd=self.work, env=self.env,
+                                   capture_output=True, timeout=timeout)
+        elapsed = time.monotonic() - started
+        check(completed.returncode == 0, f"{exe.name} exited with {completed.returncode}")
+        check(result.exists(), f"{exe.name} wrote no {result_name}")
+        return result.read_text(encoding="latin-1").splitlines(), elapsed
+
+    def start(self, exe, *args):
+        child = subprocess.Popen(["wine", str(exe), *map(str, args)], cwd=self.work, env=self.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.children.append(child)
+        return child
+
+    def processes(self, timeout=60):
+        out = subprocess.run(["wine", str(self.bin / "proclist.exe")], env=self.env, capture_output=True,
+                             check=True, timeout=timeout).stdout.decode("utf-8", "replace")
+        listed = []
+        for line in out.splitlines():
+            pid, _, name = line.partition("\t")
+            if pid.strip().isdigit():
+                listed.append((int(pid), name.strip()))
+        return listed
+
+    def names_running(self):
+        return [name for _, name in self.processes()]
+
+    def wait_for(self, predicate, timeout, what):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return
+            time.sleep(0.2)
+        raise Failure(f"timed out waiting for {what}")
+
+    def copy_helper(self, helper, name):
+        target = self.work / name
+        shutil.copyfile(self.bin / helper, target)
+        return target
+
+    def wine_reg(self, *args):
+        """Runs Wine's reg.exe in this prefix; its exit code is returned."""
+        return subprocess.run(["wine", "reg", *args], env=self.env, capture_output=True, timeout=120).returncode
+
+    def close(self):
+        for child in self.children + ([self.anchor] if self.anchor else []):
+            if child.poll() is None:
+                child.kill()
+                child.wait()
