@@ -1,0 +1,13 @@
+// The report subsystem's process-wide objects. They are defined together in
+// this one file because C++ orders construction only within a file: they are
+// built in the order written here when the module loads, before any export
+// runs, and destroyed in the reverse order when it unloads, under the loader
+// lock (so their destructors may close handles and free libraries, but never
+// wait for another thread):
+//   1. the product version text of the install beacon, empty;
+//   2. the system description, "win" until it is described;
+//   3. the statistics cache, which at once opens or creates its mutex.
+// The wide string's storage is the process heap, which needs no object.
+#include "base/wide_string.h"
+
+namespace tmn {}  // namespace tmn
