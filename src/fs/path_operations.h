@@ -20,6 +20,15 @@ int StripLastComponent(WideString& path);
 const wchar_t* SkipPathPrefix(const wchar_t* path);
 bool IsUncPath(const wchar_t* path);
 
+// Whether a path names a whole volume or share, never a folder on it:
+// C: and C:\ , \ , \\server\share, \\?\C:\ , \\?\UNC\server\share,
+// \\?\Volume{...}\ , also with forward slashes, trailing separators, or
+// "." and ".." names that lead back up to the root. The empty path counts
+// as a root: it resolves to the current drive's.
+bool NamesVolumeOrShareRoot(const wchar_t* path);
+// The same for the path and for its full form from the current folder.
+bool ResolvesToVolumeOrShareRoot(const WideString& path);
+
 // Makes the folder and every missing folder above it. S_FALSE when all
 // existed, S_OK when at least one was made, a failure when one could not
 // be made. A file standing where a folder belongs is deleted.

@@ -38,6 +38,15 @@ void RemoveDenyEntries(PACL dacl) {
   }
 }
 
+// Whether the first length characters of path name top or an object below it.
+bool IsAtOrBelow(const wchar_t* path, size_t length, const WideString& top) {
+  const size_t n = top.Length();
+  if (length < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (path[i] != top[i]) return false;
+  return length == n || path[n] == L'\\' || top.EndsWith(L'\\');
+}
+
 }  // namespace
 
 void CollapseBackslashes(WideString& path) {
@@ -83,10 +92,12 @@ bool EnableTakeOwnership(HANDLE process) {
   return ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr) != FALSE;
 }
 
-int RepairAccess(const WideString& path) {
-  WideString work;
-  if (!work.Assign(path)) return 0;
+int RepairAccess(const WideString& path, const WideString& boundary) {
+  WideString work, top;
+  if (!work.Assign(path) || !top.Assign(boundary)) return 0;
   CollapseBackslashes(work);
+  CollapseBackslashes(top);
+  while (top.Length() > 1 && top.EndsWith(L'\\')) top.Truncate(top.Length() - 1);
   if (!::PathFileExistsW(path.Get())) return 1;
 
   // Owner and access list; where the object is not found, of the nearest
@@ -108,6 +119,9 @@ int RepairAccess(const WideString& path) {
     if (status != ERROR_FILE_NOT_FOUND) break;
     const size_t cut = work.FindLast(L'\\');
     if (cut == WideString::npos) break;
+    // Above the boundary lies what the caller was not asked to touch: an
+    // object that vanished there needs no repair, as one that is gone.
+    if (!IsAtOrBelow(work.Get(), cut, top)) return 1;
     work.Truncate(cut);
     ancestorInUse = true;
   }
@@ -129,18 +143,23 @@ int RepairAccess(const WideString& path) {
   UniqueLocal newDacl(merged);
 
   PSID administrators = nullptr;
-  const bool haveAdministrators = GetAdministratorsSid(&administrators);
+  GetAdministratorsSid(&administrators);
   UniqueHeapBlock administratorsBlock(administrators);
   EnableTakeOwnership(::GetCurrentProcess());
+  return WriteRepairedAccess(work, merged, owner, administrators);
+}
 
-  if (haveAdministrators)
-    g_fileSystem.setNamedSecurityInfo(work.Data(), SE_FILE_OBJECT, kOwnerUnprotected, administrators,
+int WriteRepairedAccess(WideString& object, PACL dacl, PSID formerOwner, PSID administrators) {
+  // Without the administrators' SID the ownership steps are skipped; the
+  // access list is written all the same.
+  if (administrators != nullptr)
+    g_fileSystem.setNamedSecurityInfo(object.Data(), SE_FILE_OBJECT, kOwnerUnprotected, administrators,
                                       nullptr, nullptr, nullptr);
-  const DWORD written = g_fileSystem.setNamedSecurityInfo(work.Data(), SE_FILE_OBJECT, kDaclProtected,
-                                                          nullptr, nullptr, merged, nullptr);
+  const DWORD written = g_fileSystem.setNamedSecurityInfo(object.Data(), SE_FILE_OBJECT, kDaclProtected,
+                                                          nullptr, nullptr, dacl, nullptr);
   // Only an owner that was read can be given back.
-  if (haveAdministrators && owner != nullptr)
-    g_fileSystem.setNamedSecurityInfo(work.Data(), SE_FILE_OBJECT, kOwnerUnprotected, owner, nullptr,
+  if (administrators != nullptr && formerOwner != nullptr)
+    g_fileSystem.setNamedSecurityInfo(object.Data(), SE_FILE_OBJECT, kOwnerUnprotected, formerOwner, nullptr,
                                       nullptr, nullptr);
   return written == ERROR_SUCCESS ? 1 : 0;
 }

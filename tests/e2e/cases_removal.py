@@ -1,5 +1,24 @@
 """End-to-end cases of forced deletion."""
+import os
+import string
+from contextlib import contextmanager
+
 from harness import check, check_equal
+
+
+@contextmanager
+def mapped_drive(h, target):
+    """A drive letter of the prefix mapped to a scratch folder, for the
+    length of the block; never one that is already in use."""
+    dosdevices = h.prefix / "dosdevices"
+    taken = {entry.name[0].lower() for entry in dosdevices.iterdir() if entry.name.endswith(":")}
+    letter = next(c for c in reversed(string.ascii_lowercase[3:25]) if c not in taken)
+    link = dosdevices / f"{letter}:"
+    os.symlink(target, link)
+    try:
+        yield letter.upper()
+    finally:
+        link.unlink()
 
 
 def case_power_delete(h):
@@ -16,18 +35,36 @@ def case_power_delete(h):
     afile.write_text("keep")
     # A 199-character path, and a 200-character one whose first 199
     # characters name another folder that must stay.
+    # A root that is itself a link to a folder outside.
+    linked_outside = h.work / "linked-outside"
+    linked_outside.mkdir()
+    (linked_outside / "keep.txt").write_text("keep")
+    rootlink = h.work / "rootlink"
+    rootlink.symlink_to(linked_outside, target_is_directory=True)
+    # A volume root: a drive letter mapped to a scratch folder.
+    volume = h.work / "volume"
+    (volume / "inner").mkdir(parents=True)
+    (volume / "keep.txt").write_text("keep")
+    (volume / "inner" / "x.txt").write_text("x")
     room = 199 - len(w(h.work)) - 1
     long199 = h.work / ("d" * room)
     long199_other = h.work / ("e" * room)
     long200 = h.work / ("e" * (room + 1))
     assert len(w(long199)) == 199 and len(w(long200)) == 200
 
-    lines, _ = h.run_installer(h.build_installer(
-        "power_delete.nsi", TREE=w(tree), SLASHED=w(slashed), LINKED=w(linked), MISSING=w(h.work / "missing"),
-        AFILE=w(afile), LONG199=w(long199), LONG199_OTHER=w(long199_other), LONG200=w(long200)))
+    with mapped_drive(h, volume) as drive:
+        lines, _ = h.run_installer(h.build_installer(
+            "power_delete.nsi", TREE=w(tree), SLASHED=w(slashed), LINKED=w(linked), MISSING=w(h.work / "missing"),
+            AFILE=w(afile), LONG199=w(long199), LONG199_OTHER=w(long199_other), LONG200=w(long200),
+            ROOTLINK=w(rootlink), DRIVE=drive))
     check_equal(["made"] + [f"{label}:[below]" for label in
-                            ("tree", "slashed", "linked", "missing", "file", "empty", "long199", "long200")],
+                            ("tree", "slashed", "linked", "missing", "file", "empty", "long199", "long200",
+                             "rootlink", "rootlink-slash", "drive-root", "drive", "drive-long-form", "drive-up",
+                             "drive-folder")],
                 lines, "stack after each call")
+    check((linked_outside / "keep.txt").read_text() == "keep", "the folder behind a root that is a link was touched")
+    check((volume / "keep.txt").read_text() == "keep", "a volume root was deleted")
+    check(not (volume / "inner").exists(), "the mapped drive's folder was not deleted: the mapping did not work")
     check(not tree.exists(), f"{tree} left: {list(tree.rglob('*')) if tree.exists() else ''}")
     check(not slashed.exists(), f"{slashed} left: {list(slashed.rglob('*')) if slashed.exists() else ''}")
     check(not long199.exists(), "the 199-character path was not deleted")

@@ -43,5 +43,12 @@ Section
   !insertmacro DELETE "empty" ""
   !insertmacro DELETE "long199" "${LONG199}"
   !insertmacro DELETE "long200" "${LONG200}"
+  !insertmacro DELETE "rootlink" "${ROOTLINK}"
+  !insertmacro DELETE "rootlink-slash" "${ROOTLINK}\"
+  !insertmacro DELETE "drive-root" "${DRIVE}:\"
+  !insertmacro DELETE "drive" "${DRIVE}:"
+  !insertmacro DELETE "drive-long-form" "\\?\${DRIVE}:\"
+  !insertmacro DELETE "drive-up" "${DRIVE}:\inner\.."
+  !insertmacro DELETE "drive-folder" "${DRIVE}:\inner"
   !insertmacro CLOSE_LOG
 SectionEnd

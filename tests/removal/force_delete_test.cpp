@@ -4,6 +4,10 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <atomic>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,21 +122,25 @@ TEST(ForceDeleteTree, ClearsReadOnlyAndDeletesHiddenAndSystemEntries) {
   ASSERT_TRUE(SetFileAttributesW((root + L"\\z.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   ASSERT_TRUE(SetFileAttributesW((root + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
   FileSystemRecorder recorder;
-  // Wine keeps no read-only attribute on a folder: the listing reports one.
+  // Wine keeps no read-only attribute on a folder: the listing (and the
+  // root's own lookup) reports one.
   recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"sub" ? attributes | FILE_ATTRIBUTE_READONLY : attributes;
+    return name == L"sub" || name == L"tree" ? attributes | FILE_ATTRIBUTE_READONLY : attributes;
   };
-  const DWORD subAttributes = GetFileAttributesW((root + L"\\sub").c_str()) | FILE_ATTRIBUTE_READONLY;
+  const DWORD folderAttributes = GetFileAttributesW((root + L"\\sub").c_str());
 
   EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
 
   EXPECT_FALSE(Exists(root));
   const std::vector<std::wstring> calls = recorder.CallsBelow(root);
-  wchar_t clearedCall[64];
-  swprintf(clearedCall, 64, L"attributes sub 0x%lX", static_cast<unsigned long>(subAttributes & ~1u));
-  const size_t cleared = IndexOf(calls, clearedCall);
-  ASSERT_LT(cleared, calls.size()) << "the read-only folder's attribute was cleared";
-  EXPECT_LT(cleared, IndexOf(calls, L"remove sub"));
+  for (const std::wstring folder : {L"sub", L"."}) {
+    wchar_t clearedCall[64];
+    swprintf(clearedCall, 64, L"attributes %ls 0x%lX", folder.c_str(),
+             static_cast<unsigned long>(folderAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)));
+    const size_t cleared = IndexOf(calls, clearedCall);
+    ASSERT_LT(cleared, calls.size()) << "the read-only folder's attribute was cleared: " << tmtest::Narrow(folder);
+    EXPECT_LT(cleared, IndexOf(calls, L"remove " + folder));
+  }
 }
 
 TEST(ForceDeleteTree, ARootWithATrailingBackslashGivesDoubledChildPathsThatStillDelete) {
@@ -143,20 +151,6 @@ TEST(ForceDeleteTree, ARootWithATrailingBackslashGivesDoubledChildPathsThatStill
   EXPECT_FALSE(Exists(root));
   const std::vector<std::wstring> deleted = Only(recorder.Calls(), L"delete");
   EXPECT_NE(deleted.end(), std::find(deleted.begin(), deleted.end(), root + L"\\\\a.txt"));
-}
-
-TEST(ForceDeleteTree, WalksTreesDeeperThanAnyRecursionWouldWant) {
-  TempDir dir(L"delete");
-  std::wstring path = dir / L"deep";
-  const std::wstring root = path;
-  ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
-  for (int level = 0; level < 400; ++level) {
-    path += L"\\d";
-    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << level;
-  }
-  ASSERT_TRUE(tmtest::WriteFileText(path + L"\\leaf.txt", "x"));
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
-  EXPECT_FALSE(Exists(root));
 }
 
 // What one repair does through the seam: read, owner, access list, owner.
@@ -173,7 +167,7 @@ class RefusedDeletion : public ::testing::TestWithParam<bool> {
     for (const std::wstring& call : calls) {
       const size_t space = call.find(L' ');
       const std::wstring kind = call.substr(0, space), rest = call.substr(space + 1);
-      if (kind.rfind(L"list", 0) == 0) continue;
+      if (kind.rfind(L"list", 0) == 0 || kind == L"find") continue;
       if (rest == path || rest.rfind(path + L" ", 0) == 0) kinds.push_back(kind);
     }
     return kinds;
@@ -277,20 +271,203 @@ TEST(DeleteQueuedItem, RemovesALinkItselfWithoutRepairOrAttributeChange) {
   FileSystemRecorder recorder;
   recorder.refuseRemove = [](const std::wstring&) { return true; };
   recorder.refuseDelete = [](const std::wstring&) { return true; };
+  const tmn::WideString root = tmtest::MakeWide(dir.path());
   tmn::DeleteItem link;
-  link.flags = tmn::ITEM_DIRECTORY;
+  link.flags = tmn::ITEM_DIRECTORY | tmn::ITEM_LINK;
   link.path = tmtest::MakeWide(dir / L"junction");
   link.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
-  EXPECT_TRUE(tmn::DeleteQueuedItem(link, true));
+  EXPECT_TRUE(tmn::DeleteQueuedItem(link, true, root));
   tmn::DeleteItem fileLink;
+  fileLink.flags = tmn::ITEM_LINK;
   fileLink.path = tmtest::MakeWide(dir / L"symlink.txt");
   fileLink.attributes = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
-  EXPECT_TRUE(tmn::DeleteQueuedItem(fileLink, true));
+  EXPECT_TRUE(tmn::DeleteQueuedItem(fileLink, true, root));
   EXPECT_EQ((std::vector<std::wstring>{L"remove " + dir / L"junction", L"delete " + dir / L"symlink.txt"}),
             recorder.Calls());
   tmn::DeleteItem end;
   end.flags = tmn::ITEM_END;
-  EXPECT_FALSE(tmn::DeleteQueuedItem(end, false));
+  EXPECT_FALSE(tmn::DeleteQueuedItem(end, false, root));
+}
+
+TEST(IsLinkEntry, OnlyNameSurrogatesAndUnreadableTagsAreLinks) {
+  const DWORD reparse = FILE_ATTRIBUTE_REPARSE_POINT, directory = FILE_ATTRIBUTE_DIRECTORY;
+  EXPECT_TRUE(tmn::IsLinkEntry(directory | reparse, IO_REPARSE_TAG_MOUNT_POINT));
+  EXPECT_TRUE(tmn::IsLinkEntry(reparse, IO_REPARSE_TAG_SYMLINK));
+  EXPECT_TRUE(tmn::IsLinkEntry(directory | reparse, 0)) << "what Wine reports for a Unix symbolic link";
+  EXPECT_FALSE(tmn::IsLinkEntry(reparse, 0x80000013)) << "a deduplicated file";
+  EXPECT_FALSE(tmn::IsLinkEntry(directory | reparse, 0x9000001A)) << "a cloud placeholder folder";
+  EXPECT_FALSE(tmn::IsLinkEntry(directory, IO_REPARSE_TAG_MOUNT_POINT)) << "the tag counts only on a reparse point";
+}
+
+// root\dedup.dat (read-only), root\cloud\c.txt, root\junction\inner.txt,
+// root\unknown\u.txt, root\symlink.txt: real entries that the listing
+// reports as reparse points with the tags of their names.
+TEST(ForceDeleteTree, RemovesLinksAsLinksAndTreatsOtherReparsePointsAsOrdinaryEntries) {
+  TempDir dir(L"delete");
+  const std::wstring root = dir / L"tree";
+  for (const wchar_t* folder : {L"", L"\\cloud", L"\\junction", L"\\unknown"})
+    ASSERT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr));
+  for (const wchar_t* file : {L"\\dedup.dat", L"\\cloud\\c.txt", L"\\junction\\inner.txt", L"\\unknown\\u.txt",
+                              L"\\symlink.txt"})
+    ASSERT_TRUE(tmtest::WriteFileText(root + file, "data"));
+  ASSERT_TRUE(SetFileAttributesW((root + L"\\dedup.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::map<std::wstring, DWORD> tags = {{L"dedup.dat", 0x80000013}, {L"cloud", 0x9000001A},
+                                              {L"junction", IO_REPARSE_TAG_MOUNT_POINT}, {L"unknown", 0},
+                                              {L"symlink.txt", IO_REPARSE_TAG_SYMLINK}};
+  FileSystemRecorder recorder;
+  recorder.listedAttributes = [&](const std::wstring& name, DWORD attributes) {
+    return tags.count(name) ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+  recorder.listedTag = [&](const std::wstring& name, DWORD tag) { return tags.count(name) ? tags.at(name) : tag; };
+
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
+
+  const std::vector<std::wstring> calls = recorder.CallsBelow(root);
+  const auto made = [&](const std::wstring& call) { return std::find(calls.begin(), calls.end(), call) != calls.end(); };
+  // Ordinary entries: the read-only deduplicated file is cleared and goes,
+  // the cloud folder is entered and goes with its file.
+  EXPECT_TRUE(made(L"delete dedup.dat"));
+  EXPECT_FALSE(Exists(root + L"\\dedup.dat"));
+  EXPECT_TRUE(made(L"list cloud"));
+  EXPECT_FALSE(Exists(root + L"\\cloud"));
+  // Links: never listed, removed once, nothing behind them touched (Wine
+  // refuses to remove a real folder that still holds a file).
+  for (const wchar_t* link : {L"junction", L"unknown"}) {
+    EXPECT_FALSE(made(std::wstring(L"list ") + link)) << tmtest::Narrow(link);
+    EXPECT_EQ(1, std::count(calls.begin(), calls.end(), std::wstring(L"remove ") + link)) << tmtest::Narrow(link);
+  }
+  EXPECT_TRUE(Exists(root + L"\\junction\\inner.txt"));
+  EXPECT_TRUE(Exists(root + L"\\unknown\\u.txt"));
+  EXPECT_TRUE(made(L"delete symlink.txt"));
+  for (const std::wstring& call : calls) {
+    EXPECT_EQ(std::wstring::npos, call.find(L"junction\\")) << tmtest::Narrow(call);
+    EXPECT_EQ(std::wstring::npos, call.find(L"unknown\\")) << tmtest::Narrow(call);
+    EXPECT_NE(0u, call.rfind(L"attributes symlink.txt", 0)) << tmtest::Narrow(call);
+    for (const wchar_t* link : {L"read-security junction", L"read-security unknown", L"read-security symlink"})
+      EXPECT_NE(0u, call.rfind(link, 0)) << "no repair of a link: " << tmtest::Narrow(call);
+  }
+}
+
+TEST(ForceDeleteTree, ARootThatIsALinkIsRemovedAloneAndNeverEntered) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  FileSystemRecorder recorder;
+  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
+    return name == L"tree" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+  recorder.refuseRemove = [](const std::wstring&) { return true; };  // as Wine refuses a Unix link
+
+  for (const std::wstring& given : {root, root + L"\\"}) {
+    recorder.Clear();
+    EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(given), true));
+    EXPECT_EQ((std::vector<std::wstring>{L"find " + root, L"listed tree", L"remove " + root}), recorder.Calls());
+  }
+  EXPECT_TRUE(Exists(root + L"\\sub\\deeper\\c.txt"));
+}
+
+TEST(ForceDeleteTree, RefusesVolumeAndShareRootsAndPatternsWithoutTouchingAnything) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  FileSystemRecorder recorder;
+  const std::wstring windows = L"C:\\windows";
+  for (const std::wstring& path : {std::wstring(L"C:\\"), std::wstring(L"C:"), std::wstring(L"c:/"),
+                                   std::wstring(L"\\"), std::wstring(L"\\\\server\\share"),
+                                   std::wstring(L"\\\\server\\share\\"), std::wstring(L"\\\\?\\C:\\"),
+                                   std::wstring(L"\\\\?\\UNC\\server\\share"), windows + L"\\..",
+                                   root + L"\\..\\..\\..\\..\\..\\..\\..\\..", root + L"\\*",
+                                   root + L"\\su?"})
+    EXPECT_EQ(E_INVALIDARG, tmn::ForceDeleteTree(tmtest::MakeWide(path), false)) << tmtest::Narrow(path);
+  EXPECT_TRUE(recorder.Calls().empty());
+  EXPECT_TRUE(Exists(root + L"\\sub\\b.txt"));
+}
+
+// A walk that recursed once per level would list the deepest entries with
+// hundreds of kilobytes more stack in use than the first ones; this one
+// keeps one open listing per level on the heap instead.
+TEST(EnqueueTree, ListsEveryLevelOfADeepTreeAtTheSameStackDepth) {
+  TempDir dir(L"delete");
+  std::wstring path = dir / L"deep";
+  const std::wstring root = path;
+  ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+  for (int level = 0; level < 400; ++level) {
+    path += L"\\d";
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << level;
+  }
+  ASSERT_TRUE(tmtest::WriteFileText(path + L"\\leaf.txt", "x"));
+  FileSystemRecorder recorder;
+  uintptr_t lowest = UINTPTR_MAX, highest = 0;
+  recorder.listedAttributes = [&](const std::wstring&, DWORD attributes) {
+    volatile char marker = 0;
+    const uintptr_t depth = reinterpret_cast<uintptr_t>(&marker);
+    lowest = std::min(lowest, depth);
+    highest = std::max(highest, depth);
+    return attributes;
+  };
+  tmn::DeleteContext context;
+  ASSERT_TRUE(context.root.Assign(root.c_str()));
+
+  EXPECT_EQ(S_OK, tmn::EnqueueTree(context.root, FILE_ATTRIBUTE_DIRECTORY, context));
+
+  EXPECT_EQ(402u, context.queue.Size()) << "the leaf, 400 levels and the root";
+  EXPECT_EQ(L"leaf.txt", tmtest::Text(context.queue.Front().path).substr(path.size() + 1));
+  EXPECT_LT(highest - lowest, 4096u) << "stack in use grew with the depth of the tree";
+}
+
+// While the walk goes on, the deleter takes what was queued in batches
+// every 500 ms: many deletions see the walk at the same point (one batch),
+// where a deleter without the cadence would delete each entry as soon as
+// it is listed; and deleting begins before the walk has ended.
+TEST(ForceDeleteTree, DeletesInBatchesWhileTheWalkGoesOn) {
+  TempDir dir(L"delete");
+  const std::wstring root = dir / L"slow";
+  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+  const int files = 40;
+  for (int i = 0; i < files; ++i) ASSERT_TRUE(tmtest::WriteFileText(root + L"\\f" + std::to_wstring(i), "x"));
+  FileSystemRecorder recorder;
+  std::atomic<int> listed{0};
+  recorder.listedAttributes = [&](const std::wstring&, DWORD attributes) {
+    Sleep(50);  // a slow listing: the walk takes about two seconds
+    ++listed;
+    return attributes;
+  };
+  std::vector<int> listedAtEachDeletion;  // only the deleting thread writes it
+  recorder.refuseDelete = [&](const std::wstring&) {
+    listedAtEachDeletion.push_back(listed.load());
+    return false;
+  };
+
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
+
+  EXPECT_FALSE(Exists(root));
+  ASSERT_EQ(static_cast<size_t>(files), listedAtEachDeletion.size());
+  const std::set<int> pointsOfTheWalk(listedAtEachDeletion.begin(), listedAtEachDeletion.end());
+  EXPECT_LE(pointsOfTheWalk.size(), static_cast<size_t>(files / 4)) << "batches of deletions";
+  EXPECT_LT(listedAtEachDeletion.front(), listed.load()) << "deleting began only after the whole walk";
+}
+
+// The repair rule of the Windows version that runs: a refused file delete
+// is repaired and retried once before Windows 6, left alone from 6 on.
+TEST(DeleteDirectoryTree, RepairsRefusedFilesOnlyBeforeWindowsSix) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  const std::wstring stubborn = root + L"\\a.txt";
+  FileSystemRecorder recorder;
+  recorder.refuseDelete = [&](const std::wstring& path) { return path == stubborn; };
+
+  EXPECT_EQ(S_OK, tmn::DeleteDirectoryTree(tmtest::MakeWide(root)));
+
+  const std::vector<std::wstring> calls = recorder.Calls();
+  const std::vector<std::wstring> deletes = Only(calls, L"delete");
+  const long attempts = std::count(deletes.begin(), deletes.end(), stubborn);
+  const long repairs = std::count(calls.begin(), calls.end(), L"read-security " + stubborn + L" 0x5");
+  if (tmtest::PrefixIsPreVista()) {
+    EXPECT_EQ(2, attempts);
+    EXPECT_EQ(1, repairs);
+  } else {
+    EXPECT_EQ(1, attempts);
+    EXPECT_EQ(0, repairs);
+  }
+  EXPECT_TRUE(Exists(stubborn));
 }
 
 }  // namespace

@@ -23,24 +23,34 @@ bool Refused(const std::function<bool(const std::wstring&)>& rule, const std::ws
   return rule && rule(path);
 }
 
-// The directory a "dir\*.*" pattern lists.
+// The directory a "dir\*.*" or "dir\*" pattern lists; empty for a lookup
+// of one path without a pattern.
 std::wstring ListedDirectory(const std::wstring& pattern) {
-  const size_t cut = pattern.rfind(L'\\');
-  return cut == std::wstring::npos ? pattern : pattern.substr(0, cut);
+  for (const wchar_t* tail : {L"\\*.*", L"\\*"}) {
+    const std::wstring t(tail);
+    if (pattern.size() >= t.size() && pattern.compare(pattern.size() - t.size(), t.size(), t) == 0)
+      return pattern.substr(0, pattern.size() - t.size());
+  }
+  return std::wstring();
 }
 
 void Listed(LPWIN32_FIND_DATAW data) {
   g_recorder->Record(std::wstring(L"listed ") + data->cFileName);
   if (g_recorder->listedAttributes)
     data->dwFileAttributes = g_recorder->listedAttributes(data->cFileName, data->dwFileAttributes);
+  if (g_recorder->listedTag) data->dwReserved0 = g_recorder->listedTag(data->cFileName, data->dwReserved0);
 }
 
 HANDLE WINAPI RecordFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
   const std::wstring directory = ListedDirectory(pattern);
-  g_recorder->Record(L"list " + directory);
-  if (Refused(g_recorder->refuseListing, directory)) {
-    SetLastError(g_recorder->refusal);
-    return INVALID_HANDLE_VALUE;
+  if (directory.empty()) {
+    g_recorder->Record(std::wstring(L"find ") + pattern);
+  } else {
+    g_recorder->Record(L"list " + directory);
+    if (Refused(g_recorder->refuseListing, directory)) {
+      SetLastError(g_recorder->refusal);
+      return INVALID_HANDLE_VALUE;
+    }
   }
   HANDLE find = g_recorder->Found().findFirstFile(pattern, data);
   if (find != INVALID_HANDLE_VALUE) Listed(data);

@@ -43,6 +43,8 @@ class FileSystemRecorder {
   // Attributes the listing reports for an entry, from its name and its real
   // attributes (Wine keeps no read-only attribute on folders).
   std::function<DWORD(const std::wstring& name, DWORD attributes)> listedAttributes;
+  // The reparse tag it reports (dwReserved0), from its name and the real one.
+  std::function<DWORD(const std::wstring& name, DWORD tag)> listedTag;
 
   // Answer of the security read: a status per path (ERROR_SUCCESS gives the
   // descriptor below).
@@ -52,8 +54,9 @@ class FileSystemRecorder {
   std::function<DWORD(DWORD info)> writeStatus;
 
   // Every call in order: "delete <path>", "remove <path>", "attributes <path>
-  // 0x<attributes>", "list <directory>", "listed <name>", "read-security
-  // <path> 0x<info>", "write-security <path> 0x<info>".
+  // 0x<attributes>", "list <directory>", "find <path>" (a lookup without a
+  // pattern), "listed <name>", "read-security <path> 0x<info>",
+  // "write-security <path> 0x<info>".
   std::vector<std::wstring> Calls() const;
   std::vector<SecurityWrite> Writes() const;
   void Clear();
