@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Benchmark of PowerDeleteDir against NSIS's own RMDir /r, each inside a real
-installer under Wine, alternating, in one run. Prints the medians and the
-ratio for a tree of 10,000 files in 1,000 folders and for one empty folder.
+installer under Wine, alternating, in one run, and against the floor: a
+program that lists the tree first, untimed, and then times only the
+deletes, one after another. Prints the medians and the ratios for 10,000
+files in 1,000 folders, 2,000 files in 200 folders and one empty folder.
 
 The time of each deletion is taken inside the installer (GetTickCount around
 the call); the whole run of the installer is printed beside it.
@@ -23,28 +25,37 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def make_large_tree(root):
-    """1,000 folders on three levels (10, 90, 900), ten files in each."""
-    folders = []
-    for a in range(10):
-        top = root / f"a{a}"
-        folders.append(top)
-        for b in range(9):
-            middle = top / f"b{b}"
-            folders.append(middle)
-            for c in range(10):
-                folders.append(middle / f"c{c}")
-    for folder in folders:
-        folder.mkdir(parents=True, exist_ok=True)
-        for f in range(10):
-            (folder / f"file{f}.dat").write_bytes(b"x" * 512)
-    assert len(folders) == 1000
-    return 10 * len(folders)
+def make_tree(folders_per_level, files_per_folder):
+    """A maker of trees of folders on three levels with files in each."""
+    def make(root):
+        folders = []
+        a_count, b_count, c_count = folders_per_level
+        for a in range(a_count):
+            top = root / f"a{a}"
+            folders.append(top)
+            for b in range(b_count):
+                middle = top / f"b{b}"
+                folders.append(middle)
+                for c in range(c_count):
+                    folders.append(middle / f"c{c}")
+        for folder in folders:
+            folder.mkdir(parents=True, exist_ok=True)
+            for f in range(files_per_folder):
+                (folder / f"file{f}.dat").write_bytes(b"x" * 512)
+        return files_per_folder * len(folders), len(folders)
+    return make
 
 
 def make_empty_tree(root):
     root.mkdir(parents=True)
-    return 0
+    return 0, 0
+
+
+TREES = (
+    ("10,000 files in 1,000 folders", make_tree((10, 9, 10), 10)),
+    ("2,000 files in 200 folders", make_tree((2, 9, 10), 10)),
+    ("one empty folder", make_empty_tree),
+)
 
 
 def main():
@@ -55,11 +66,12 @@ def main():
     build = Path(args.build_dir).resolve()
     prefix = build / "wine" / "main"
     subprocess.run([str(ROOT / "scripts" / "wine-prefix.sh"), str(prefix), "main"], check=True)
-    work = build / "bench"
+    work = build / "bench" / "run"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     tree = work / "tree"
+    floor_exe = build / "bench" / "bin" / "delete_floor.exe"
 
     installers = {}
     for method in ("power", "rmdir"):
@@ -69,32 +81,59 @@ def main():
                        check=True)
         installers[method] = out
 
+    # One program alone keeps the prefix's wineserver up and warm for the run.
+    shutil.copyfile(build / "tests" / "bin" / "tmwait.exe", work / "tmanchor.exe")
+    ready = work / "anchor.ready"
+    anchor = subprocess.Popen(["wine", str(work / "tmanchor.exe"), "3600", windows_path(ready)], cwd=work, env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 180
+        while not ready.exists():
+            if time.monotonic() > deadline:
+                sys.exit("the anchor program did not start")
+            time.sleep(0.1)
+        run_all(args.rounds, installers, tree, work, env, floor_exe)
+    finally:
+        anchor.kill()
+        anchor.wait()
+
+
+def run_all(rounds, installers, tree, work, env, floor_exe):
     def run(method, make):
         shutil.rmtree(tree, ignore_errors=True)
         make(tree)
         subprocess.run(["sync"])
         started = time.monotonic()
-        subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True)
+        if method == "floor":
+            out = subprocess.run(["wine", str(floor_exe), windows_path(tree)], cwd=work, env=env, check=True,
+                                 capture_output=True, text=True).stdout.split()
+            inside = int(out[0])
+        else:
+            subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True)
+            inside = int((work / "elapsed.txt").read_text())
         wall = (time.monotonic() - started) * 1000
         if tree.exists():
             sys.exit(f"{method}: the tree was not deleted")
-        return int((work / "elapsed.txt").read_text()), wall
+        return inside, wall
 
-    print(f"PowerDeleteDir against RMDir /r, {args.rounds} rounds each, alternating, under {subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()}")
-    for label, make in (("10,000 files in 1,000 folders", make_large_tree), ("one empty folder", make_empty_tree)):
-        times = {"power": [], "rmdir": []}
-        walls = {"power": [], "rmdir": []}
-        for _ in range(args.rounds):
-            for method in ("power", "rmdir"):
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True, env=env).stdout.strip()
+    print(f"PowerDeleteDir against RMDir /r and the floor, {rounds} rounds each, alternating, under {wine}")
+    methods = ("power", "rmdir", "floor")
+    for label, make in TREES:
+        times = {m: [] for m in methods}
+        walls = {m: [] for m in methods}
+        for _ in range(rounds):
+            for method in methods:
                 inside, wall = run(method, make)
                 times[method].append(inside)
                 walls[method].append(wall)
-        p, r = statistics.median(times["power"]), statistics.median(times["rmdir"])
-        pw, rw = statistics.median(walls["power"]), statistics.median(walls["rmdir"])
+        p, r, f = (statistics.median(times[m]) for m in methods)
         print(f"\n{label}:")
-        print(f"  PowerDeleteDir  median {p:7.0f} ms   (rounds {times['power']}; whole installer {pw:.0f} ms)")
-        print(f"  RMDir /r        median {r:7.0f} ms   (rounds {times['rmdir']}; whole installer {rw:.0f} ms)")
-        print(f"  ratio PowerDeleteDir / RMDir /r: {p / r:.2f}" if r else "  ratio: RMDir /r took 0 ms")
+        for method, name in (("power", "PowerDeleteDir"), ("rmdir", "RMDir /r"), ("floor", "floor")):
+            print(f"  {name:15} median {statistics.median(times[method]):7.0f} ms   (rounds {times[method]}; "
+                  f"whole run {statistics.median(walls[method]):.0f} ms)")
+        print(f"  ratio PowerDeleteDir / RMDir /r: {p / r:.2f}" if r else "  ratio to RMDir /r: RMDir /r took 0 ms")
+        print(f"  ratio PowerDeleteDir / floor:    {p / f:.2f}" if f else "  ratio to the floor: the floor took 0 ms")
 
 
 if __name__ == "__main__":

@@ -41,7 +41,10 @@ HRESULT QueueItem(DeleteContext& context, uint32_t flags, WideString&& path, DWO
   item.path = std::move(path);
   item.attributes = attributes;
   CriticalSectionLock lock(context.lock);
-  return context.queue.PushBack(std::move(item)) ? S_OK : E_OUTOFMEMORY;
+  if (!context.queue.PushBack(std::move(item))) return E_OUTOFMEMORY;
+  // Once per batch, not per entry: the deleter empties the whole queue.
+  if (context.queue.Size() == kWakeBatch && context.batchReady) ::SetEvent(context.batchReady.get());
+  return S_OK;
 }
 
 // Opens the listing of directory ("%s\*.*"); data receives its first entry.
@@ -179,6 +182,7 @@ HRESULT ForceDeleteTree(const WideString& path, bool preVista) {
   DeleteContext context;
   if (!context.root.Assign(path)) return E_OUTOFMEMORY;
   context.rootAttributes = rootEntry.dwFileAttributes;
+  context.batchReady.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   UniqueHandle walker(::CreateThread(nullptr, 0, WalkerThread, &context, 0, nullptr));
   if (!walker) return HResultFromLastError();
 
@@ -193,9 +197,13 @@ HRESULT ForceDeleteTree(const WideString& path, bool preVista) {
       }
     }
     batch.Clear();
-    // While the walk goes on, the next batch comes after the cadence; once
-    // the walker has ended, its last entries are deleted at once.
-    if (endFlags == 0) ::WaitForSingleObject(walker.get(), kDeleteCadenceMs);
+    // While the walk goes on, the next batch comes after the cadence, or
+    // sooner when a batch is waiting; once the walker has ended, its last
+    // entries are deleted at once.
+    if (endFlags == 0) {
+      const HANDLE wakes[2] = {walker.get(), context.batchReady.get()};
+      ::WaitForMultipleObjects(context.batchReady ? 2 : 1, wakes, FALSE, kDeleteCadenceMs);
+    }
   }
   // The plug-in may be unloaded as soon as the export returns: the walker
   // must be gone by then.

@@ -22,6 +22,9 @@ constexpr uint32_t ITEM_END = 0x10000000;
 
 // The longest the deleter waits for more entries while the walk goes on.
 constexpr DWORD kDeleteCadenceMs = 500;
+// How many queued entries wake the deleter before its wait is over, so
+// that it need not idle while the walker fills the queue.
+constexpr size_t kWakeBatch = 64;
 
 struct DeleteItem {
   uint32_t flags = 0;
@@ -34,6 +37,9 @@ struct DeleteContext {
   DWORD rootAttributes = 0;
   CriticalSection lock;
   Queue<DeleteItem> queue;
+  // Set by the walker when the queue reaches kWakeBatch entries; null when
+  // it could not be made (the deleter then keeps to its cadence).
+  UniqueHandle batchReady;
   // Set when the end marker itself could not be queued for want of memory,
   // so that the deleter still learns that the walk is over.
   uint32_t unqueuedEnd = 0;

@@ -69,10 +69,22 @@ TEST(RequestMainWindowsClose, LeavesTheOtherWindowsOfAClassAlone) {
   EXPECT_EQ('2', asked[1][0]);
 }
 
+// Posting to a window that was not found would queue the request on the
+// calling thread itself (a null window posts a thread message).
 TEST(RequestMainWindowsClose, WithNoProductWindowPostsNothing) {
   ASSERT_EQ(nullptr, FindWindowW(tmn::kMainWindowClasses[0], nullptr));
   ASSERT_EQ(nullptr, FindWindowW(tmn::kMainWindowClasses[1], nullptr));
+  MSG message;
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // gives this thread its queue
+  while (PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) {
+  }
+
   tmn::RequestMainWindowsClose();
+
+  int posted = 0;
+  while (PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+    if (message.message == WM_SYSCOMMAND) ++posted;
+  EXPECT_EQ(0, posted);
 }
 
 TEST(ArchitectureText, SixtyFourOnlyForAmd64AndItaniumOnAnNtSystemThatCanTell) {
