@@ -11,7 +11,7 @@
 
 #include "report/collect_client.h"
 #include "report/install_identity.h"
-#include "report/report_test_support.h"
+#include "support/product_support.h"
 #include "report/system_description.h"
 
 using tmtest::kCoopKey;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "report/install_identity.h"
-#include "report/report_test_support.h"
+#include "support/product_support.h"
 
 using tmtest::kCoopKey;
 using tmtest::kProductKey;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "report/install_identity.h"
-#include "report/report_test_support.h"
+#include "support/product_support.h"
 #include "report/reports.h"
 #include "report/system_description.h"
 

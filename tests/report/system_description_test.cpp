@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "report/report_test_support.h"
+#include "support/product_support.h"
 #include "report/system_description.h"
 
 using tmtest::MakeWide;

@@ -1,4 +1,4 @@
-#include "report/report_test_support.h"
+#include "support/product_support.h"
 
 #include <shlwapi.h>
 

@@ -1,4 +1,4 @@
-// What the report tests share: the product's registry keys, cleaned before
+// What the tests of the reports share: the product's registry keys, cleaned before
 // and after each case; the current user's shell-folder values and the
 // service-pack value, put back as they were; the files built to carry
 // versions; and the info-collection stand-in with the log it writes.
