@@ -176,12 +176,22 @@ struct Record : ICollectRecord {
 
 Record* AsRecord(ICollectRecord* self) { return static_cast<Record*>(self); }
 
-int32_t __stdcall RecordIsReady(ICollectRecord* self) {
+// A step that answers nonzero unless TM_GLEANOR_FAIL asks otherwise; 0
+// from an object already released.
+int32_t Answer(ObjectState* state, const char* kind, const char* step, const char* word) {
+  if (!Alive(state, step)) return 0;
+  const int32_t answer = Fails(kind, step) ? 0 : 1;
+  Log(std::string(word) + " " + state->name + " " + std::to_string(answer));
+  return answer;
+}
+
+void AddItem(ICollectRecord* self, const char* operation, Item item) {
   Record* r = AsRecord(self);
-  if (!Alive(r->state, "IsReady")) return 0;
-  const int32_t ready = Fails("record", "IsReady") ? 0 : 1;
-  Log("isready " + r->state->name + " " + std::to_string(ready));
-  return ready;
+  if (Alive(r->state, operation)) r->items.push_back(std::move(item));
+}
+
+int32_t __stdcall RecordIsReady(ICollectRecord* self) {
+  return Answer(AsRecord(self)->state, "record", "IsReady", "isready");
 }
 void __stdcall RecordRelease(ICollectRecord* self) { ReleaseState(AsRecord(self)->state); }
 void __stdcall RecordSetTable(ICollectRecord* self, const wchar_t* table) {
@@ -189,32 +199,13 @@ void __stdcall RecordSetTable(ICollectRecord* self, const wchar_t* table) {
   if (Alive(r->state, "SetTable")) r->table = table != nullptr ? table : L"(null)";
 }
 void __stdcall RecordAddInt(ICollectRecord* self, const wchar_t* name, int32_t value) {
-  Record* r = AsRecord(self);
-  if (!Alive(r->state, "AddInt")) return;
-  Item item;
-  item.name = name;
-  item.kind = "int";
-  item.number = value;
-  r->items.push_back(item);
+  AddItem(self, "AddInt", Item{name, "int", value});
 }
 void __stdcall RecordAddString(ICollectRecord* self, const wchar_t* name, const wchar_t* value) {
-  Record* r = AsRecord(self);
-  if (!Alive(r->state, "AddString")) return;
-  Item item;
-  item.name = name;
-  item.kind = "str";
-  item.text = value;
-  r->items.push_back(item);
+  AddItem(self, "AddString", Item{name, "str", 0, value});
 }
 void __stdcall RecordAddBytes(ICollectRecord* self, const wchar_t* name, const uint8_t* bytes, uint32_t count) {
-  Record* r = AsRecord(self);
-  if (!Alive(r->state, "AddBytes")) return;
-  Item item;
-  item.name = name;
-  item.kind = "bytes";
-  item.bytes = bytes;
-  item.count = count;
-  r->items.push_back(item);
+  AddItem(self, "AddBytes", Item{name, "bytes", 0, L"", bytes, count});
 }
 int32_t __stdcall RecordDefer(ICollectRecord* self, int32_t reserved) {
   Record* r = AsRecord(self);
@@ -227,10 +218,9 @@ int32_t __stdcall RecordDefer(ICollectRecord* self, int32_t reserved) {
 }
 int32_t __stdcall RecordSeal(ICollectRecord* self) {
   Record* r = AsRecord(self);
-  if (!Alive(r->state, "Seal")) return 0;
-  const int32_t sealed = Fails("record", "Seal") ? 0 : 1;
+  const int32_t sealed = Answer(r->state, "record", "Seal", "seal");
+  // The bytes are read here: they must still be there when the record is sealed.
   if (sealed) r->packed = r->Describe(true);
-  Log("seal " + r->state->name + " " + std::to_string(sealed));
   return sealed;
 }
 const void* __stdcall RecordData(ICollectRecord* self) {
@@ -271,10 +261,7 @@ Channel<Interface>* AsChannel(Interface* self) {
 template <typename Interface>
 int32_t __stdcall ChannelIsReady(Interface* self) {
   auto* c = AsChannel(self);
-  if (!Alive(c->state, "IsReady")) return 0;
-  const int32_t ready = Fails(c->kind, "IsReady") ? 0 : 1;
-  Log("isready " + c->state->name + " " + std::to_string(ready));
-  return ready;
+  return Answer(c->state, c->kind, "IsReady", "isready");
 }
 template <typename Interface>
 void __stdcall ChannelRelease(Interface* self) {
@@ -290,10 +277,7 @@ int32_t __stdcall ChannelWrite(Interface* self, const void* data, uint32_t size)
 }
 int32_t __stdcall ChannelCommit(ICollectChannel* self) {
   auto* c = AsChannel(self);
-  if (!Alive(c->state, "Commit")) return 0;
-  const int32_t done = Fails(c->kind, "Commit") ? 0 : 1;
-  Log("commit " + c->state->name + " " + std::to_string(done));
-  return done;
+  return Answer(c->state, c->kind, "Commit", "commit");
 }
 
 const ICollectChannelOps kChannelOps = {

@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import time
 
-from harness import Failure, check, check_equal
+from harness import check, check_equal
 
 UID = "00112233445566778899AABBCCDDEEFF"
 OS_DESCRIPTION = {"main": "win6.1.sp1", "xp64": "win6.1.sp2", "win32": "win6.1.sp3"}
@@ -89,14 +89,22 @@ def check_reports(lines, expected, started, ended):
     check_equal([], starting(lines, "ERROR"), "errors")
 
 
+def run_timed(h, exe, result_name="result.txt"):
+    """Runs an installer; its result lines and the seconds around the run."""
+    started = int(time.time())
+    lines, _ = h.run_installer(exe, result_name=result_name)
+    return lines, started, int(time.time())
+
+
+UNINSTALL_1 = "lumbra_uninstall|uninstall=int:1"
+
+
 def case_report_uninstall(h):
     log = install_standin(h, h.work)
     place_version(h, "pelvo_3_1", "pelvo.dll", h.work)
     with ProductKey(h) as key:
         key.identity()
-        started = int(time.time())
-        lines, _ = h.run_installer(h.build_installer("report_uninstall.nsi"))
-        ended = int(time.time())
+        lines, started, ended = run_timed(h, h.build_installer("report_uninstall.nsi"))
     check_equal(["after:[below]"], lines, "stack after the reports")
     public = public_record("3.1.4.15", h.kind)
     check_reports(log_lines(log), [(public, f"lumbra_uninstall|uninstall=int:{flag}") for flag in (1, 0, 0, 0)],
@@ -109,31 +117,28 @@ def case_report_places(h):
     install = h.work / "install"
     install_log = install_standin(h, install)
     place_version(h, "pelvo_2_5", "pelvo.dll", install)
-    script = "report_marked.nsi"
+
+    def report_from(folder, log):
+        """Runs the installer from its own folder; the library that log
+        belongs to received the reports."""
+        (h.work / folder).mkdir(exist_ok=True)
+        exe = h.build_installer("report_marked.nsi", f"{folder}/setup.exe")
+        lines, started, ended = run_timed(h, exe, result_name=f"{folder}/result.txt")
+        check_equal(["after:[below]"], lines, f"stack, installer in {folder}")
+        if log is not None:
+            check_reports(log_lines(log), [(public_record("2.5.0.1234", h.kind), UNINSTALL_1)], started, ended)
+
     with ProductKey(h) as key:
         key.identity(install=install)
         # Nothing beside the installer: the install folder's library and version.
-        (h.work / "alone").mkdir()
-        started = int(time.time())
-        lines, _ = h.run_installer(h.build_installer(script, "alone/setup.exe"), result_name="alone/result.txt")
-        check_equal(["after:[below]"], lines, "stack, library in the install folder")
-        check_reports(log_lines(install_log), [(public_record("2.5.0.1234", h.kind), "lumbra_uninstall|uninstall=int:1")],
-                      started, int(time.time()))
-
+        report_from("alone", install_log)
         # Beside the installer as well: that one is loaded.
         install_log.unlink()
-        beside_log = install_standin(h, h.work / "beside")
-        started = int(time.time())
-        lines, _ = h.run_installer(h.build_installer(script, "beside/setup.exe"), result_name="beside/result.txt")
-        check_equal(["after:[below]"], lines, "stack, library beside the installer")
-        check_reports(log_lines(beside_log), [(public_record("2.5.0.1234", h.kind), "lumbra_uninstall|uninstall=int:1")],
-                      started, int(time.time()))
+        report_from("beside", install_standin(h, h.work / "beside"))
         check(not install_log.exists(), "the install folder's library was loaded as well")
 
     # No install folder named and nothing beside: no record, no failure.
-    (h.work / "neither").mkdir()
-    lines, _ = h.run_installer(h.build_installer(script, "neither/setup.exe"), result_name="neither/result.txt")
-    check_equal(["after:[below]"], lines, "stack without a library")
+    report_from("neither", None)
     check(not install_log.exists(), "a library was loaded from the install folder without a registry value")
 
 
@@ -142,9 +147,7 @@ def case_report_once_per_process(h):
     place_version(h, "pelvo_3_1", "pelvo.dll", h.work)
     with ProductKey(h) as key:
         key.identity()
-        started = int(time.time())
-        lines, _ = h.run_installer(h.build_installer("report_once.nsi"))
-        ended = int(time.time())
+        lines, started, ended = run_timed(h, h.build_installer("report_once.nsi"))
         out = subprocess.run(["wine", "reg", "query", r"HKLM\SOFTWARE\Vardo\Coop", "/v", "OEMID", "/reg:32"],
                              env=h.env, capture_output=True, text=True, timeout=120).stdout
         check("77" in out, f"the installer did not change OEMID: {out!r}")
@@ -152,7 +155,7 @@ def case_report_once_per_process(h):
     # A new client per report sends the public record again, but the
     # identity was read once: the second keeps the first OEMID.
     public = public_record("3.1.4.15", h.kind)
-    check_reports(log_lines(log), [(public, "lumbra_uninstall|uninstall=int:1")] * 2, started, ended)
+    check_reports(log_lines(log), [(public, UNINSTALL_1)] * 2, started, ended)
 
 
 def case_report_faults(h):
@@ -160,7 +163,7 @@ def case_report_faults(h):
     given back once and the library is freed before the installer goes on."""
     log = install_standin(h, h.work)
     exe = h.build_installer("report_marked.nsi", MARK=h.windows_path(log))
-    record = "lumbra_uninstall|uninstall=int:1"
+    record = UNINSTALL_1
     cases = {
         # The channel never becomes ready: replaced, and the record deferred.
         "channel.IsReady": (["write public#4 "], [f"defer record#2 1 {record}"], 5),
@@ -220,5 +223,4 @@ def case_report_uninstaller(h):
         h.wait_for(lambda: copy_name not in (n.lower() for n in h.names_running()), 120,
                    f"the uninstaller's copy {copy_name} to end")
     check_equal("after:[below]", lines[1], "stack in the uninstaller")
-    check_reports(log_lines(log), [(public_record("2.5.0.1234", h.kind), "lumbra_uninstall|uninstall=int:1")],
-                  started, ended)
+    check_reports(log_lines(log), [(public_record("2.5.0.1234", h.kind), UNINSTALL_1)], started, ended)
