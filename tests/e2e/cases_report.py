@@ -224,3 +224,42 @@ def case_report_uninstaller(h):
                    f"the uninstaller's copy {copy_name} to end")
     check_equal("after:[below]", lines[1], "stack in the uninstaller")
     check_reports(log_lines(log), [(public_record("2.5.0.1234", h.kind), UNINSTALL_1)], started, ended)
+
+
+
+def case_report_long_host_path(h):
+    """The plug-in in a host whose own path is longer than the 260
+    characters it is read into. Installers do not start from such a path,
+    so a small host program calls the export as an installer does. The
+    host's folder and the folder above it (which the first 259 characters
+    of a longer path name) both hold the stand-in and a version library:
+    a whole path uses the host's folder, a cut one neither of them."""
+    install = h.work / "install"
+    install_log = install_standin(h, install)
+    place_version(h, "pelvo_2_5", "pelvo.dll", install)
+    parent = h.work / "p"
+    parent_log = install_standin(h, parent)
+    place_version(h, "pelvo_max", "pelvo.dll", parent)
+    plugin = h.windows_path(h.plugin_dir / "tmnsisplug.dll")
+    with ProductKey(h) as key:
+        key.identity(install=install)
+        for length in (258, 259, 260, 261, 300):
+            folder = parent / ("f" * (length - len(h.windows_path(parent)) - 1 - len("\\h.exe")))
+            beside_log = install_standin(h, folder)
+            place_version(h, "pelvo_3_1", "pelvo.dll", folder)
+            host = folder / "h.exe"
+            check_equal(length, len(h.windows_path(host)), "host path length")
+            shutil.copyfile(h.bin / "plughost.exe", host)
+            started = int(time.time())
+            completed = subprocess.run(["wine", str(host), plugin, "ReportUninstall", "1"], cwd=h.work, env=h.env,
+                                       capture_output=True, timeout=120)
+            ended = int(time.time())
+            check_equal(0, completed.returncode, f"host of a {length}-character path")
+            whole = length < 260
+            version = "3.1.4.15" if whole else "2.5.0.1234"
+            check_reports(log_lines(beside_log if whole else install_log), [(public_record(version, h.kind), UNINSTALL_1)],
+                          started, ended)
+            check(whole != install_log.exists(), f"install folder's library with a {length}-character path")
+            check(not parent_log.exists(), f"the parent folder's library was loaded with a {length}-character path")
+            if install_log.exists():
+                install_log.unlink()
