@@ -289,6 +289,33 @@ TEST_F(CollectClient, AnOpenClientHoldsTheMutexOnlyWhenItMadeIt) {
   EXPECT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, tmn::kClientMutexName));
 }
 
+// The stand-in itself: the checks every case above relies on do report a
+// misuse when there is one.
+TEST(StandIn, ReportsADoubleReleaseAUseAfterReleaseAndObjectsNeverReleased) {
+  TempDir dir(L"standin");
+  const std::wstring log = tmtest::InstallStandIn(dir.path());
+  HMODULE library = LoadLibraryW((dir / L"ovec\\gleanor.dll").c_str());
+  ASSERT_NE(nullptr, library);
+  auto exportFn = reinterpret_cast<tmn::GetExportInterfaceFn>(
+      reinterpret_cast<void*>(GetProcAddress(library, tmn::kGetExportInterfaceName)));
+  ASSERT_NE(nullptr, exportFn);
+  auto* record = static_cast<tmn::ICollectRecord*>(exportFn(tmn::kCollectRecordId));
+  auto* channel = static_cast<tmn::ICollectChannel*>(exportFn(tmn::kCollectChannelId));
+  ASSERT_NE(nullptr, record);
+  ASSERT_NE(nullptr, channel);
+  EXPECT_EQ(nullptr, exportFn(L"no such id"));
+  record->Release();
+  record->AddInt(L"late", 1);
+  record->Release();
+  FreeLibrary(library);
+  const Lines lines = tmtest::ReadLogLines(log);
+  EXPECT_EQ((Lines{"ERROR use after release record#1 AddInt", "ERROR double release record#1"}),
+            LinesStartingWith(lines, "ERROR"));
+  EXPECT_EQ((Lines{"object record#1 releases=2 defers=0", "object channel#2 releases=0 defers=0"}),
+            LinesStartingWith(lines, "object"));
+  EXPECT_EQ(Lines{"summary objects=2 released=0 errors=2"}, LinesStartingWith(lines, "summary"));
+}
+
 // ---- where the library is found ----
 
 class LibrarySearch : public ::testing::Test {
