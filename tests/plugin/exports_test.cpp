@@ -6,7 +6,6 @@
 #include <string>
 
 #include "process/process_control.h"
-#include "support/product_support.h"
 #include "support/test_support.h"
 
 using tmtest::GuardedVariables;
@@ -196,80 +195,6 @@ TEST_F(Exports, PowerDeleteDirWithNothingUsableDeletesNothing) {
   Call("PowerDeleteDir", stack, variables);  // nothing on the stack at all
   EXPECT_TRUE(Exists(file));
   EXPECT_TRUE(Exists(tmtest::Narrow(dir.path())));
-}
-
-// ReportUninstall with the info-collection stand-in below the install
-// folder that the registry names.
-class ReportUninstallExport : public Exports {
- protected:
-  void SetUp() override {
-    log_ = tmtest::InstallStandIn(dir_.path());
-    tmtest::SetMachineText(tmtest::kProductKey, L"Install Path", dir_.path());
-    tmtest::SetMachineText(tmtest::kProductKey, L"uid", L"00112233445566778899aabbccddeeff");
-    tmtest::SetMachineText(tmtest::kCoopKey, L"OEMID", L"7");
-  }
-  // The uninstall records the stand-in received, as "uninstall=int:N".
-  std::vector<std::string> UninstallItems() const {
-    std::vector<std::string> items;
-    for (const std::string& line : tmtest::LinesStartingWith(tmtest::ReadLogLines(log_), "write channel"))
-      items.push_back(line.substr(line.find('|') + 1));
-    return items;
-  }
-  std::vector<std::string> PublicOemIds() const {
-    std::vector<std::string> ids;
-    for (const std::string& line : tmtest::LinesStartingWith(tmtest::ReadLogLines(log_), "write public")) {
-      const size_t at = line.find("|pid=");
-      ids.push_back(line.substr(at + 1, line.find('|', at + 1) - at - 1));
-    }
-    return ids;
-  }
-  tmtest::CleanProductKey clean_;
-  tmtest::TempDir dir_{L"uninstall"};
-  std::wstring log_;
-};
-
-TEST_F(ReportUninstallExport, PopsOneTextAndSendsItsFlag) {
-  for (int string_size : kStringSizes) {
-    DeleteFileW(log_.c_str());
-    HostStack stack(string_size);
-    GuardedVariables variables(string_size);
-    stack.Push("below");
-    for (const char* text : {"1", "01", " 1", "1 ", "", "true"}) {
-      stack.Push(text);
-      Call("ReportUninstall", stack, variables);
-      ASSERT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << text;
-    }
-    EXPECT_EQ((std::vector<std::string>{"uninstall=int:1", "uninstall=int:0", "uninstall=int:0", "uninstall=int:0",
-                                        "uninstall=int:0", "uninstall=int:0"}),
-              UninstallItems())
-        << string_size;
-    EXPECT_EQ(static_cast<char>(0xbd), variables.slot(10)[0]);
-  }
-}
-
-TEST_F(ReportUninstallExport, WithNoTextAtAllTheFlagIsZero) {
-  HostStack stack(1024);
-  GuardedVariables variables(1024);
-  Call("ReportUninstall", stack, variables);
-  Get("ReportUninstall")(nullptr, 1024, nullptr, nullptr, nullptr);
-  EXPECT_EQ((std::vector<std::string>{"uninstall=int:0", "uninstall=int:0"}), UninstallItems());
-}
-
-TEST_F(ReportUninstallExport, TheIdentityIsReadOncePerLoadOfThePlugin) {
-  // A copy of its own, loaded and freed here, apart from the suite's.
-  const std::wstring copy = dir_ / L"plugin.dll";
-  ASSERT_TRUE(CopyFileW(tmtest::PluginDllPath().c_str(), copy.c_str(), FALSE));
-  HostStack stack(1024);
-  for (const wchar_t* oemId : {L"8", L"9"}) {
-    HMODULE module = LoadLibraryW(copy.c_str());
-    ASSERT_NE(nullptr, module);
-    auto report = reinterpret_cast<PluginFunction>(reinterpret_cast<void*>(GetProcAddress(module, "ReportUninstall")));
-    report(nullptr, 1024, nullptr, stack.top(), nullptr);
-    tmtest::SetMachineText(tmtest::kCoopKey, L"OEMID", oemId);
-    report(nullptr, 1024, nullptr, stack.top(), nullptr);
-    FreeLibrary(module);
-  }
-  EXPECT_EQ((std::vector<std::string>{"pid=int:7", "pid=int:7", "pid=int:8", "pid=int:8"}), PublicOemIds());
 }
 
 }  // namespace
