@@ -263,3 +263,33 @@ def case_report_long_host_path(h):
             check(not parent_log.exists(), f"the parent folder's library was loaded with a {length}-character path")
             if install_log.exists():
                 install_log.unlink()
+
+
+def case_report_no_install_folder(h):
+    """Without an install folder the product's version library is not
+    looked for anywhere else: joined to the empty folder its name would
+    name the root of the current drive. Drive T: of this prefix is mapped
+    to a scratch folder holding a version library at its root, and is the
+    host's current drive."""
+    root = h.work / "troot"
+    place_version(h, "pelvo_2_5", "pelvo.dll", root)
+    host_folder = root / "host"
+    log = install_standin(h, host_folder)
+    host = host_folder / "h.exe"
+    shutil.copyfile(h.bin / "plughost.exe", host)
+    drive = h.prefix / "dosdevices" / "t:"
+    if drive.is_symlink():
+        drive.unlink()
+    drive.symlink_to(root, target_is_directory=True)
+    try:
+        with ProductKey(h) as key:
+            key.identity()
+            started = int(time.time())
+            completed = subprocess.run(["wine", str(host), h.windows_path(h.plugin_dir / "tmnsisplug.dll"),
+                                        "ReportUninstall", "1"], cwd=root, env=h.env, capture_output=True, timeout=120)
+            ended = int(time.time())
+    finally:
+        drive.unlink()
+    check_equal(0, completed.returncode, "exit code of the host")
+    check_equal("T:\\", completed.stdout.decode("utf-8", "replace").splitlines()[0].strip(), "the host's current folder")
+    check_reports(log_lines(log), [(public_record("0.0.0.0", h.kind), UNINSTALL_1)], started, ended)

@@ -1,11 +1,12 @@
 // Hosts the plug-in as an installer does, from wherever this program is
 // copied: loads the DLL, pushes one text when given, calls one export with
-// a 1024-byte string size, and frees the DLL.
+// a 1024-byte string size, and frees the DLL. Prints its current folder
+// first, which relative paths start from.
 // Usage: plughost.exe DLL EXPORT [TEXT]
 // Exit codes: 0 called, 2 DLL not loaded, 3 no such export.
 #include <windows.h>
 
-#include <string.h>
+#include <stdio.h>
 
 struct stack_t {
   stack_t* next;
@@ -14,6 +15,10 @@ struct stack_t {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 1;
+  wchar_t folder[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  wprintf(L"%ls\n", folder);
+  fflush(stdout);
   HMODULE module = LoadLibraryW(argv[1]);
   if (module == nullptr) return 2;
   char name[128] = {};

@@ -228,17 +228,6 @@ TEST_F(ProductVersion, WithNoVersionAnywhereTheTextIsZeroWhateverWasThere) {
   EXPECT_EQ(L"0.0.0.0", Version(host_, install_));
 }
 
-TEST_F(ProductVersion, AnEmptyInstallFolderIsNotSearched) {
-  // Relative to the current folder, "pelvo.dll" would be found here.
-  tmtest::PlaceVersionFile(L"pelvo_2_5", L"pelvo.dll", dir_.path());
-  wchar_t previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(dir_.path().c_str()));
-  const std::wstring version = Version(host_, L"");
-  SetCurrentDirectoryW(previous);
-  EXPECT_EQ(L"0.0.0.0", version);
-}
-
 TEST_F(ProductVersion, GetProductVersionLooksInTheInstallFolderTheRegistryNames) {
   tmtest::CleanProductKey clean;
   tmtest::PlaceVersionFile(L"pelvo_2_5", L"pelvo.dll", install_);
