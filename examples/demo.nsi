@@ -1,9 +1,12 @@
 ; A silent installer that uses each export of tmnsisplug and writes what
 ; every call left behind to demo-report.txt beside itself. It expects the
-; folder demo-tree beside itself, to delete.
+; folder demo-tree beside itself, to delete. It also writes its uninstaller,
+; demo-uninstall.exe, whose uninstall report goes to the product's
+; info-collection library at ovec\gleanor.dll beside it.
 ;   makensis -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
 Unicode false                 ; tmnsisplug is an ANSI plug-in
 SilentInstall silent
+SilentUnInstall silent
 RequestExecutionLevel user
 Name "Vardo demo"
 
@@ -56,6 +59,22 @@ Section
     !insertmacro Report "PowerDeleteDir left $\"$EXEDIR\demo-tree$\" in place"
     Goto +2
     !insertmacro Report "PowerDeleteDir deleted $\"$EXEDIR\demo-tree$\"; the text below it is still $\"$0$\""
+
+  WriteUninstaller "$EXEDIR\demo-uninstall.exe"
+  !insertmacro Report "WriteUninstaller wrote demo-uninstall.exe"
+
+  FileClose $report
+SectionEnd
+
+Section "Uninstall"
+  FileOpen $report "$INSTDIR\demo-uninstall-report.txt" w
+
+  ; The uninstall record, after the install's public record, goes to the
+  ; info-collection library; the script learns nothing of it.
+  Push "untouched"
+  tmnsisplug::ReportUninstall "1"
+  Pop $0
+  !insertmacro Report "ReportUninstall $\"1$\" popped its text; the text below it is still $\"$0$\""
 
   FileClose $report
 SectionEnd

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the demo installer under Wine: it calls each export of the plug-in,
 # and this script shows what the calls left and which processes ended.
+# Then the uninstaller it wrote reports to the info-collection stand-in,
+# and this script shows the records the stand-in received.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -54,6 +56,15 @@ echo "== the tree to delete:"
 
 echo "== wine demo-setup.exe /S"
 (cd "$work" && wine demo-setup.exe /S)
+
+# The product's info-collection library: the stand-in, with the product's
+# version library beside the uninstaller. "_?=" runs the uninstaller in
+# place, so Wine waits for it.
+mkdir -p "$work/ovec"
+cp "$build/standins/gleanor/gleanor.dll" "$work/ovec/gleanor.dll"
+cp "$build/tests/bin/versions/pelvo_2_5/pelvo.dll" "$work/pelvo.dll"
+echo "== wine demo-uninstall.exe /S"
+(cd "$work" && wine demo-uninstall.exe /S "_?=$(winpath "$work")")
 kill $anchor 2>/dev/null || true
 wait
 
@@ -65,3 +76,7 @@ echo "== still running afterwards:"
 processes | grep -E $'\t(VardoHelper|winhost)\\.exe$' | sed 's/^/   /' || echo "   (none of them)"
 echo "== the tree afterwards:"
 if [ -e "$work/demo-tree" ]; then (cd "$work" && find demo-tree | sed 's/^/   /'); else echo "   (gone)"; fi
+echo "== what the uninstall report left (demo-uninstall-report.txt):"
+tr -d '\r' < "$work/demo-uninstall-report.txt" | sed 's/^/   /'
+echo "== the records the info-collection stand-in received (ovec/gleanor.log):"
+tr -d '\r' < "$work/ovec/gleanor.log" | grep -E '^(write|commit|unload|summary)' | sed 's/^/   /'

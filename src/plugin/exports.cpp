@@ -7,6 +7,7 @@
 #include "plugin/frame.h"
 #include "process/process_control.h"
 #include "removal/force_delete.h"
+#include "report/reports.h"
 
 using namespace tmn;
 
@@ -30,4 +31,9 @@ PLUGIN_FUNCTION(PowerDeleteDir) {
   WideString path;
   // A path cut to fit could name another tree: nothing is deleted for it.
   if (PopWideArgument(&path, LongText::kRefuse)) DeleteDirectoryTree(path);
+}
+
+PLUGIN_FUNCTION(ReportUninstall) {
+  WideString text;
+  if (PopWideArgument(&text)) SendUninstallReport(UninstallFlag(text));
 }

@@ -8,6 +8,23 @@
 //   2. the system description, "win" until it is described;
 //   3. the statistics cache, which at once opens or creates its mutex.
 // The wide string's storage is the process heap, which needs no object.
-#include "base/wide_string.h"
+#include <utility>
 
-namespace tmn {}  // namespace tmn
+#include "base/wide_string.h"
+#include "report/install_identity.h"
+#include "report/system_description.h"
+
+namespace tmn {
+
+namespace {
+WideString TextOf(const wchar_t* text) {
+  WideString made;
+  made.Assign(text);
+  return made;
+}
+}  // namespace
+
+WideString g_productVersion;                   // 1
+WideString g_osDescription = TextOf(L"win");  // 2
+
+}  // namespace tmn

@@ -1,0 +1,210 @@
+#include "report/collect_client.h"
+
+#include <utility>
+
+#include "base/heap.h"
+#include "base/result.h"
+#include "fs/module_path.h"
+#include "report/install_identity.h"
+#include "report/system_description.h"
+
+namespace tmn {
+
+namespace {
+
+int HexDigitValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Seconds since 1970-01-01 00:00 UTC.
+uint64_t SecondsSince1970() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  constexpr uint64_t kTicksAt1970 = 116444736000000000ull;  // 100 ns since 1601
+  return (ticks - kTicksAt1970) / 10000000u;
+}
+
+bool EndsWithSeparator(const WideString& path) { return path.EndsWith(L'\\') || path.EndsWith(L'/'); }
+
+HMODULE LoadFromFolder(const WideString& folder) {
+  WideString path;
+  if (!path.Assign(folder) || !path.Append(kCollectLibraryName)) return nullptr;
+  return ::LoadLibraryW(path.Get());
+}
+
+}  // namespace
+
+bool GetHostExeFolder(WideString* out) {
+  WideString path;
+  if (FAILED(ReadModulePath(nullptr, &path))) return false;
+  const size_t last = path.FindLast(L'\\');
+  if (last == WideString::npos) return false;
+  path.Truncate(last + 1);
+  *out = std::move(path);
+  return true;
+}
+
+bool ReadInstallFolder(WideString* out) {
+  UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\vardo", 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+  // 516 bytes offered to a zeroed buffer of 260 characters: the text always
+  // ends within it.
+  wchar_t folder[MAX_PATH] = {};
+  DWORD type = REG_NONE;
+  DWORD bytes = 516;
+  if (::RegQueryValueExW(key.get(), L"Install Path", nullptr, &type, reinterpret_cast<BYTE*>(folder), &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ || bytes < 6 || folder[0] == L'\0') {
+    return false;
+  }
+  WideString text;
+  if (!text.Assign(folder)) return false;
+  if (!EndsWithSeparator(text) && !text.Append(L'\\')) return false;
+  *out = std::move(text);
+  return true;
+}
+
+HMODULE LoadCollectLibraryFrom(const WideString& hostFolder) {
+  if (!hostFolder.IsEmpty()) {
+    if (HMODULE library = LoadFromFolder(hostFolder)) return library;
+  }
+  WideString installFolder;
+  if (ReadInstallFolder(&installFolder)) {
+    if (HMODULE library = LoadFromFolder(installFolder)) return library;
+  }
+  return ::LoadLibraryW(kCollectLibraryName);
+}
+
+HMODULE LoadCollectLibrary() {
+  WideString hostFolder;
+  GetHostExeFolder(&hostFolder);
+  return LoadCollectLibraryFrom(hostFolder);
+}
+
+bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity) {
+  const size_t length = TextLength(text);
+  if (length % 2 != 0 || length / 2 > capacity) return false;
+  for (size_t i = 0; i < length; i += 2) {
+    const int high = HexDigitValue(text[i]);
+    const int low = HexDigitValue(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes[i / 2] = static_cast<uint8_t>((high << 4) | low);
+  }
+  return true;
+}
+
+CCollectClient::CCollectClient() {
+  GetProductVersion(&version_);
+  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kClientMutexName);
+  const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  mutex_.reset(mutex);
+  if (existed) mutex_.reset();  // another process's client holds it
+  library_.reset(LoadCollectLibrary());
+  if (library_) {
+    exportFn_ = reinterpret_cast<GetExportInterfaceFn>(
+        reinterpret_cast<void*>(::GetProcAddress(library_.get(), kGetExportInterfaceName)));
+  }
+  if (exportFn_ != nullptr) channel_.reset(Obtain<ICollectChannel>(kCollectChannelId));
+}
+
+CCollectClient::~CCollectClient() {
+  // The records' code lives in the library: they go back before it is freed.
+  FlushPending();
+  mutex_.reset();
+  channel_.reset();
+  exportFn_ = nullptr;
+  library_.reset();
+}
+
+HRESULT CCollectClient::CreateRecord(RecordOwner* out) {
+  out->reset();
+  if (exportFn_ == nullptr) return E_POINTER;
+  RecordOwner record(Obtain<ICollectRecord>(kCollectRecordId));
+  if (!record) return E_POINTER;
+  if (record.get()->IsReady() == 0) return E_FAIL;
+  *out = std::move(record);
+  return S_OK;
+}
+
+HRESULT CCollectClient::Submit(RecordOwner&& record) {
+  RecordOwner owned(std::move(record));
+  if (!owned) return E_POINTER;
+  const HRESULT result = Deliver(owned.get());
+  if (SUCCEEDED(result)) return result;
+  if (owned.get()->Defer() != 0) return result;
+  CriticalSectionLock lock(lock_);
+  pending_.Push(std::move(owned));  // without room it is released here, undelivered
+  return result;
+}
+
+HRESULT CCollectClient::Deliver(ICollectRecord* record) {
+  if (!channel_) return E_FAIL;
+  if (publicSent_ == 0) {
+    // No record goes before the public record.
+    RETURN_IF_FAILED(SendPublicRecord());
+    RETURN_IF_FAILED(CheckChannel());
+    publicSent_ = 1;
+  }
+  if (record->Seal() == 0) return E_FAIL;
+  const void* data = record->Data();
+  const uint32_t size = record->Size();
+  if (channel_.get()->Write(data, size) != 0 && channel_.get()->Commit() != 0) return S_OK;
+  return E_FAIL;
+}
+
+HRESULT CCollectClient::SendPublicRecord() {
+  const int32_t collectTime = static_cast<int32_t>(SecondsSince1970());  // the low 32 bits
+  // Destroyed in reverse: the record, the channel, then the bytes the
+  // record was given.
+  UniqueHeapBlock bytes;
+  ProductObject<IPublicChannel> channel;
+  RecordOwner record;
+  RETURN_IF_FAILED(CreateRecord(&record));
+  channel.reset(Obtain<IPublicChannel>(kPublicChannelId));
+  if (!channel) return E_POINTER;
+  if (channel.get()->IsReady() == 0) {
+    channel.reset();
+    return E_FAIL;
+  }
+  ICollectRecord* fields = record.get();
+  fields->SetTable(L"xlumbra_public");
+  const InstallIdentity& identity = GetInstallIdentity();
+  const size_t count = TextLength(identity.uid) / 2;
+  if (count == 0) return kUidEmpty;
+  bytes.reset(HeapAllocateZeroed(count));
+  if (!bytes) return kNoMemoryForUid;
+  uint8_t* uuid = static_cast<uint8_t*>(bytes.get());
+  if (!HexToBytes(identity.uid, uuid, count)) return E_FAIL;
+  fields->AddBytes(L"uuid", uuid, static_cast<uint32_t>(count));
+  fields->AddInt(L"pid", identity.oemId);
+  fields->AddString(L"ver", version_.Get());
+  fields->AddString(L"win", g_osDescription.Get());
+  fields->AddInt(L"collect_time", collectTime);
+  if (fields->Seal() == 0) return E_FAIL;
+  const void* data = fields->Data();
+  const uint32_t size = fields->Size();
+  return channel.get()->Write(data, size) != 0 ? S_OK : E_FAIL;
+}
+
+HRESULT CCollectClient::CheckChannel() {
+  if (!channel_) return E_POINTER;
+  if (channel_.get()->IsReady() != 0) return S_OK;
+  // The record in hand goes undelivered; the next Submit uses the fresh one.
+  channel_.reset();
+  channel_.reset(Obtain<ICollectChannel>(kCollectChannelId));
+  return E_FAIL;
+}
+
+void CCollectClient::FlushPending() {
+  for (RecordOwner& record : pending_) {
+    record.get()->Defer();
+    record.reset();
+  }
+  pending_.Clear();
+}
+
+}  // namespace tmn

@@ -1,0 +1,91 @@
+// The client of the product's info-collection library, one per report: it
+// loads the library for the span of the report, sends the install's public
+// record once before the first record, and hands back to the library, at
+// the latest when it closes, every record it could not deliver.
+#pragma once
+
+#include <windows.h>
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "base/array.h"
+#include "base/unique.h"
+#include "base/wide_string.h"
+#include "report/collect_interfaces.h"
+
+namespace tmn {
+
+// Owns one object of the library and gives it back with its Release.
+template <typename T>
+struct ProductObjectTraits {
+  using Type = T*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type object) { object->Release(); }
+};
+template <typename T>
+using ProductObject = UniqueAny<ProductObjectTraits<T>>;
+using RecordOwner = ProductObject<ICollectRecord>;
+
+// Result codes of the public record.
+constexpr HRESULT kUidEmpty = static_cast<HRESULT>(0x800705B6);        // ERROR_INCORRECT_SIZE
+constexpr HRESULT kNoMemoryForUid = static_cast<HRESULT>(0x80070008);  // ERROR_NOT_ENOUGH_MEMORY
+
+constexpr wchar_t kCollectLibraryName[] = L"ovec\\gleanor.dll";
+constexpr wchar_t kClientMutexName[] = L"Global\\{2C4A41E4-3A65-4ea4-BC37-CEA52BBCF908}";
+
+// The folder of the host executable, ending in a backslash. False when its
+// path cannot be read whole or holds no backslash.
+bool GetHostExeFolder(WideString* out);
+
+// The product's install folder as the library search reads it, ending in a
+// backslash: a REG_SZ value of at least 6 bytes.
+bool ReadInstallFolder(WideString* out);
+
+// The library below the host executable's folder, else below the install
+// folder, else by its relative name through the system's search order.
+HMODULE LoadCollectLibrary();
+// The same search from a given host folder; an empty one is skipped.
+HMODULE LoadCollectLibraryFrom(const WideString& hostFolder);
+
+// Pairs of hexadecimal digits into bytes. False for an odd length, more
+// pairs than capacity, or any other character (bytes before it stay written).
+bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity);
+
+class CCollectClient {
+ public:
+  CCollectClient();   // opens: never fails, every missing piece stays null
+  ~CCollectClient();  // closes
+  CCollectClient(const CCollectClient&) = delete;
+  CCollectClient& operator=(const CCollectClient&) = delete;
+
+  // A new record that is ready for use. E_POINTER when none was handed out,
+  // E_FAIL when it was not ready (it is released then).
+  HRESULT CreateRecord(RecordOwner* out);
+
+  // Takes the record over and delivers it, after the public record when that
+  // has not gone yet. An undelivered record goes to the library's Defer, and
+  // when the library does not take it the client keeps it until it closes.
+  HRESULT Submit(RecordOwner&& record);
+
+ private:
+  template <typename T>
+  T* Obtain(const wchar_t* id) {
+    return static_cast<T*>(exportFn_(id));
+  }
+  HRESULT Deliver(ICollectRecord* record);
+  HRESULT SendPublicRecord();
+  HRESULT CheckChannel();
+  void FlushPending();
+
+  WideString version_;
+  CriticalSection lock_;  // guards pending_
+  Array<RecordOwner> pending_;
+  UniqueHandle mutex_;  // held while open, as a marker for other processes
+  UniqueModule library_;
+  GetExportInterfaceFn exportFn_ = nullptr;
+  ProductObject<ICollectChannel> channel_;
+  int32_t publicSent_ = 0;
+};
+
+}  // namespace tmn

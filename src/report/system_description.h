@@ -1,0 +1,64 @@
+// The short description of the running Windows that reports carry, such as
+// "win6.1.sp1": the version Windows reports, raised to the version of the
+// kernel file when that is newer; and the fixed version of any file.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "base/wide_string.h"
+
+namespace tmn {
+
+// "win%d.%d.sp%d" of major, minor and service pack; "win" from load until
+// the first description, and whenever the version cannot be read.
+extern WideString g_osDescription;
+
+// The two halves of a version resource's fixed file version: major and
+// minor in high, build and revision in low.
+struct FileVersion {
+  uint32_t high;
+  uint32_t low;
+};
+
+// False when the file has no version resource with a fixed block.
+bool GetFileVersion(const wchar_t* file, FileVersion* version);
+
+// "%d.%d.%d.%d" of major, minor, build, revision.
+bool FormatFileVersion(const FileVersion& version, WideString* out);
+
+using VersionQuery = BOOL(WINAPI*)(OSVERSIONINFOW* record);
+
+// Recomputes g_osDescription; leaves it as it was when the version cannot
+// be read at all.
+void DescribeOperatingSystem(VersionQuery query = ::GetVersionExW);
+
+// Raises the record to the kernel file's major and minor version, never
+// lowers it; true when it raised it.
+bool CorrectVersionFromKernel(OSVERSIONINFOEXW* record);
+
+// Replaces a token ("@" and a folder name, or "systemroot") by the folder it
+// names; true when that folder is not empty. A token that names nothing is
+// left alone; one that names an empty folder becomes empty.
+bool ExpandFolderToken(WideString* token);
+
+// The current user's "Shell Folders" value of that name, else the folder of
+// that name in the table of known folders.
+bool GetNamedShellFolder(const wchar_t* name, WideString* out);
+
+// The current user's "Shell Folders" value: out takes what was read (up to
+// 259 characters) whether or not the read succeeded.
+bool ReadShellFolderValue(const wchar_t* name, WideString* out);
+
+// The "CSDVersion" value: the service pack in its second byte.
+bool ReadServicePackLevel(DWORD* out);
+
+struct ShellFolderRow {
+  const wchar_t* name;
+  int folder;  // CSIDL_ and the name
+};
+constexpr size_t kShellFolderRows = 25;
+extern const ShellFolderRow kShellFolderTable[kShellFolderRows];
+
+}  // namespace tmn

@@ -1,0 +1,12 @@
+; Two reports from one loaded plug-in, with "OEMID" changed between them.
+!include "common.nsh"
+
+Section
+  !insertmacro OPEN_LOG
+  Push "below"
+  tmnsisplug::ReportUninstall /NOUNLOAD "1"
+  WriteRegStr HKLM "SOFTWARE\Vardo\Coop" "OEMID" "77"
+  tmnsisplug::ReportUninstall /NOUNLOAD "1"
+  !insertmacro DUMP_STACK "after"
+  !insertmacro CLOSE_LOG
+SectionEnd

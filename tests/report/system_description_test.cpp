@@ -1,0 +1,298 @@
+// The description of the running Windows against Wine's real version
+// answers, kernel file and registry; the kernel files of other versions are
+// built for the tests and found through the current user's "Shell Folders"
+// value "SYSTEM", which is looked up before the table of known folders.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "support/product_support.h"
+#include "report/system_description.h"
+
+using tmtest::MakeWide;
+using tmtest::ScopedShellFolder;
+using tmtest::TempDir;
+using tmtest::Text;
+
+namespace {
+
+std::wstring SystemFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetSystemDirectoryW(folder, MAX_PATH);
+  return folder;
+}
+
+std::wstring WindowsFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetWindowsDirectoryW(folder, MAX_PATH);
+  return folder;
+}
+
+TEST(GetFileVersion, ReadsTheFixedVersionOfAFile) {
+  tmn::FileVersion version = {0xdeadbeef, 0xdeadbeef};
+  ASSERT_TRUE(tmn::GetFileVersion(tmtest::VersionFile(L"pelvo_2_5", L"pelvo.dll").c_str(), &version));
+  EXPECT_EQ(0x00020005u, version.high);
+  EXPECT_EQ(0x000004D2u, version.low);
+  tmn::WideString text = MakeWide(L"junk");
+  ASSERT_TRUE(tmn::FormatFileVersion(version, &text));
+  EXPECT_EQ(L"2.5.0.1234", Text(text));
+
+  ASSERT_TRUE(tmn::GetFileVersion(tmtest::VersionFile(L"pelvo_max", L"pelvo.dll").c_str(), &version));
+  ASSERT_TRUE(tmn::FormatFileVersion(version, &text));
+  EXPECT_EQ(L"65535.65534.65533.65532", Text(text));
+}
+
+TEST(GetFileVersion, FilesWithoutAVersionResourceGiveFalse) {
+  TempDir dir(L"version");
+  tmtest::WriteFileText(dir / L"text.dll", "not a program");
+  tmn::FileVersion version = {};
+  EXPECT_FALSE(tmn::GetFileVersion((dir / L"text.dll").c_str(), &version));
+  EXPECT_FALSE(tmn::GetFileVersion((dir / L"missing.dll").c_str(), &version));
+  EXPECT_FALSE(tmn::GetFileVersion(tmtest::HelperPath(L"proclist.exe").c_str(), &version));
+}
+
+TEST(ShellFolderTable, EachRowCarriesTheFolderNumberOfItsName) {
+#define ROW(name) {L## #name, CSIDL_##name}
+  const tmn::ShellFolderRow expected[] = {
+      ROW(WINDOWS),          ROW(SYSTEM),          ROW(PROGRAM_FILES),    ROW(PROGRAM_FILES_COMMON),
+      ROW(COOKIES),          ROW(DESKTOP),         ROW(DESKTOPDIRECTORY), ROW(FAVORITES),
+      ROW(FONTS),            ROW(HISTORY),         ROW(LOCAL_APPDATA),    ROW(PERSONAL),
+      ROW(MYDOCUMENTS),      ROW(MYPICTURES),      ROW(PROGRAMS),         ROW(RECENT),
+      ROW(SENDTO),           ROW(STARTMENU),       ROW(STARTUP),          ROW(COMMON_APPDATA),
+      ROW(COMMON_DESKTOPDIRECTORY), ROW(COMMON_DOCUMENTS), ROW(COMMON_PROGRAMS), ROW(COMMON_STARTMENU),
+      ROW(COMMON_STARTUP),
+  };
+#undef ROW
+  ASSERT_EQ(sizeof(expected) / sizeof(expected[0]), tmn::kShellFolderRows);
+  for (size_t i = 0; i < tmn::kShellFolderRows; ++i) {
+    EXPECT_STREQ(expected[i].name, tmn::kShellFolderTable[i].name) << "row " << i + 1;
+    EXPECT_EQ(expected[i].folder, tmn::kShellFolderTable[i].folder) << expected[i].name;
+  }
+}
+
+TEST(ReadShellFolderValue, ReadsTheValueUpToItsFirstNulAndNeverMoreThan259Characters) {
+  ScopedShellFolder value(L"TmTestFolder");
+  // Stored without a NUL: 520 bytes fill the whole buffer.
+  for (size_t length : {1u, 258u, 259u, 260u}) {
+    const std::wstring stored = L"C:\\" + std::wstring(length - 1, L'f');
+    value.SetText(stored.substr(0, length));
+    tmn::WideString out = MakeWide(L"junk");
+    EXPECT_TRUE(tmn::ReadShellFolderValue(L"TmTestFolder", &out)) << length;
+    EXPECT_EQ(stored.substr(0, length < 260 ? length : 259), Text(out)) << length;
+  }
+  const std::wstring withNul(L"C:\\first\0second", 15);
+  value.SetText(withNul);
+  tmn::WideString out;
+  EXPECT_TRUE(tmn::ReadShellFolderValue(L"TmTestFolder", &out));
+  EXPECT_EQ(L"C:\\first", Text(out));
+}
+
+TEST(ReadShellFolderValue, AValueThatDoesNotFitOrIsMissingIsNotRead) {
+  ScopedShellFolder value(L"TmTestFolder");
+  value.SetText(std::wstring(300, L'x'));
+  tmn::WideString out = MakeWide(L"junk");
+  EXPECT_FALSE(tmn::ReadShellFolderValue(L"TmTestFolder", &out));
+  EXPECT_GE(259u, out.Length());
+  value.Delete();
+  out = MakeWide(L"junk");
+  EXPECT_FALSE(tmn::ReadShellFolderValue(L"TmTestFolder", &out));
+  EXPECT_EQ(L"", Text(out));
+}
+
+TEST(GetNamedShellFolder, TakesTheUsersValueFirstThenTheTableInAnyCase) {
+  ScopedShellFolder system(L"SYSTEM");
+  system.Delete();
+  for (const wchar_t* name : {L"SYSTEM", L"system", L"SyStEm"}) {
+    tmn::WideString out = MakeWide(L"junk");
+    EXPECT_TRUE(tmn::GetNamedShellFolder(name, &out)) << name;
+    EXPECT_EQ(SystemFolder(), Text(out)) << name;
+  }
+  tmn::WideString personal, documents;
+  EXPECT_TRUE(tmn::GetNamedShellFolder(L"PERSONAL", &personal));
+  EXPECT_TRUE(tmn::GetNamedShellFolder(L"MYDOCUMENTS", &documents));
+  EXPECT_FALSE(personal.IsEmpty());
+  EXPECT_EQ(Text(personal), Text(documents));
+
+  system.SetText(L"D:\\elsewhere");
+  tmn::WideString out;
+  EXPECT_TRUE(tmn::GetNamedShellFolder(L"SYSTEM", &out));
+  EXPECT_EQ(L"D:\\elsewhere", Text(out));
+}
+
+TEST(ExpandFolderToken, ReplacesTokensThatNameAFolder) {
+  tmn::WideString token = MakeWide(L"@WINDOWS");
+  EXPECT_TRUE(tmn::ExpandFolderToken(&token));
+  EXPECT_EQ(WindowsFolder(), Text(token));
+  for (const wchar_t* text : {L"systemroot", L"SystemRoot", L"SYSTEMROOT"}) {
+    token = MakeWide(text);
+    EXPECT_TRUE(tmn::ExpandFolderToken(&token)) << text;
+    EXPECT_EQ(WindowsFolder().substr(0, 3), Text(token)) << text;
+  }
+}
+
+TEST(ExpandFolderToken, LeavesTokensThatNameNothingAsTheyWere) {
+  for (const wchar_t* text : {L"", L"@", L"@NoSuchFolderName", L"WINDOWS", L"%SystemRoot%", L"systemroot\\x",
+                              L" systemroot"}) {
+    tmn::WideString token = MakeWide(text);
+    EXPECT_FALSE(tmn::ExpandFolderToken(&token)) << text;
+    EXPECT_EQ(text, Text(token));
+  }
+}
+
+TEST(ExpandFolderToken, AnEmptyFolderEmptiesTheTokenAndAnswersFalse) {
+  ScopedShellFolder value(L"TmTestFolder");
+  value.SetText(L"");
+  tmn::WideString token = MakeWide(L"@TmTestFolder");
+  EXPECT_FALSE(tmn::ExpandFolderToken(&token));
+  EXPECT_EQ(L"", Text(token));
+}
+
+// A version record as GetVersionExW fills it, with junk where the
+// correction must not write.
+OSVERSIONINFOEXW Record(DWORD major, DWORD minor, WORD servicePack) {
+  OSVERSIONINFOEXW record = {};
+  record.dwOSVersionInfoSize = sizeof(record);
+  record.dwMajorVersion = major;
+  record.dwMinorVersion = minor;
+  record.dwBuildNumber = 4321;
+  record.dwPlatformId = 77;
+  wcscpy(record.szCSDVersion, L"as reported");
+  record.wServicePackMajor = servicePack;
+  record.wServicePackMinor = 9;
+  return record;
+}
+
+// The kernel file of the given build, in a folder that "SYSTEM" names.
+class KernelFile : public ::testing::Test {
+ protected:
+  void UseKernel(const wchar_t* tag) {
+    tmtest::PlaceVersionFile(tag, L"ntoskrnl.exe", dir_ / tag);
+    system_.SetText(dir_ / tag);
+  }
+  TempDir dir_{L"kernel"};
+  ScopedShellFolder system_{L"SYSTEM"};
+  tmtest::ScopedServicePack servicePack_;
+};
+
+TEST_F(KernelFile, ANewerKernelRaisesTheVersionAndTakesTheServicePackFromTheRegistry) {
+  servicePack_.Delete();
+  UseKernel(L"kernel_6_3");
+  OSVERSIONINFOEXW record = Record(6, 2, 0);
+  EXPECT_TRUE(tmn::CorrectVersionFromKernel(&record));
+  EXPECT_EQ(6u, record.dwMajorVersion);
+  EXPECT_EQ(3u, record.dwMinorVersion);
+  EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), record.dwPlatformId);
+  EXPECT_EQ(0, record.wServicePackMajor);
+  // What the correction does not own stays as reported.
+  EXPECT_EQ(4321u, record.dwBuildNumber);
+  EXPECT_STREQ(L"as reported", record.szCSDVersion);
+  EXPECT_EQ(9, record.wServicePackMinor);
+
+  const DWORD servicePack1 = 0x100;
+  servicePack_.SetBytes(REG_DWORD, &servicePack1, sizeof(servicePack1));
+  UseKernel(L"kernel_10_0");
+  record = Record(6, 2, 0);
+  EXPECT_TRUE(tmn::CorrectVersionFromKernel(&record));
+  EXPECT_EQ(10u, record.dwMajorVersion);
+  EXPECT_EQ(0u, record.dwMinorVersion);
+  EXPECT_EQ(1, record.wServicePackMajor);
+
+  // The service pack replaces the reported one, also when lower.
+  record = Record(5, 1, 3);
+  EXPECT_TRUE(tmn::CorrectVersionFromKernel(&record));
+  EXPECT_EQ(1, record.wServicePackMajor);
+}
+
+TEST_F(KernelFile, AVersionIsNeverLowered) {
+  struct {
+    const wchar_t* kernel;
+    DWORD major, minor;
+  } cases[] = {
+      {L"kernel_5_1", 5, 1},           // the same version
+      {L"kernel_6_1", 6, 1},           // the same version
+      {L"kernel_6_3", 6, 4},           // a newer minor
+      {L"kernel_6_3", 7, 0},           // a newer major with a lower minor
+      {L"kernel_10_0", 0xFFFFFFFF, 0}, // compared unsigned
+      {L"kernel_10_0", 0x80000000, 5},
+  };
+  for (const auto& c : cases) {
+    UseKernel(c.kernel);
+    OSVERSIONINFOEXW record = Record(c.major, c.minor, 3);
+    EXPECT_FALSE(tmn::CorrectVersionFromKernel(&record)) << c.kernel << " " << c.major << "." << c.minor;
+    EXPECT_EQ(c.major, record.dwMajorVersion);
+    EXPECT_EQ(c.minor, record.dwMinorVersion);
+    EXPECT_EQ(77u, record.dwPlatformId);
+    EXPECT_EQ(3, record.wServicePackMajor);
+  }
+}
+
+TEST_F(KernelFile, NoKernelFileOrNoVersionInItLeavesTheRecordAlone) {
+  system_.SetText(dir_.path());
+  OSVERSIONINFOEXW record = Record(5, 0, 4);
+  EXPECT_FALSE(tmn::CorrectVersionFromKernel(&record));
+  tmtest::WriteFileText(dir_ / L"ntoskrnl.exe", "no resources here");
+  EXPECT_FALSE(tmn::CorrectVersionFromKernel(&record));
+  EXPECT_EQ(5u, record.dwMajorVersion);
+  EXPECT_EQ(0u, record.dwMinorVersion);
+  EXPECT_EQ(4, record.wServicePackMajor);
+}
+
+TEST_F(KernelFile, TheSystemKernelRaisesOlderVersionsTo61) {
+  system_.Delete();
+  // Wine's kernel file is 6.1.7601 in every prefix.
+  OSVERSIONINFOEXW record = Record(5, 2, 2);
+  EXPECT_TRUE(tmn::CorrectVersionFromKernel(&record));
+  EXPECT_EQ(6u, record.dwMajorVersion);
+  EXPECT_EQ(1u, record.dwMinorVersion);
+  record = Record(6, 1, 1);
+  EXPECT_FALSE(tmn::CorrectVersionFromKernel(&record));
+}
+
+TEST(DescribeOperatingSystem, DescribesThePrefixsWindows) {
+  ScopedShellFolder system(L"SYSTEM");
+  system.Delete();
+  tmn::g_osDescription = MakeWide(L"junk");
+  tmn::DescribeOperatingSystem();
+  EXPECT_EQ(tmtest::PrefixOsDescription(), Text(tmn::g_osDescription));
+}
+
+// Version queries that refuse the extended record, or every record.
+DWORD g_sizesAsked[4];
+int g_queries = 0;
+BOOL WINAPI RefuseExtendedRecord(OSVERSIONINFOW* record) {
+  g_sizesAsked[g_queries++ & 3] = record->dwOSVersionInfoSize;
+  if (record->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) {
+    // A refusal that leaves junk behind, in the extended fields too.
+    memset(reinterpret_cast<BYTE*>(record) + sizeof(DWORD), 0x07, sizeof(OSVERSIONINFOEXW) - sizeof(DWORD));
+    return FALSE;
+  }
+  record->dwMajorVersion = 5;
+  record->dwMinorVersion = 0;
+  return TRUE;
+}
+BOOL WINAPI RefuseEveryRecord(OSVERSIONINFOW* record) {
+  g_sizesAsked[g_queries++ & 3] = record->dwOSVersionInfoSize;
+  return FALSE;
+}
+
+TEST_F(KernelFile, DescribeOperatingSystemFallsBackToThePlainRecordAndKeepsItsTextWhenBothFail) {
+  system_.SetText(dir_.path());  // no kernel file: nothing raises the version
+  g_queries = 0;
+  tmn::DescribeOperatingSystem(RefuseExtendedRecord);
+  ASSERT_EQ(2, g_queries);
+  EXPECT_EQ(284u, g_sizesAsked[0]);
+  EXPECT_EQ(276u, g_sizesAsked[1]);
+  EXPECT_EQ(L"win5.0.sp0", Text(tmn::g_osDescription));
+
+  tmn::g_osDescription = MakeWide(L"win");
+  g_queries = 0;
+  tmn::DescribeOperatingSystem(RefuseEveryRecord);
+  EXPECT_EQ(2, g_queries);
+  EXPECT_EQ(L"win", Text(tmn::g_osDescription));
+}
+
+}  // namespace
