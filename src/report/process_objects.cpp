@@ -9,5 +9,15 @@
 //   3. the statistics cache, which at once opens or creates its mutex.
 // The wide string's storage is the process heap, which needs no object.
 #include "base/wide_string.h"
+#include "report/statistic_cache.h"
 
-namespace tmn {}  // namespace tmn
+namespace tmn {
+
+// 1. and 2. come first, here.
+
+// 3. The statistics cache. When the module is unloaded with the process
+// still running, it frees the database library; at the end of the process
+// it leaves the library alone (see ~StatisticCache).
+StatisticCache g_statisticCache;
+
+}  // namespace tmn
