@@ -86,8 +86,9 @@ HRESULT PRODUCT_CALL OpenDatabase(ICacheDatabase* self, const wchar_t* path) {
   if (FailureRequested(L"open") || (first && FailureRequested(L"open-once"))) return FromSqlite(SQLITE_CANTOPEN);
   if (path == nullptr) return E_POINTER;
   CloseConnection(database);
+  // No busy time-out: the caller's mutex keeps writers apart, and a writer
+  // that comes in without it is refused at once, so that it shows.
   int code = sqlite3_open16(path, &database->connection);
-  if (code == SQLITE_OK) sqlite3_busy_timeout(database->connection, 30000);
   // SQLite reads the file only when asked: read the schema now, so that a
   // file that is no database is refused here.
   if (code == SQLITE_OK) code = sqlite3_exec(database->connection, "SELECT count(*) FROM sqlite_master", nullptr,

@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,6 +89,27 @@ TEST(StatisticCache, OpensOrMakesTheMachineWideMutexAtOnceAndClosesIt) {
     EXPECT_TRUE(CacheMutexIsFree());
   }
   EXPECT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, tmn::kCacheMutexName));
+}
+
+TEST(StatisticCache, EveryCacheThatMakesTheMutexAtTheSameTimeKeepsIt) {
+  // Caches built at the same moment race to make the mutex; the losers are
+  // handed the winner's mutex and must keep it, or they would store without.
+  constexpr int kCaches = 8, kRounds = 100;
+  for (int round = 0; round < kRounds; ++round) {
+    ASSERT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, tmn::kCacheMutexName)) << round;
+    std::vector<std::unique_ptr<tmn::StatisticCache>> caches(kCaches);
+    std::atomic<int> waiting{kCaches};
+    std::vector<std::thread> builders;
+    for (int i = 0; i < kCaches; ++i) {
+      builders.emplace_back([&caches, &waiting, i] {
+        --waiting;
+        while (waiting > 0) std::this_thread::yield();
+        caches[i] = std::make_unique<tmn::StatisticCache>();
+      });
+    }
+    for (std::thread& builder : builders) builder.join();
+    for (int i = 0; i < kCaches; ++i) ASSERT_NE(nullptr, caches[i]->cacheMutex()) << "round " << round << ", cache " << i;
+  }
 }
 
 TEST(StatisticCache, AnEmptyUrlIsNeitherStoredNorLogged) {
