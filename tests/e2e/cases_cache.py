@@ -84,3 +84,31 @@ def case_cache_process_end(h):
         check_stored(h, 2)
     finally:
         shutil.rmtree(data_folder(h), ignore_errors=True)
+
+
+def case_cache_long_host_path(h):
+    """A host executable whose path fills the 260-character buffer finds no
+    library, neither beside it nor above it; one character less does."""
+    shutil.rmtree(data_folder(h), ignore_errors=True)
+    try:
+        install_store_program(h)
+        room = 260 - len(h.windows_path(h.work)) - 1 - len("\\cachestore.exe")
+        for length, name in ((259, "b"), (260, "c")):
+            folder = h.work / (name * (room + length - 260))
+            folder.mkdir()
+            for item in ("cachestore.exe", "tmcachehost.dll", "tarnbase.dll"):
+                shutil.copyfile(h.work / item, folder / item)
+            store = folder / "cachestore.exe"
+            check_equal(length, len(h.windows_path(store)), "length of the host's path")
+            done = subprocess.run(["wine", str(store), *map(str, request(0))], cwd=h.work, env=h.env,
+                                  capture_output=True, timeout=300)
+            if length == 259:
+                check_equal(0, done.returncode, f"exit code at {length}: {done.stdout!r}")
+                check_stored(h, 1)
+            else:
+                check_equal((4, b"stored 0x80004005"), (done.returncode, done.stdout.strip()),
+                            f"store at {length}")
+                check_equal(["1"], sqlite(data_folder(h) / "feed.cache", "select count(*) from statistic3"),
+                            "rows after the store at 260")
+    finally:
+        shutil.rmtree(data_folder(h), ignore_errors=True)

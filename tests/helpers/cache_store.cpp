@@ -17,12 +17,8 @@ using StoreRequest = HRESULT (*)(const wchar_t* url, const wchar_t* referer, int
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) return 2;
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  wchar_t* slash = wcsrchr(path, L'\\');
-  if (length == 0 || length >= MAX_PATH || slash == nullptr) return 3;
-  wcscpy(slash + 1, L"tmcachehost.dll");
-  HMODULE host = LoadLibraryW(path);
+  // Found in this program's folder, whose path may be too long to name.
+  HMODULE host = LoadLibraryW(L"tmcachehost.dll");
   if (host == nullptr) return 3;
   auto store = reinterpret_cast<StoreRequest>(reinterpret_cast<void*>(GetProcAddress(host, "StoreRequest")));
   if (store == nullptr) return 3;
