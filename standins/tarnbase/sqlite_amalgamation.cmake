@@ -39,6 +39,7 @@ function(tm_fetch_sqlite_amalgamation)
         TIMEOUT 300)
       if(NOT status EQUAL 0 OR NOT EXISTS "${package}")
         string(STRIP "${error}" error)
+        string(REGEX REPLACE "\n.*" "" error "${error}")  # npm's first line says why
         set(TM_SQLITE_MISSING "npm pack ${TM_SQLITE_NPM_PACKAGE} failed (${status}): ${error}" PARENT_SCOPE)
         file(REMOVE "${package}")
         return()
