@@ -6,7 +6,8 @@
 
 namespace tmn {
 
-HRESULT GetDataFolder(WideString* folder) {
+HRESULT GetDataFolder(const WideString& instead, WideString* folder) {
+  if (!instead.IsEmpty()) return folder->Assign(instead) ? S_OK : E_OUTOFMEMORY;
   wchar_t common[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathW(nullptr, common, CSIDL_COMMON_APPDATA, TRUE) || common[0] == L'\0') return E_FAIL;
   WideString joined;

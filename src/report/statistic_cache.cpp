@@ -1,5 +1,6 @@
 #include "report/statistic_cache.h"
 
+#include "base/number.h"
 #include "base/result.h"
 #include "base/this_module.h"
 #include "fs/file_system_calls.h"
@@ -11,8 +12,6 @@
 namespace tmn {
 
 namespace {
-
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
 
 bool IsFile(const WideString& path) {
   const DWORD attributes = ::GetFileAttributesW(path.Get());
@@ -35,8 +34,8 @@ void OpenToEveryone(const wchar_t* path, uint8_t aceFlags) {
 HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library) {
   const wchar_t* text = hostPath.Get();
   size_t begin = 0, end = hostPath.Length();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
+  while (begin < end && IsCSpace(text[begin])) ++begin;
+  while (end > begin && IsCSpace(text[end - 1])) --end;
   WideString place;
   if (!place.Assign(text + begin, end - begin)) return E_OUTOFMEMORY;
   StripLastComponent(place);
@@ -111,11 +110,7 @@ HRESULT StatisticCache::CreateDatabaseObject(ICacheDatabase** database) {
 HRESULT StatisticCache::OpenCache() {
   if (database_ != nullptr) return S_OK;
   WideString folder;
-  if (dataFolder_.IsEmpty()) {
-    if (FAILED(GetDataFolder(&folder))) return E_FAIL;
-  } else if (!folder.Assign(dataFolder_)) {
-    return E_OUTOFMEMORY;
-  }
+  if (FAILED(GetDataFolder(dataFolder_, &folder))) return E_FAIL;
   if (!MakeFolderWithParents(folder)) return HResultFromWin32(ERROR_PATH_NOT_FOUND);
   OpenToEveryone(folder.Get(), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
 

@@ -150,11 +150,7 @@ StatisticLogWriter::StatisticLogWriter(const wchar_t* folder) { folder_.Assign(f
 
 HRESULT StatisticLogWriter::LogPath(WideString* path) const {
   WideString folder;
-  if (folder_.IsEmpty()) {
-    RETURN_IF_FAILED(GetDataFolder(&folder));
-  } else if (!folder.Assign(folder_)) {
-    return E_OUTOFMEMORY;
-  }
+  RETURN_IF_FAILED(GetDataFolder(folder_, &folder));
   WideString host;
   RETURN_IF_FAILED(ReadModulePath(nullptr, &host));
   const size_t slash = host.FindLast(L'\\');
