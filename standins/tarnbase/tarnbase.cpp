@@ -6,8 +6,8 @@
 // comma-separated list read at every call:
 //   create       the factory fails          create-empty  it succeeds, no object
 //   open         every OpenDatabase fails   open-once     the first of each object fails
-//   prepare      every PrepareStatement     begin         every BeginTransaction
-//   step         every Step
+//   prepare      every PrepareStatement     prepare-empty it succeeds, no statement
+//   begin        every BeginTransaction     step          every Step
 // Failures carry FACILITY_ITF codes built from SQLite's result codes, so a
 // caller's log shows which step failed.
 #include <windows.h>
@@ -133,6 +133,7 @@ HRESULT PRODUCT_CALL PrepareStatement(ICacheDatabase* self, const wchar_t* sql, 
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (FailureRequested(L"prepare")) return FromSqlite(SQLITE_ERROR);
+  if (FailureRequested(L"prepare-empty")) return S_OK;
   Database* database = Of(self);
   if (database->connection == nullptr) return E_UNEXPECTED;
   if (sql == nullptr) return E_POINTER;

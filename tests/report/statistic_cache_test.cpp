@@ -315,6 +315,7 @@ TEST_F(CacheStoreTest, EachStoreIsLoggedWithItsTagAndCode) {
       {L"open refused once", L"open-once", standIn.c_str(), S_OK},
       {L"open refused twice", L"open", standIn.c_str(), static_cast<HRESULT>(0x8004010E)},
       {L"prepare fails", L"prepare", standIn.c_str(), static_cast<HRESULT>(0x80040101)},
+      {L"prepare gives no statement", L"prepare-empty", standIn.c_str(), E_UNEXPECTED},
       {L"transaction refused", L"begin", standIn.c_str(), static_cast<HRESULT>(0x80040105)},
       {L"step fails", L"step", standIn.c_str(), static_cast<HRESULT>(0x8004010A)},
   };
