@@ -14,7 +14,9 @@ set(TM_SQLITE_RELEASE "sqlite-autoconf-3440200")  # SQLite 3.44.2
 set(TM_SQLITE_RELEASE_SHA256 "1c6719a148bc41cf0f2bbbe3926d7ce3f5ca09d878f1246fcc20767b175bb407")
 set(TM_SQLITE_SOURCE_SHA256 "16e8a29fc022b8e80a6ebb376250a1b8e786b839b44840b0fe86e94159b84ae6")
 
-# Sets out to nothing when the file has the pinned SHA-256 sum, else to why not.
+# Sets out to nothing when the file has the pinned SHA-256 sum, else to why
+# not; a file with another sum is removed, so that the next configure
+# fetches it afresh.
 function(tm_check_pinned file expected out)
   get_filename_component(name "${file}" NAME)
   set(${out} "${name} is missing" PARENT_SCOPE)
@@ -24,6 +26,7 @@ function(tm_check_pinned file expected out)
       set(${out} "" PARENT_SCOPE)
     else()
       set(${out} "${name} has SHA-256 ${sum}, not the pinned ${expected}" PARENT_SCOPE)
+      file(REMOVE "${file}")
     endif()
   endif()
 endfunction()
@@ -61,7 +64,6 @@ function(tm_fetch_sqlite_amalgamation)
     endif()
     tm_check_pinned("${package}" ${TM_SQLITE_NPM_SHA256} wrong)
     if(wrong)
-      file(REMOVE "${package}")
       set(TM_SQLITE_MISSING "${wrong}" PARENT_SCOPE)
       return()
     endif()
@@ -73,7 +75,6 @@ function(tm_fetch_sqlite_amalgamation)
 
   tm_check_pinned("${release}" ${TM_SQLITE_RELEASE_SHA256} wrong)
   if(wrong)
-    file(REMOVE "${release}")
     set(TM_SQLITE_MISSING "${wrong}" PARENT_SCOPE)
     return()
   endif()
