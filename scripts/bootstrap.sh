@@ -11,9 +11,12 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
-         wine wine64 wine32:i386 nsis cmake ninja-build make googletest python3; do
+         wine wine64 wine32:i386 nsis cmake ninja-build make googletest python3 sqlite3; do
   have "$p" || need+=("$p")
 done
+# npm fetches SQLite's amalgamation for the tarnbase.dll stand-in; a Node.js
+# installed from elsewhere brings its own npm.
+command -v npm >/dev/null 2>&1 || need+=(npm)
 
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then

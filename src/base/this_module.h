@@ -11,4 +11,10 @@ namespace tmn {
 HMODULE ThisModule();
 void KeepThisModule(HMODULE module);
 
+// Whether the module is being detached because the process ends (DllMain's
+// reserved argument is set then). The libraries it loaded may already have
+// been detached, so the process-wide objects must not call into them.
+bool ProcessIsExiting();
+void KeepProcessExiting(bool exiting);
+
 }  // namespace tmn

@@ -3,9 +3,12 @@
 #include "base/this_module.h"
 
 // The module's process-wide objects are built before this runs and torn
-// down after the last detach; the entry routine only keeps the module's
-// handle, by which the settings find the plug-in's own folder.
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+// down right after the detach. The entry routine keeps the module's handle,
+// by which the settings find the plug-in's own folder, and whether the
+// detach comes from the end of the process, which the objects' teardown
+// must know.
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) tmn::KeepThisModule(module);
+  if (reason == DLL_PROCESS_DETACH) tmn::KeepProcessExiting(reserved != nullptr);
   return TRUE;
 }

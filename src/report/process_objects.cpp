@@ -12,6 +12,7 @@
 
 #include "base/wide_string.h"
 #include "report/install_identity.h"
+#include "report/statistic_cache.h"
 #include "report/system_description.h"
 
 namespace tmn {
@@ -26,5 +27,10 @@ WideString TextOf(const wchar_t* text) {
 
 WideString g_productVersion;                   // 1
 WideString g_osDescription = TextOf(L"win");  // 2
+
+// 3. The statistics cache. When the module is unloaded with the process
+// still running, it frees the database library; at the end of the process
+// it leaves the library alone (see ~StatisticCache).
+StatisticCache g_statisticCache;
 
 }  // namespace tmn

@@ -1,0 +1,179 @@
+#include "report/statistic_cache.h"
+
+#include "base/number.h"
+#include "base/result.h"
+#include "base/this_module.h"
+#include "fs/file_system_calls.h"
+#include "fs/module_path.h"
+#include "fs/path_operations.h"
+#include "report/data_folder.h"
+#include "security/access_list.h"
+
+namespace tmn {
+
+namespace {
+
+bool IsFile(const WideString& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.Get());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Gives Everyone full access; the cache is shared by every user of the
+// machine. What comes of it is not examined: where the system refuses, the
+// store goes on with the access the object has.
+void OpenToEveryone(const wchar_t* path, uint8_t aceFlags) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  UniqueSid everyone;
+  if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return;
+  const DaclEntry entry = {everyone.get(), true, GENERIC_ALL, aceFlags};
+  RewriteDacl(path, &entry, 1);
+}
+
+}  // namespace
+
+HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library) {
+  const wchar_t* text = hostPath.Get();
+  size_t begin = 0, end = hostPath.Length();
+  while (begin < end && IsCSpace(text[begin])) ++begin;
+  while (end > begin && IsCSpace(text[end - 1])) --end;
+  WideString place;
+  if (!place.Assign(text + begin, end - begin)) return E_OUTOFMEMORY;
+  StripLastComponent(place);
+  if (!folder->Assign(place)) return E_OUTOFMEMORY;
+
+  if (!AppendPath(place, kDatabaseLibraryName)) return E_OUTOFMEMORY;
+  if (!IsFile(place)) {
+    // The folder above: drop the library's name and the folder's.
+    if (!StripLastComponent(place) || !StripLastComponent(place)) return E_FAIL;
+    if (!AppendPath(place, kDatabaseLibraryName)) return E_OUTOFMEMORY;
+    if (!IsFile(place)) return E_FAIL;
+  }
+  *library = static_cast<WideString&&>(place);
+  return S_OK;
+}
+
+StatisticCache::StatisticCache(const wchar_t* hostPath, const wchar_t* dataFolder, const wchar_t* mutexName) {
+  hostPath_.Assign(hostPath);
+  dataFolder_.Assign(dataFolder);
+  cacheMutex_.reset(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, mutexName));
+  // A process that loses the race to make the mutex gets the same mutex,
+  // with ERROR_ALREADY_EXISTS: it is kept, so that this process waits too.
+  if (!cacheMutex_) cacheMutex_.reset(::CreateMutexW(nullptr, FALSE, mutexName));
+}
+
+StatisticCache::~StatisticCache() {
+  if (ProcessIsExiting()) {
+    // The library may already be detached: nothing of it is called, and
+    // the end of the process unloads it.
+    database_ = nullptr;
+    databaseLibrary_.release();
+    return;
+  }
+  ReleaseDatabase();
+}
+
+void StatisticCache::ReleaseDatabase() {
+  if (database_ == nullptr) return;
+  database_->operations->ReleaseDatabase(database_);
+  database_ = nullptr;
+}
+
+HRESULT StatisticCache::LoadDatabaseLibrary() {
+  if (databaseLibrary_) return S_FALSE;
+  if (libraryPath_.IsEmpty()) {
+    WideString host;
+    if (hostPath_.IsEmpty()) {
+      // A path cut by its buffer would name an ancestor's library.
+      if (FAILED(ReadModulePath(nullptr, &host))) return E_FAIL;
+    } else if (!host.Assign(hostPath_)) {
+      return E_OUTOFMEMORY;
+    }
+    RETURN_IF_FAILED(FindDatabaseLibrary(host, &libraryFolder_, &libraryPath_));
+  }
+  databaseLibrary_.reset(::LoadLibraryW(libraryPath_.Get()));
+  return databaseLibrary_ ? S_OK : E_FAIL;
+}
+
+HRESULT StatisticCache::CreateDatabaseObject(ICacheDatabase** database) {
+  RETURN_IF_FAILED(LoadDatabaseLibrary());
+  if (factory_ == nullptr) {
+    FARPROC found = ::GetProcAddress(databaseLibrary_.get(), kCacheFactoryName);
+    if (found == nullptr) return E_FAIL;
+    factory_ = reinterpret_cast<CacheFactory>(reinterpret_cast<void*>(found));
+  }
+  ICacheDatabase* made = nullptr;
+  if (FAILED(factory_(&kCacheDatabaseId, &made, kCacheFactoryVersion)) || made == nullptr) return E_FAIL;
+  *database = made;
+  return S_OK;
+}
+
+HRESULT StatisticCache::OpenCache() {
+  if (database_ != nullptr) return S_OK;
+  WideString folder;
+  if (FAILED(GetDataFolder(dataFolder_, &folder))) return E_FAIL;
+  if (!MakeFolderWithParents(folder)) return HResultFromWin32(ERROR_PATH_NOT_FOUND);
+  OpenToEveryone(folder.Get(), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+
+  WideString path;
+  if (!path.Assign(folder)) return E_OUTOFMEMORY;
+  while (path.EndsWith(L'\\') || path.EndsWith(L'/')) path.Truncate(path.Length() - 1);
+  if (!path.Append(L'\\') || !path.Append(kCacheFileName)) return E_OUTOFMEMORY;
+  if (::GetFileAttributesW(path.Get()) == INVALID_FILE_ATTRIBUTES) {
+    // Made empty here, so that its access is set before the library opens it.
+    UniqueFile empty(::CreateFileW(path.Get(), GENERIC_ALL, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  OpenToEveryone(path.Get(), 0);
+
+  RETURN_IF_FAILED(CreateDatabaseObject(&database_));
+  const ICacheDatabaseOperations& db = *database_->operations;
+  HRESULT result = db.OpenDatabase(database_, path.Get());
+  if (FAILED(result)) {
+    // A file the library cannot read as a database is replaced, once.
+    g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
+    g_fileSystem.deleteFile(path.Get());
+    result = db.OpenDatabase(database_, path.Get());
+  }
+  if (SUCCEEDED(result) && db.TableExists(database_, kCacheTableName) == 0) {
+    ICacheStatement* create = nullptr;
+    result = db.PrepareStatement(database_, kCreateCacheTable, &create);
+    if (SUCCEEDED(result) && create == nullptr) result = E_UNEXPECTED;
+    if (SUCCEEDED(result)) {
+      result = create->operations->Step(create, 0);
+      create->operations->ResetStatement(create);
+    }
+  }
+  if (SUCCEEDED(result)) return result;
+  ReleaseDatabase();
+  return result;
+}
+
+HRESULT StatisticCache::InsertRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime) {
+  RETURN_IF_FAILED(OpenCache());
+  const ICacheDatabaseOperations& db = *database_->operations;
+  ICacheStatement* insert = nullptr;
+  RETURN_IF_FAILED(db.PrepareStatement(database_, kInsertCacheRow, &insert));
+  if (insert == nullptr) return E_UNEXPECTED;
+  RETURN_IF_FAILED(db.BeginTransaction(database_, 1));
+  const ICacheStatementOperations& row = *insert->operations;
+  row.BindInt64(insert, 1, requestTime);
+  row.BindText(insert, 3, url != nullptr ? url : L"");
+  row.BindText(insert, 4, referer != nullptr ? referer : L"");
+  const HRESULT result = row.Step(insert, 0);
+  row.ResetStatement(insert);
+  db.EndTransaction(database_);
+  return result;
+}
+
+HRESULT StatisticCache::SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime) {
+  if (cacheMutex_) ::WaitForSingleObject(cacheMutex_.get(), INFINITE);
+  HRESULT result = S_OK;
+  if (url != nullptr && *url != L'\0') {
+    result = InsertRequest(url, referer, requestTime);
+    // The file stays open only while the mutex is held.
+    ReleaseDatabase();
+  }
+  if (cacheMutex_) ::ReleaseMutex(cacheMutex_.get());
+  return result;
+}
+
+}  // namespace tmn

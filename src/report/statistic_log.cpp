@@ -1,0 +1,177 @@
+#include "report/statistic_log.h"
+
+#include "base/result.h"
+#include "fs/module_path.h"
+#include "fs/path_operations.h"
+#include "report/data_folder.h"
+
+namespace tmn {
+
+namespace {
+
+// Appending only: a write lands at the end of the file, wherever other
+// processes have written meanwhile. Reading lets the file be measured and
+// locked.
+constexpr DWORD kLogAccess = GENERIC_READ | FILE_APPEND_DATA;
+constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr wchar_t kByteOrderMark = 0xFEFF;  // FF FE in the file
+
+// A byte lock that every writer of a log holds for one write, at an offset
+// no log reaches, so that readers are never refused. Appending alone is not
+// atomic everywhere (Wine measures the file, then writes): under the lock a
+// line always lands whole, and the first writer of an empty log puts the
+// mark first. Where the file system has no locks, appending alone remains.
+class LogWriteLock {
+ public:
+  explicit LogWriteLock(HANDLE file) : file_(file) {
+    place_.Offset = 0xFFFFFFFE;
+    place_.OffsetHigh = 0x7FFFFFFF;
+    locked_ = ::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place_) != FALSE;
+  }
+  ~LogWriteLock() {
+    if (locked_) ::UnlockFileEx(file_, 0, 1, 0, &place_);
+  }
+  LogWriteLock(const LogWriteLock&) = delete;
+  LogWriteLock& operator=(const LogWriteLock&) = delete;
+
+ private:
+  HANDLE file_;
+  OVERLAPPED place_ = {};
+  bool locked_;
+};
+
+bool AppendUnsigned(WideString& out, uint64_t value, int minimumDigits = 1) {
+  wchar_t digits[20];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count < minimumDigits && count < 20) digits[count++] = L'0';
+  wchar_t text[20];
+  for (int i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
+  return out.Append(text, count);
+}
+
+bool AppendSigned(WideString& out, int64_t value) {
+  if (value >= 0) return AppendUnsigned(out, static_cast<uint64_t>(value));
+  return out.Append(L'-') && AppendUnsigned(out, 0 - static_cast<uint64_t>(value));
+}
+
+bool AppendHex(WideString& out, uint32_t value) {
+  wchar_t text[8];
+  int count = 0;
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    const unsigned digit = (value >> shift) & 0xF;
+    if (count == 0 && digit == 0 && shift != 0) continue;
+    text[count++] = static_cast<wchar_t>(digit < 10 ? L'0' + digit : L'a' + digit - 10);
+  }
+  return out.Append(text, count);
+}
+
+UniqueFile OpenForAppending(const WideString& path, DWORD disposition) {
+  return UniqueFile(
+      ::CreateFileW(path.Get(), kLogAccess, kLogSharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
+bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
+                           int32_t count, HRESULT error, WideString* record) {
+  WideString text;
+  if (!text.Append(L'[') || !text.Append(tag) || !text.Append(L']')) return false;
+  if (url != nullptr && *url != L'\0' && (!text.Append(L" url:") || !text.Append(url))) return false;
+  if (referer != nullptr && *referer != L'\0' && (!text.Append(L", refer_url:") || !text.Append(referer)))
+    return false;
+  if (time != 0 && (!text.Append(L", time:") || !AppendSigned(text, time))) return false;
+  if (count != 0 && (!text.Append(L", count:") || !AppendSigned(text, count))) return false;
+  if (error < 0 && (!text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(error)))) return false;
+  *record = static_cast<WideString&&>(text);
+  return true;
+}
+
+bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line) {
+  WideString text;
+  const bool formatted = text.Append(L'[') && AppendUnsigned(text, utc.wYear, 4) && text.Append(L'-') &&
+                         AppendUnsigned(text, utc.wMonth, 2) && text.Append(L'-') &&
+                         AppendUnsigned(text, utc.wDay, 2) && text.Append(L' ') &&
+                         AppendUnsigned(text, utc.wHour, 2) && text.Append(L':') &&
+                         AppendUnsigned(text, utc.wMinute, 2) && text.Append(L':') &&
+                         AppendUnsigned(text, utc.wSecond, 2) && text.Append(L':') &&
+                         AppendUnsigned(text, utc.wMilliseconds, 3) && text.Append(L"] ") &&
+                         text.Append(record) && text.Append(L"\r\n");
+  if (!formatted) return false;
+  *line = static_cast<WideString&&>(text);
+  return true;
+}
+
+void StatisticLog::OpenStatisticLog(const wchar_t* path) {
+  WideString file, folder;
+  if (!file.Assign(path) || !folder.Assign(path)) return;
+  if (StripLastComponent(folder) && ::GetFileAttributesW(folder.Get()) == INVALID_FILE_ATTRIBUTES)
+    MakeFolderWithParents(folder);
+
+  UniqueFile existing = OpenForAppending(file, OPEN_EXISTING);
+  if (existing) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(existing.get(), &size) || static_cast<ULONGLONG>(size.QuadPart) <= kLogRotationBytes) {
+      file_ = static_cast<UniqueFile&&>(existing);
+      return;
+    }
+    existing.reset();
+    WideString old;
+    if (old.Assign(file) && old.Append(L".old")) ::MoveFileExW(file.Get(), old.Get(), MOVEFILE_REPLACE_EXISTING);
+  } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return;
+  }
+  // Another process may make the log first: then that file is opened.
+  file_ = OpenForAppending(file, OPEN_ALWAYS);
+}
+
+bool StatisticLog::AppendLogLine(const wchar_t* record) {
+  if (!file_) return false;
+  SYSTEMTIME now;
+  ::GetSystemTime(&now);
+  WideString line;
+  if (!FormatLogLine(now, record, &line) || line.Length() > MAXDWORD / sizeof(wchar_t)) return false;
+  const DWORD bytes = static_cast<DWORD>(line.Length() * sizeof(wchar_t));
+
+  CriticalSectionLock lock(lock_);
+  LogWriteLock fileLock(file_.get());
+  LARGE_INTEGER size;
+  DWORD written = 0;
+  if (::GetFileSizeEx(file_.get(), &size) && size.QuadPart == 0 &&
+      !::WriteFile(file_.get(), &kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr))
+    return false;
+  return ::WriteFile(file_.get(), line.Get(), bytes, &written, nullptr) && written == bytes;
+}
+
+StatisticLogWriter::StatisticLogWriter(const wchar_t* folder) { folder_.Assign(folder); }
+
+HRESULT StatisticLogWriter::LogPath(WideString* path) const {
+  WideString folder;
+  RETURN_IF_FAILED(GetDataFolder(folder_, &folder));
+  WideString host;
+  RETURN_IF_FAILED(ReadModulePath(nullptr, &host));
+  const size_t slash = host.FindLast(L'\\');
+  const wchar_t* name = host.Get() + (slash == WideString::npos ? 0 : slash + 1);
+  if (!AppendPath(folder, name) || !folder.Append(L"_statistic.log")) return E_OUTOFMEMORY;
+  *path = static_cast<WideString&&>(folder);
+  return S_OK;
+}
+
+void StatisticLogWriter::WriteStatisticLog(const wchar_t* url, const wchar_t* referer, const wchar_t* tag,
+                                           int64_t time, int32_t count, HRESULT error) {
+  if (tag == nullptr) return;
+  if (!made_) {
+    WideString path;
+    if (FAILED(LogPath(&path))) return;
+    logFile_.OpenStatisticLog(path.Get());
+    made_ = true;
+  }
+  WideString record;
+  if (logFile_.IsOpen() && FormatStatisticRecord(url, referer, tag, time, count, error, &record))
+    logFile_.AppendLogLine(record.Get());
+}
+
+}  // namespace tmn

@@ -1,0 +1,83 @@
+// The statistic log: one UTF-16 text file per host executable in the data
+// folder, "<executable>_statistic.log", that says which undelivered
+// requests were stored in the offline cache and which stores failed.
+//
+// Several installers may write the same log at once: the file is opened for
+// appending only, and each line is written under a lock that every writer
+// of the log takes, so that every line lands whole at the end and the FF FE
+// mark comes before the first line.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "base/unique.h"
+#include "base/wide_string.h"
+
+namespace tmn {
+
+constexpr wchar_t kStoredTag[] = L"INFO.SaveStatistic";
+constexpr wchar_t kStoreFailedTag[] = L"ERROR.SaveStatistic";
+
+// A log larger than this when it is opened is moved aside to "<log>.old".
+constexpr ULONGLONG kLogRotationBytes = 5242880;
+
+// The record of one line: "[tag]", then " url:..." when there is a URL,
+// ", refer_url:...", ", time:..." and ", count:..." when set and nonzero,
+// and ", err:0x..." (lower-case hexadecimal) when the error is negative.
+bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
+                           int32_t count, HRESULT error, WideString* record);
+
+// One line at a UTC time: "[YYYY-MM-DD hh:mm:ss:mmm] record" and CR LF.
+bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line);
+
+// The open log file. A log that could not be opened stays closed, and
+// every line given to it is dropped.
+class StatisticLog {
+ public:
+  StatisticLog() = default;
+  StatisticLog(const StatisticLog&) = delete;
+  StatisticLog& operator=(const StatisticLog&) = delete;
+
+  // Opens the file at path for appending, making its folder when missing.
+  // A file already larger than the rotation size is moved aside first. A
+  // log made by another process meanwhile is opened too. Call once.
+  void OpenStatisticLog(const wchar_t* path);
+  bool IsOpen() const { return file_.valid(); }
+
+  // Writes the record as one line stamped with the current UTC time,
+  // after FF FE when the file is empty; false when the log is closed or the
+  // write failed.
+  bool AppendLogLine(const wchar_t* record);
+
+ private:
+  CriticalSection lock_;  // one line at a time from this process
+  UniqueFile file_;
+};
+
+// The log of a statistics client: made on its first line, in the data
+// folder, and kept for the rest of the process, open or not.
+class StatisticLogWriter {
+ public:
+  StatisticLogWriter() = default;
+  // A writer whose log lives in another folder than the data folder.
+  explicit StatisticLogWriter(const wchar_t* folder);
+  StatisticLogWriter(const StatisticLogWriter&) = delete;
+  StatisticLogWriter& operator=(const StatisticLogWriter&) = delete;
+
+  // Logs one line; nothing without a tag. Url and referer may be null.
+  // When the folder or the executable's name cannot be had, the line is
+  // dropped and the next one tries again.
+  void WriteStatisticLog(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
+                         int32_t count, HRESULT error);
+
+ private:
+  HRESULT LogPath(WideString* path) const;
+
+  WideString folder_;  // empty: the data folder
+  bool made_ = false;
+  StatisticLog logFile_;
+};
+
+}  // namespace tmn

@@ -1,0 +1,15 @@
+#include "report/statistic_store.h"
+
+#include "base/result.h"
+
+namespace tmn {
+
+HRESULT SaveFailedRequest(StatisticCache& cache, StatisticLogWriter& log, const wchar_t* url,
+                          const wchar_t* referer, int64_t requestTime) {
+  if (url == nullptr || *url == L'\0') return HResultFromWin32(ERROR_BAD_ARGUMENTS);
+  const HRESULT result = cache.SaveRequest(url, referer, requestTime);
+  log.WriteStatisticLog(url, referer, SUCCEEDED(result) ? kStoredTag : kStoreFailedTag, requestTime, 1, result);
+  return result;
+}
+
+}  // namespace tmn

@@ -1,0 +1,21 @@
+// The store-and-log step of an undelivered request: into the offline cache,
+// and a line in the statistic log saying how the store went.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "report/statistic_cache.h"
+#include "report/statistic_log.h"
+
+namespace tmn {
+
+// Stores the request and logs the result of the store: "INFO.SaveStatistic"
+// when it is 0 or more, "ERROR.SaveStatistic" with the code when it is
+// negative, with the URL, the referer, the time and a count of 1. An empty
+// URL is neither stored nor logged and gives 0x800700A0.
+HRESULT SaveFailedRequest(StatisticCache& cache, StatisticLogWriter& log, const wchar_t* url,
+                          const wchar_t* referer, int64_t requestTime);
+
+}  // namespace tmn

@@ -1,0 +1,20 @@
+// The statistics cache and log as a DLL carries them: the plug-in's own
+// entry routine and process-wide objects, and one export that stores and
+// logs a request. Loaded by cachestore.exe, so that a store is followed by
+// the teardown a plug-in meets: at the end of the process, or on unload.
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "report/statistic_cache.h"
+#include "report/statistic_log.h"
+#include "report/statistic_store.h"
+
+namespace {
+tmn::StatisticLogWriter g_log;
+}  // namespace
+
+extern "C" __declspec(dllexport) HRESULT StoreRequest(const wchar_t* url, const wchar_t* referer,
+                                                       int64_t requestTime) {
+  return tmn::SaveFailedRequest(tmn::g_statisticCache, g_log, url, referer, requestTime);
+}

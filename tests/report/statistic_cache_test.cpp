@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <shlobj.h>
+
+#include "base/this_module.h"
+#include "base/unique.h"
+#include "report/report_test_support.h"
+#include "report/statistic_cache.h"
+#include "report/statistic_store.h"
+#include "support/file_system_recorder.h"
+#include "support/test_support.h"
+
+#ifdef TM_HAVE_TARNBASE
+#include "sqlite3.h"
+#endif
+
+using tmtest::FileSystemRecorder;
+using tmtest::TempDir;
+
+namespace {
+
+std::wstring Found(HRESULT result, const tmn::WideString& text) {
+  return FAILED(result) ? L"failed" : tmtest::Text(text);
+}
+
+TEST(FindDatabaseLibrary, LooksBesideTheHostThenInTheFolderAbove) {
+  TempDir dir(L"cachelib");
+  const std::wstring app = dir / L"app";
+  ASSERT_TRUE(CreateDirectoryW(app.c_str(), nullptr));
+  const tmn::WideString host = tmtest::MakeWide(app + L"\\setup.exe");
+  tmn::WideString folder = tmtest::MakeWide(L"junk"), library = tmtest::MakeWide(L"junk");
+
+  EXPECT_EQ(E_FAIL, tmn::FindDatabaseLibrary(host, &folder, &library));
+  EXPECT_EQ(app, tmtest::Text(folder));
+  EXPECT_EQ(L"junk", tmtest::Text(library));
+
+  // A folder of that name is no library.
+  ASSERT_TRUE(CreateDirectoryW((app + L"\\tarnbase.dll").c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "above"));
+  HRESULT result = tmn::FindDatabaseLibrary(host, &folder, &library);
+  EXPECT_EQ(dir / L"tarnbase.dll", Found(result, library));
+  EXPECT_EQ(app, tmtest::Text(folder));
+
+  ASSERT_TRUE(RemoveDirectoryW((app + L"\\tarnbase.dll").c_str()));
+  ASSERT_TRUE(tmtest::WriteFileText(app + L"\\tarnbase.dll", "beside"));
+  const tmn::WideString padded = tmtest::MakeWide(L" \t" + app + L"\\setup.exe \r\n");
+  result = tmn::FindDatabaseLibrary(padded, &folder, &library);
+  EXPECT_EQ(app + L"\\tarnbase.dll", Found(result, library));
+  EXPECT_EQ(app, tmtest::Text(folder));
+}
+
+TEST(FindDatabaseLibrary, StopsAtTheTopOfTheDrive) {
+  // The host's folder is the root of a drive: there is no folder above it,
+  // and nothing may be taken from the root in its place.
+  const tmn::WideString host = tmtest::MakeWide(L"Q:\\setup.exe");
+  tmn::WideString folder, library = tmtest::MakeWide(L"junk");
+  EXPECT_EQ(E_FAIL, tmn::FindDatabaseLibrary(host, &folder, &library));
+  EXPECT_EQ(L"Q:\\", tmtest::Text(folder));
+  EXPECT_EQ(L"junk", tmtest::Text(library));
+}
+
+// The process-wide cache of this test program holds the real mutex from
+// start to end: the tests of the mutex's own life use one of their own.
+const std::wstring kTestMutexName = L"Global\\tmtest-cache-mutex-" + std::to_wstring(GetCurrentProcessId());
+
+// Whether another thread can take the cache's mutex right now.
+bool CacheMutexIsFree(const wchar_t* name = tmn::kCacheMutexName) {
+  bool free = false;
+  std::thread([&free, name] {
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name);
+    if (mutex == nullptr) return;
+    const DWORD wait = WaitForSingleObject(mutex, 0);
+    free = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (free) ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }).join();
+  return free;
+}
+
+TEST(StatisticCache, OpensOrMakesTheMachineWideMutexAtOnceAndClosesIt) {
+  const wchar_t* name = kTestMutexName.c_str();
+  ASSERT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, name));
+  {
+    // The first makes it, the second opens it.
+    tmn::StatisticCache first(nullptr, nullptr, name), second(nullptr, nullptr, name);
+    EXPECT_NE(nullptr, first.cacheMutex());
+    EXPECT_NE(nullptr, second.cacheMutex());
+    EXPECT_TRUE(CacheMutexIsFree(name));
+  }
+  EXPECT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, name));
+  // The process's own cache has the real one, from the moment it loaded.
+  EXPECT_NE(nullptr, tmn::g_statisticCache.cacheMutex());
+  EXPECT_TRUE(CacheMutexIsFree());
+}
+
+TEST(StatisticCache, EveryCacheThatMakesTheMutexAtTheSameTimeKeepsIt) {
+  // Caches built at the same moment race to make the mutex; the losers are
+  // handed the winner's mutex and must keep it, or they would store without.
+  constexpr int kCaches = 8, kRounds = 100;
+  for (int round = 0; round < kRounds; ++round) {
+    ASSERT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, kTestMutexName.c_str())) << round;
+    std::vector<std::unique_ptr<tmn::StatisticCache>> caches(kCaches);
+    std::atomic<int> waiting{kCaches};
+    std::vector<std::thread> builders;
+    for (int i = 0; i < kCaches; ++i) {
+      builders.emplace_back([&caches, &waiting, i] {
+        --waiting;
+        while (waiting > 0) std::this_thread::yield();
+        caches[i] = std::make_unique<tmn::StatisticCache>(nullptr, nullptr, kTestMutexName.c_str());
+      });
+    }
+    for (std::thread& builder : builders) builder.join();
+    for (int i = 0; i < kCaches; ++i) ASSERT_NE(nullptr, caches[i]->cacheMutex()) << "round " << round << ", cache " << i;
+  }
+}
+
+TEST(StatisticCache, AnEmptyUrlIsNeitherStoredNorLogged) {
+  TempDir dir(L"cache");
+  const std::wstring data = dir / L"data";
+  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), data.c_str());
+  EXPECT_EQ(S_OK, cache.SaveRequest(L"", L"R", 1));
+  EXPECT_EQ(S_OK, cache.SaveRequest(nullptr, L"R", 1));
+  EXPECT_FALSE(tmtest::FileExists(data));
+  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  EXPECT_TRUE(CacheMutexIsFree());
+
+  tmn::StatisticLogWriter log(dir.path().c_str());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS), tmn::SaveFailedRequest(cache, log, L"", L"R", 1));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS), tmn::SaveFailedRequest(cache, log, nullptr, L"R", 1));
+  EXPECT_FALSE(tmtest::FileExists(data));
+  WIN32_FIND_DATAW found;
+  EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW((dir / L"*_statistic.log").c_str(), &found));
+}
+
+TEST(StatisticCache, ADataFolderThatCannotBeMadeFailsBeforeTheLibraryIsLoaded) {
+  TempDir dir(L"cache");
+  ASSERT_TRUE(tmtest::WriteFileText(dir / L"file", "x"));
+  ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "x"));
+  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), (dir / L"file\\Tolmen\\Lumbra").c_str());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), cache.SaveRequest(L"U", L"R", 1));
+  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  EXPECT_EQ("x", tmtest::ReadFileBytes(dir / L"file"));
+}
+
+#ifdef TM_HAVE_TARNBASE
+
+struct CacheRow {
+  int64_t commitTime;
+  int64_t id;
+  std::wstring url;
+  std::wstring referer;
+};
+
+std::wstring ColumnText(sqlite3_stmt* query, int column) {
+  const void* text = sqlite3_column_text16(query, column);
+  return text == nullptr ? L"(null)" : static_cast<const wchar_t*>(text);
+}
+
+// The cache file as SQLite itself reads it: its rows, the statement of its
+// table, and the integrity check's answer.
+struct CacheFile {
+  std::vector<CacheRow> rows;
+  std::wstring schema;
+  std::wstring integrity;
+};
+
+CacheFile ReadCacheFile(const std::wstring& path) {
+  CacheFile file;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(tmtest::Narrow(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    file.integrity = L"cannot open";
+    return file;
+  }
+  sqlite3_stmt* query = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &query, nullptr) == SQLITE_OK &&
+      sqlite3_step(query) == SQLITE_ROW)
+    file.integrity = ColumnText(query, 0);
+  sqlite3_finalize(query);
+  if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE name = 'statistic3'", -1, &query, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(query) == SQLITE_ROW)
+    file.schema = ColumnText(query, 0);
+  sqlite3_finalize(query);
+  if (sqlite3_prepare_v2(db, "SELECT CommitTime, ID, URL, RefererURL FROM statistic3 ORDER BY ID", -1, &query,
+                         nullptr) == SQLITE_OK) {
+    while (sqlite3_step(query) == SQLITE_ROW)
+      file.rows.push_back({sqlite3_column_int64(query, 0), sqlite3_column_int64(query, 1), ColumnText(query, 2),
+                           ColumnText(query, 3)});
+  }
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  return file;
+}
+
+std::wstring Describe(const std::vector<CacheRow>& rows) {
+  std::wstring text;
+  for (const CacheRow& r : rows)
+    text += L"(" + std::to_wstring(r.commitTime) + L"," + std::to_wstring(r.id) + L"," + r.url + L"," +
+            r.referer + L")";
+  return text;
+}
+
+// Whether a program holds the file open: an open without sharing fails then.
+bool IsHeldOpen(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
+
+// What the stand-in library is told to refuse, for the life of the object.
+class LibraryFailures {
+ public:
+  explicit LibraryFailures(const wchar_t* failures) { SetEnvironmentVariableW(L"TM_TARNBASE_FAIL", failures); }
+  ~LibraryFailures() { SetEnvironmentVariableW(L"TM_TARNBASE_FAIL", nullptr); }
+};
+
+std::wstring StandInPath() { return tmtest::TestBinDir() + L"\\..\\..\\standins\\tarnbase.dll"; }
+
+// A host executable's folder with the library beside it, and a data folder
+// that does not exist yet.
+class CacheStoreTest : public ::testing::Test {
+ protected:
+  CacheStoreTest() {
+    CreateDirectoryW(app_.c_str(), nullptr);
+    CopyFileW(StandInPath().c_str(), library_.c_str(), FALSE);
+  }
+  void SetUp() override { ASSERT_TRUE(tmtest::FileExists(library_)) << "no stand-in at " << StandInPath(); }
+
+  TempDir dir_{L"cache"};
+  const std::wstring app_ = dir_ / L"app";
+  const std::wstring host_ = app_ + L"\\setup.exe";
+  const std::wstring library_ = app_ + L"\\tarnbase.dll";
+  const std::wstring data_ = dir_ / L"data\\Tolmen\\Lumbra";
+  const std::wstring file_ = data_ + L"\\feed.cache";
+};
+
+TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryone) {
+  FileSystemRecorder recorder;
+  {
+    tmn::StatisticCache cache(host_.c_str(), data_.c_str());
+    const std::wstring url = L"http://h/2813985/tongji.gif?a=b&c=d %\u00e9";
+    EXPECT_EQ(S_OK, cache.SaveRequest(url.c_str(), L"http://r/install/1.0", 1700000000));
+    EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/2", -1));
+
+    const CacheFile file = ReadCacheFile(file_);
+    EXPECT_EQ(L"ok", file.integrity);
+    EXPECT_EQ(std::wstring(tmn::kCreateCacheTable), file.schema);
+    EXPECT_EQ(Describe({{1700000000, 1, url, L"http://r/install/1.0"}, {-1, 2, L"http://h/2", L"http://r/2"}}),
+              Describe(file.rows));
+
+    // The file is open only during a store; the library stays loaded.
+    EXPECT_FALSE(cache.IsDatabaseOpen());
+    EXPECT_FALSE(IsHeldOpen(file_));
+    EXPECT_TRUE(CacheMutexIsFree());
+    EXPECT_EQ(app_, tmtest::Text(cache.libraryFolder()));
+    EXPECT_EQ(library_, tmtest::Text(cache.libraryPath()));
+    EXPECT_NE(nullptr, GetModuleHandleW(library_.c_str()));
+  }
+  EXPECT_EQ(nullptr, GetModuleHandleW(library_.c_str()));
+
+  const std::vector<tmtest::SecurityWrite> writes = recorder.Writes();
+  ASSERT_EQ(4u, writes.size());  // both stores, folder then file
+  for (size_t i = 0; i < writes.size(); ++i) {
+    const bool folder = i % 2 == 0;
+    EXPECT_EQ(folder ? data_ : file_, writes[i].path) << i;
+    EXPECT_EQ(static_cast<DWORD>(DACL_SECURITY_INFORMATION), writes[i].info) << i;
+    ASSERT_EQ(1u, writes[i].dacl.size()) << i;
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, writes[i].dacl[0].type);
+    EXPECT_EQ(folder ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0, writes[i].dacl[0].flags) << i;
+    EXPECT_EQ(static_cast<DWORD>(GENERIC_ALL), writes[i].dacl[0].mask);
+    EXPECT_EQ(L"S-1-1-0", writes[i].dacl[0].sid);
+  }
+}
+
+TEST_F(CacheStoreTest, AFileTheLibraryCannotReadIsReplacedOnce) {
+  ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, data_.c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(file_, std::string(4096, 'g')));
+  SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_READONLY);
+  FileSystemRecorder recorder;
+  tmn::StatisticCache cache(host_.c_str(), data_.c_str());
+  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 5));
+  const std::vector<std::wstring> replaced = {L"attributes " + file_ + L" 0x80", L"delete " + file_};
+  std::vector<std::wstring> calls;
+  for (const std::wstring& call : recorder.Calls())
+    if (call.rfind(L"attributes ", 0) == 0 || call.rfind(L"delete ", 0) == 0) calls.push_back(call);
+  EXPECT_EQ(replaced, calls);
+  const CacheFile file = ReadCacheFile(file_);
+  EXPECT_EQ(L"ok", file.integrity);
+  EXPECT_EQ(Describe({{5, 1, L"http://h/1", L"http://r/"}}), Describe(file.rows));
+}
+
+TEST_F(CacheStoreTest, RefusedAccessWritesDoNotStopTheStore) {
+  FileSystemRecorder recorder;
+  recorder.writeStatus = [](DWORD) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
+  tmn::StatisticCache cache(host_.c_str(), data_.c_str());
+  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 5));
+  recorder.readStatus = [](const std::wstring&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
+  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/", 6));
+  EXPECT_EQ(2u, ReadCacheFile(file_).rows.size());
+}
+
+TEST_F(CacheStoreTest, EachStoreIsLoggedWithItsTagAndCode) {
+  struct Case {
+    const wchar_t* what;
+    const wchar_t* failures;
+    const wchar_t* library;  // copied in as tarnbase.dll; null: none
+    HRESULT expected;
+  };
+  const std::wstring standIn = StandInPath(), plugin = tmtest::PluginDllPath();
+  const Case cases[] = {
+      {L"no library", L"", nullptr, E_FAIL},
+      {L"no factory", L"", plugin.c_str(), E_FAIL},
+      {L"factory fails", L"create", standIn.c_str(), E_FAIL},
+      {L"factory gives no object", L"create-empty", standIn.c_str(), E_FAIL},
+      {L"open refused once", L"open-once", standIn.c_str(), S_OK},
+      {L"open refused twice", L"open", standIn.c_str(), static_cast<HRESULT>(0x8004010E)},
+      {L"prepare fails", L"prepare", standIn.c_str(), static_cast<HRESULT>(0x80040101)},
+      {L"prepare gives no statement", L"prepare-empty", standIn.c_str(), E_UNEXPECTED},
+      {L"transaction refused", L"begin", standIn.c_str(), static_cast<HRESULT>(0x80040105)},
+      {L"step fails", L"step", standIn.c_str(), static_cast<HRESULT>(0x8004010A)},
+  };
+  for (const Case& c : cases) {
+    TempDir dir(L"cachecase");
+    const std::wstring app = dir / L"app", library = app + L"\\tarnbase.dll", data = dir / L"data";
+    ASSERT_TRUE(CreateDirectoryW(app.c_str(), nullptr));
+    if (c.library != nullptr) {
+      ASSERT_TRUE(CopyFileW(c.library, library.c_str(), FALSE));
+    }
+    LibraryFailures failures(c.failures);
+    {
+      tmn::StatisticCache cache((app + L"\\setup.exe").c_str(), data.c_str());
+      tmn::StatisticLogWriter log(dir.path().c_str());
+      EXPECT_EQ(c.expected, tmn::SaveFailedRequest(cache, log, L"http://h/p?q", L"http://r/", 1700000000))
+          << c.what;
+      EXPECT_FALSE(cache.IsDatabaseOpen()) << c.what;
+      EXPECT_TRUE(CacheMutexIsFree()) << c.what;
+      EXPECT_EQ(c.library != nullptr, GetModuleHandleW(library.c_str()) != nullptr) << c.what;
+
+      WIN32_FIND_DATAW found;
+      HANDLE find = FindFirstFileW((dir / L"*_statistic.log").c_str(), &found);
+      ASSERT_NE(INVALID_HANDLE_VALUE, find) << c.what;
+      FindClose(find);
+      const tmtest::LogContents contents = tmtest::ReadLog(dir / found.cFileName);
+      ASSERT_EQ(1u, contents.lines.size()) << c.what;
+      std::wstring expected = SUCCEEDED(c.expected) ? L"[INFO.SaveStatistic]" : L"[ERROR.SaveStatistic]";
+      expected += L" url:http://h/p?q, refer_url:http://r/, time:1700000000, count:1";
+      if (FAILED(c.expected)) {
+        wchar_t code[16];
+        swprintf(code, 16, L"%08lx", static_cast<unsigned long>(c.expected));
+        expected += std::wstring(L", err:0x") + code;
+      }
+      EXPECT_EQ(expected, tmtest::RecordOfLine(contents.lines[0])) << c.what;
+      if (tmtest::FileExists(data + L"\\feed.cache")) {
+        EXPECT_FALSE(IsHeldOpen(data + L"\\feed.cache")) << c.what;
+      }
+    }
+    if (SUCCEEDED(c.expected)) {
+      EXPECT_EQ(1u, ReadCacheFile(data + L"\\feed.cache").rows.size()) << c.what;
+    }
+    EXPECT_EQ(nullptr, GetModuleHandleW(library.c_str())) << c.what;
+  }
+}
+
+TEST_F(CacheStoreTest, AtTheEndOfTheProcessTheLibraryIsLeftToTheSystem) {
+  {
+    tmn::StatisticCache cache(host_.c_str(), data_.c_str());
+    ASSERT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 1));
+    tmn::KeepProcessExiting(true);
+  }
+  tmn::KeepProcessExiting(false);
+  HMODULE library = GetModuleHandleW(library_.c_str());
+  EXPECT_NE(nullptr, library);
+  FreeLibrary(library);  // what the end of the process does
+  EXPECT_EQ(nullptr, GetModuleHandleW(library_.c_str()));
+}
+
+#else
+
+TEST(CacheStore, NeedsTheStandInLibrary) { GTEST_SKIP() << "tarnbase.dll was not built: " TM_TARNBASE_SKIPPED; }
+
+#endif
+
+}  // namespace
