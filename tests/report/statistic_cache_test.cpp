@@ -278,7 +278,7 @@ TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryo
     EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, writes[i].dacl[0].type);
     EXPECT_EQ(folder ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0, writes[i].dacl[0].flags) << i;
     EXPECT_EQ(static_cast<DWORD>(GENERIC_ALL), writes[i].dacl[0].mask);
-    EXPECT_EQ(L"S-1-1-0", writes[i].dacl[0].sid);
+    EXPECT_EQ(tmtest::kEveryone, writes[i].dacl[0].sid);
   }
 }
 

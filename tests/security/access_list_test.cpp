@@ -8,24 +8,16 @@
 #include "support/test_support.h"
 
 using tmtest::AceRecord;
+using tmtest::Describe;
+using tmtest::kAdministrators;
+using tmtest::kEveryone;
+using tmtest::kSystem;
+using tmtest::kUsers;
 using tmtest::FileSystemRecorder;
 using tmtest::SecurityWrite;
 using tmtest::TempDir;
 
 namespace {
-
-const wchar_t kSystem[] = L"S-1-5-18";
-const wchar_t kAdministrators[] = L"S-1-5-32-544";
-const wchar_t kUsers[] = L"S-1-5-32-545";
-const wchar_t kEveryone[] = L"S-1-1-0";
-
-std::wstring Describe(const std::vector<AceRecord>& aces) {
-  std::wstring text;
-  for (const AceRecord& a : aces)
-    text += L"(" + std::to_wstring(a.type) + L"," + std::to_wstring(a.flags) + L"," + std::to_wstring(a.mask) +
-            L"," + a.sid + L")";
-  return text;
-}
 
 class RewriteDaclTest : public ::testing::Test {
  protected:

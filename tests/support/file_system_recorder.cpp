@@ -145,6 +145,14 @@ std::vector<AceRecord> AcesOf(PACL acl) {
   return aces;
 }
 
+std::wstring Describe(const std::vector<AceRecord>& aces) {
+  std::wstring text;
+  for (const AceRecord& a : aces)
+    text += L"(" + std::to_wstring(a.type) + L"," + std::to_wstring(a.flags) + L"," + std::to_wstring(a.mask) +
+            L"," + a.sid + L")";
+  return text;
+}
+
 FileSystemRecorder::FileSystemRecorder() : found_(tmn::g_fileSystem) {
   // One recorder at a time: a second one would record into the first.
   if (g_recorder != nullptr) throw std::logic_error("a FileSystemRecorder is already in place");

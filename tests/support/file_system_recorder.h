@@ -80,5 +80,13 @@ class FileSystemRecorder {
 
 std::wstring SidText(PSID sid);
 std::vector<AceRecord> AcesOf(PACL acl);
+// "(type,flags,mask,sid)" per entry, for comparing whole lists.
+std::wstring Describe(const std::vector<AceRecord>& aces);
+
+// The trustees the access writers name, as SidText gives them.
+constexpr wchar_t kSystem[] = L"S-1-5-18";
+constexpr wchar_t kAdministrators[] = L"S-1-5-32-544";
+constexpr wchar_t kUsers[] = L"S-1-5-32-545";
+constexpr wchar_t kEveryone[] = L"S-1-1-0";
 
 }  // namespace tmtest
