@@ -52,6 +52,9 @@ PLUGIN_FUNCTION(PromptDeleteDriverDownloadedFiles) {
 // Pops nothing: every cleanup runs with the answer yes.
 PLUGIN_FUNCTION(PromptDelHotfixFiles) { CleanAllDownloads(); }
 
+// Pops nothing: the beacon, then the install record.
+PLUGIN_FUNCTION(ReportInstall) { SendInstallReport(); }
+
 PLUGIN_FUNCTION(ReportUninstall) {
   WideString text;
   if (PopWideArgument(&text)) SendUninstallReport(UninstallFlag(text));
