@@ -19,9 +19,20 @@ using tmtest::Text;
 
 namespace {
 
-constexpr wchar_t kUserAgent[] =
-    L"User-Agent: Mozilla/4.0 (compatible; MSIE 9.1; Windows NT 6.1; Trident/4.0; SLCC2; .NET CLR 2.0.50727; "
-    L".NET CLR 3.5.30729; .NET CLR 3.0.30729; Media Center PC 6.0; InfoPath.2; Tablet PC 2.0; .NET4.0C)";
+std::wstring UserAgent(const std::wstring& ie, const std::wstring& nt) {
+  return L"User-Agent: Mozilla/4.0 (compatible; MSIE " + ie + L"; Windows NT " + nt +
+         L"; Trident/4.0; SLCC2; .NET CLR 2.0.50727; .NET CLR 3.5.30729; .NET CLR 3.0.30729; Media Center PC 6.0; "
+         L"InfoPath.2; Tablet PC 2.0; .NET4.0C)";
+}
+const std::wstring kUserAgent = UserAgent(L"9.1", L"6.1");
+
+// The Windows version of the test's prefix (TM_WINE_KIND).
+std::wstring PrefixNtVersion() {
+  char kind[16] = {};
+  GetEnvironmentVariableA("TM_WINE_KIND", kind, sizeof(kind));
+  const std::string prefix = kind;
+  return prefix == "xp64" ? L"5.2" : prefix == "win32" ? L"5.1" : L"6.1";
+}
 
 // The encoder's output buffer with a guard behind it, both filled with junk.
 struct EncodeBuffer {
@@ -228,13 +239,9 @@ TEST_F(BrowserVersion, IsReadOncePerClient) {
 }
 
 TEST(ReadNtVersion, IsTheMajorAndMinorVersionOfWindows) {
-  char kind[16] = {};
-  GetEnvironmentVariableA("TM_WINE_KIND", kind, sizeof(kind));
-  const std::string prefix = kind;
-  const wchar_t* expected = prefix == "xp64" ? L"5.2" : prefix == "win32" ? L"5.1" : L"6.1";
   tmn::WideString out = MakeWide(L"junk");
   tmn::ReadNtVersion(&out);
-  EXPECT_EQ(expected, Text(out));
+  EXPECT_EQ(PrefixNtVersion(), Text(out));
 }
 
 // One request sent by a client whose undelivered requests go to a cache
@@ -277,6 +284,8 @@ std::string Head(const std::vector<std::string>& lines) {
 }
 
 TEST_F(SendRequest, GoesDirectlyToTheDefaultPortWhateverPortTheUrlNames) {
+  tmtest::ScopedValue ie(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version");
+  ie.SetText(L"8.0.7601.17514");
   product_.WriteConfig("[Proxy]\nMode=0\n");
   LoopbackListener named(0, 200), standard(80, 200);
   ASSERT_TRUE(named.listening());
@@ -285,7 +294,7 @@ TEST_F(SendRequest, GoesDirectlyToTheDefaultPortWhateverPortTheUrlNames) {
   EXPECT_EQ(1, Send(url));
   const std::string expected = Head({"GET /2813985/tongji.gif?a%20b=%C3%A9 HTTP/1.1", "Accept: */*",
                                      "Host: 127.0.0.1", "Referer: http://127.0.0.1/install/2.5.0.1234",
-                                     tmtest::Narrow(kUserAgent)});
+                                     tmtest::Narrow(UserAgent(L"8.0", PrefixNtVersion()))});
   EXPECT_EQ(std::vector<std::string>{expected.substr(0, expected.size() - 2)}, standard.Requests());
   EXPECT_EQ(std::vector<std::string>{}, named.Requests());
   EXPECT_EQ(std::vector<std::wstring>{}, Logged());
