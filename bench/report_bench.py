@@ -12,8 +12,6 @@ database stand-in beside the installers, "Mode=0" in its configuration
 file. Prints, for each case, the medians of the whole installer run and of
 the time inside the installer around the call, and the differences.
 """
-import argparse
-import os
 import shutil
 import socket
 import statistics
@@ -22,16 +20,13 @@ import sys
 import time
 from pathlib import Path
 
+from bench_support import ROOT, Bench, windows_path
+
 HERE = Path(__file__).resolve().parent
-ROOT = HERE.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from loopback import RecordingServer  # noqa: E402
 
 GOAL_MS = 50
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
 
 
 def port_80_refuses():
@@ -41,20 +36,9 @@ def port_80_refuses():
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default=str(ROOT / "build"))
-    parser.add_argument("--rounds", type=int, default=5)
-    args = parser.parse_args()
-    build = Path(args.build_dir).resolve()
-    prefix = build / "wine" / "main"
-    subprocess.run([str(ROOT / "scripts" / "wine-prefix.sh"), str(prefix), "main"], check=True)
-    work = build / "bench" / "report"
-    shutil.rmtree(work, ignore_errors=True)
-    work.mkdir(parents=True)
-    env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
-        env.pop(proxy, None)
-    data = prefix / "drive_c" / "ProgramData" / "Tolmen" / "Lumbra"
+    bench = Bench("report")
+    build, work, env = bench.build, bench.work, bench.env
+    data = bench.prefix / "drive_c" / "ProgramData" / "Tolmen" / "Lumbra"
 
     def reg(*command):
         subprocess.run(["wine", "reg", *command, "/reg:32"], env=env, capture_output=True, timeout=120)
@@ -76,30 +60,21 @@ def main():
     shutil.copyfile(build / "standins" / "gleanor" / "gleanor.dll", product / "ovec" / "gleanor.dll")
     shutil.copyfile(build / "tests" / "bin" / "versions" / "pelvo_2_5" / "pelvo.dll", product / "pelvo.dll")
 
-    # One program alone keeps the prefix's wineserver up and warm for the run.
-    shutil.copyfile(build / "tests" / "bin" / "tmwait.exe", work / "tmanchor.exe")
-    ready = work / "anchor.ready"
-    anchor = subprocess.Popen(["wine", str(work / "tmanchor.exe"), "3600", windows_path(ready)], cwd=work, env=env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        deadline = time.monotonic() + 180
-        while not ready.exists():
-            if time.monotonic() > deadline:
-                sys.exit("the anchor program did not start")
-            time.sleep(0.1)
+    with bench.warm_wineserver():
         reg("delete", r"HKLM\SOFTWARE\Vardo", "/f")
-        reg("add", r"HKLM\SOFTWARE\Vardo", "/v", "Install Path", "/d", windows_path(product), "/f")
-        reg("add", r"HKLM\SOFTWARE\Vardo", "/v", "uid", "/d", "00112233445566778899AABBCCDDEEFF", "/f")
-        shutil.rmtree(data, ignore_errors=True)
-        run_all(args.rounds, installers, env, data)
-    finally:
-        reg("delete", r"HKLM\SOFTWARE\Vardo", "/f")
-        shutil.rmtree(data, ignore_errors=True)
-        anchor.kill()
-        anchor.wait()
+        try:
+            reg("add", r"HKLM\SOFTWARE\Vardo", "/v", "Install Path", "/d", windows_path(product), "/f")
+            reg("add", r"HKLM\SOFTWARE\Vardo", "/v", "uid", "/d", "00112233445566778899AABBCCDDEEFF", "/f")
+            shutil.rmtree(data, ignore_errors=True)
+            run_all(bench, installers, data)
+        finally:
+            reg("delete", r"HKLM\SOFTWARE\Vardo", "/f")
+            shutil.rmtree(data, ignore_errors=True)
 
 
-def run_all(rounds, installers, env, data):
+def run_all(bench, installers, data):
+    rounds, env = bench.rounds, bench.env
+
     def run(method):
         exe = installers[method]
         started = time.monotonic()
@@ -107,8 +82,8 @@ def run_all(rounds, installers, env, data):
         wall = (time.monotonic() - started) * 1000
         return int((exe.parent / "elapsed.txt").read_text()), wall
 
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True, env=env).stdout.strip()
-    print(f"ReportInstall against the same installer without it, {rounds} rounds each, alternating, under {wine}")
+    print(f"ReportInstall against the same installer without it, {rounds} rounds each, alternating, "
+          f"under {bench.wine_version()}")
     for label, server_up in (("counter server up on 127.0.0.1:80", True), ("port 80 closed", False)):
         server = RecordingServer(port=80) if server_up else None
         try:

@@ -45,8 +45,10 @@ int64_t CurrentUnixTime() {
 HRESULT PercentEncodeUtf8(const wchar_t* text, size_t length, wchar_t* out, size_t capacity, size_t* count) {
   *count = 0;
   if (capacity > 0) out[0] = L'\0';
-  size_t storage = 0;
-  if (length > 0x7FFFFFFF / 4 || !MultiplyWithoutOverflow(length, 4, &storage)) return E_OUTOFMEMORY;
+  // Four bytes of UTF-8 per unit are more than enough, and their count must
+  // fit the conversion's int.
+  if (length > 0x7FFFFFFF / 4) return E_OUTOFMEMORY;
+  const size_t storage = length * 4;
   UniqueHeapBlock block(HeapAllocate(storage > 0 ? storage : 1));
   if (!block) return E_OUTOFMEMORY;
   auto* bytes = static_cast<uint8_t*>(block.get());
