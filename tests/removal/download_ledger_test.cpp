@@ -135,7 +135,7 @@ TEST_F(DownloadLedgerTest, SizesAddUpBeyondFourGigabytesAndFoldersAndMissingFile
   tmtest::FileSystemRecorder recorder;
   EXPECT_EQ(0x140000000ULL + 10, Loaded().TotalDownloadedSize());
   // The folder's trailing backslash stays in the measured path.
-  EXPECT_EQ(L"list " + product_ / L"Hotfix\\", recorder.Calls().at(0));
+  EXPECT_EQ(L"find " + product_ / L"Hotfix\\\\big.msu", recorder.Calls().at(0));
 }
 
 TEST_F(DownloadLedgerTest, AnEmptyOrRelativeDownloadFolderMeasuresAndDeletesNothing) {
