@@ -3,7 +3,8 @@
 ; changed, which the second report must not see. With NOUNLOAD the
 ; plug-in stays loaded to the end of the installer. With STATISTIC_LOG,
 ; what the plug-in still holds afterwards: the database library, and the
-; statistic log open.
+; statistic log open. With PLUGIN_FILE the plug-in is called from that file
+; with CallInstDLL, without NSIS's plug-ins folder.
 !include "common.nsh"
 
 !ifdef NOUNLOAD
@@ -15,7 +16,11 @@
 Section
   !insertmacro OPEN_LOG
   Push "below"
-  tmnsisplug::ReportInstall ${KEEP}
+  !ifdef PLUGIN_FILE
+    CallInstDLL "${PLUGIN_FILE}" ${KEEP} ReportInstall
+  !else
+    tmnsisplug::ReportInstall ${KEEP}
+  !endif
   !ifdef TWICE
     WriteRegStr HKLM "SOFTWARE\Microsoft\Internet Explorer" "Version" "${TWICE}"
     WriteRegStr HKLM "SOFTWARE\Vardo\Coop" "PreOEMID" "99"
