@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <string>
 #include <vector>
 
@@ -352,20 +354,11 @@ TEST_F(SendRequest, AHostInTheInvalidDomainIsNotSentEvenThroughAProxy) {
 }
 
 TEST(CurrentUnixTime, IsSecondsSince1970) {
-  SYSTEMTIME before, after;
-  GetSystemTime(&before);
+  const int64_t before = _time64(nullptr);
   const int64_t now = tmn::CurrentUnixTime();
-  GetSystemTime(&after);
-  // Days from 1970-01-01 to the date, by the civil calendar.
-  const auto seconds = [](const SYSTEMTIME& t) {
-    const int y = t.wYear - (t.wMonth <= 2 ? 1 : 0);
-    const int era = y / 400, yoe = y - era * 400;
-    const int doy = (153 * (t.wMonth + (t.wMonth > 2 ? -3 : 9)) + 2) / 5 + t.wDay - 1;
-    const int64_t days = int64_t(era) * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return days * 86400 + t.wHour * 3600 + t.wMinute * 60 + t.wSecond;
-  };
-  EXPECT_LE(seconds(before), now);
-  EXPECT_GE(seconds(after), now);
+  const int64_t after = _time64(nullptr);
+  EXPECT_LE(before, now);
+  EXPECT_GE(after, now);
 }
 
 }  // namespace
