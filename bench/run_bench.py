@@ -8,8 +8,6 @@ files in 1,000 folders, 2,000 files in 200 folders and one empty folder.
 The time of each deletion is taken inside the installer (GetTickCount around
 the call); the whole run of the installer is printed beside it.
 """
-import argparse
-import os
 import shutil
 import statistics
 import subprocess
@@ -17,12 +15,9 @@ import sys
 import time
 from pathlib import Path
 
+from bench_support import Bench, windows_path
+
 HERE = Path(__file__).resolve().parent
-ROOT = HERE.parent
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
 
 
 def make_tree(folders_per_level, files_per_folder):
@@ -59,17 +54,8 @@ TREES = (
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default=str(ROOT / "build"))
-    parser.add_argument("--rounds", type=int, default=5)
-    args = parser.parse_args()
-    build = Path(args.build_dir).resolve()
-    prefix = build / "wine" / "main"
-    subprocess.run([str(ROOT / "scripts" / "wine-prefix.sh"), str(prefix), "main"], check=True)
-    work = build / "bench" / "run"
-    shutil.rmtree(work, ignore_errors=True)
-    work.mkdir(parents=True)
-    env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    bench = Bench("run")
+    build, work, env = bench.build, bench.work, bench.env
     tree = work / "tree"
     floor_exe = build / "bench" / "bin" / "delete_floor.exe"
 
@@ -81,21 +67,8 @@ def main():
                        check=True)
         installers[method] = out
 
-    # One program alone keeps the prefix's wineserver up and warm for the run.
-    shutil.copyfile(build / "tests" / "bin" / "tmwait.exe", work / "tmanchor.exe")
-    ready = work / "anchor.ready"
-    anchor = subprocess.Popen(["wine", str(work / "tmanchor.exe"), "3600", windows_path(ready)], cwd=work, env=env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        deadline = time.monotonic() + 180
-        while not ready.exists():
-            if time.monotonic() > deadline:
-                sys.exit("the anchor program did not start")
-            time.sleep(0.1)
-        run_all(args.rounds, installers, tree, work, env, floor_exe)
-    finally:
-        anchor.kill()
-        anchor.wait()
+    with bench.warm_wineserver():
+        run_all(bench.rounds, installers, tree, work, env, floor_exe)
 
 
 def run_all(rounds, installers, tree, work, env, floor_exe):

@@ -1,8 +1,10 @@
 ; A silent installer that uses each export of tmnsisplug and writes what
 ; every call left behind to demo-report.txt beside itself. It expects the
-; folder demo-tree beside itself, to delete. It also writes its uninstaller,
-; demo-uninstall.exe, whose uninstall report goes to the product's
-; info-collection library at ovec\gleanor.dll beside it.
+; folder demo-tree beside itself, to delete, and the product installed where
+; HKLM\SOFTWARE\Vardo "Install Path" says, with its download folders to
+; clean and its info-collection library at ovec\gleanor.dll. It also writes
+; its uninstaller, demo-uninstall.exe, whose uninstall report goes to that
+; library. With REPORT_ONLY defined it only sends the install report.
 ;   makensis -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
 Unicode false                 ; tmnsisplug is an ANSI plug-in
 SilentInstall silent
@@ -18,6 +20,12 @@ Name "Vardo demo"
 !endif
 !addplugindir /x86-ansi "${PLUGIN_DIR}"
 OutFile "${OUT_FILE}"
+
+!ifdef REPORT_ONLY
+Section
+  tmnsisplug::ReportInstall
+SectionEnd
+!else
 
 Var report
 
@@ -60,6 +68,34 @@ Section
     Goto +2
     !insertmacro Report "PowerDeleteDir deleted $\"$EXEDIR\demo-tree$\"; the text below it is still $\"$0$\""
 
+  ; The product's download folders, as its configuration file names them:
+  ; the answer "y" deletes the downloads, any other answer keeps them (the
+  ; software and driver cleanups delete download leftovers all the same).
+  Push "untouched"
+  tmnsisplug::PromptDeleteHotfixFiles "y"
+  Pop $0
+  !insertmacro Report "PromptDeleteHotfixFiles $\"y$\" popped its answer; the text below it is still $\"$0$\""
+  Push "untouched"
+  tmnsisplug::PromptDeleteSoftDownloadedFiles "n"
+  Pop $0
+  !insertmacro Report "PromptDeleteSoftDownloadedFiles $\"n$\" popped its answer; the text below it is still $\"$0$\""
+  Push "untouched"
+  tmnsisplug::PromptDeleteDriverDownloadedFiles "y"
+  Pop $0
+  !insertmacro Report "PromptDeleteDriverDownloadedFiles $\"y$\" popped its answer; the text below it is still $\"$0$\""
+  ; All three with the answer yes; pops nothing.
+  Push "untouched"
+  tmnsisplug::PromptDelHotfixFiles
+  Pop $0
+  !insertmacro Report "PromptDelHotfixFiles popped nothing; the text below it is still $\"$0$\""
+
+  ; The install beacon to the page counter, then the install record to the
+  ; info-collection library; the installer waits for both.
+  Push "untouched"
+  tmnsisplug::ReportInstall
+  Pop $0
+  !insertmacro Report "ReportInstall popped nothing; the text below it is still $\"$0$\""
+
   WriteUninstaller "$EXEDIR\demo-uninstall.exe"
   !insertmacro Report "WriteUninstaller wrote demo-uninstall.exe"
 
@@ -78,3 +114,4 @@ Section "Uninstall"
 
   FileClose $report
 SectionEnd
+!endif

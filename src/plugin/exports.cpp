@@ -6,6 +6,7 @@
 
 #include "plugin/frame.h"
 #include "process/process_control.h"
+#include "removal/download_cleanup.h"
 #include "removal/force_delete.h"
 #include "report/reports.h"
 
@@ -32,6 +33,27 @@ PLUGIN_FUNCTION(PowerDeleteDir) {
   // A path cut to fit could name another tree: nothing is deleted for it.
   if (PopWideArgument(&path, LongText::kRefuse)) DeleteDirectoryTree(path);
 }
+
+PLUGIN_FUNCTION(PromptDeleteHotfixFiles) {
+  WideString answer;
+  if (PopWideArgument(&answer)) CleanHotfixDownloads(answer);
+}
+
+PLUGIN_FUNCTION(PromptDeleteSoftDownloadedFiles) {
+  WideString answer;
+  if (PopWideArgument(&answer)) CleanSoftDownloads(answer);
+}
+
+PLUGIN_FUNCTION(PromptDeleteDriverDownloadedFiles) {
+  WideString answer;
+  if (PopWideArgument(&answer)) CleanDriverDownloads(answer);
+}
+
+// Pops nothing: every cleanup runs with the answer yes.
+PLUGIN_FUNCTION(PromptDelHotfixFiles) { CleanAllDownloads(); }
+
+// Pops nothing: the beacon, then the install record.
+PLUGIN_FUNCTION(ReportInstall) { SendInstallReport(); }
 
 PLUGIN_FUNCTION(ReportUninstall) {
   WideString text;

@@ -7,12 +7,16 @@
 //   1. the product version text of the install beacon, empty;
 //   2. the system description, "win" until it is described;
 //   3. the statistics cache, which at once opens or creates its mutex.
+// One more is built on first use: the beacon client (below). Its
+// destruction joins the module's exit list when it is made, after the
+// objects above, and so it is destroyed first, before the cache.
 // The wide string's storage is the process heap, which needs no object.
 #include <utility>
 
 #include "base/wide_string.h"
 #include "report/install_identity.h"
 #include "report/statistic_cache.h"
+#include "report/statistics.h"
 #include "report/system_description.h"
 
 namespace tmn {
@@ -32,5 +36,12 @@ WideString g_osDescription = TextOf(L"win");  // 2
 // still running, it frees the database library; at the end of the process
 // it leaves the library alone (see ~StatisticCache).
 StatisticCache g_statisticCache;
+
+// 4. The beacon client, made by the first install beacon of the process.
+// Its destructor closes the statistic log.
+CStatistics& ProcessStatistics() {
+  static CStatistics statistics;
+  return statistics;
+}
 
 }  // namespace tmn

@@ -3,20 +3,51 @@
 #include <utility>
 
 #include "report/collect_client.h"
+#include "report/endpoints.h"
+#include "report/install_identity.h"
+#include "report/statistics.h"
 #include "report/system_description.h"
 
 namespace tmn {
 
-int32_t UninstallFlag(const WideString& text) { return text.Equals(L"1") ? 1 : 0; }
+namespace {
 
-void SendUninstallReport(int32_t flag) {
+// One record of a table, after the public record, through a client opened
+// for this report alone. A record the library says is not ready is given
+// back unfilled.
+template <typename Fill>
+void SendRecord(const wchar_t* table, Fill fill) {
   DescribeOperatingSystem();  // the public record names the system
   CCollectClient client;
   RecordOwner record;
   if (FAILED(client.CreateRecord(&record))) return;
-  record.get()->SetTable(L"lumbra_uninstall");
-  record.get()->AddInt(L"uninstall", flag);
+  record.get()->SetTable(table);
+  fill(record.get());
   client.Submit(std::move(record));
+}
+
+}  // namespace
+
+int32_t SendInstallBeacon() {
+  GetProductVersion(&g_productVersion);
+  WideString referer;
+  if (!referer.Assign(kInstallReportUrl) || !referer.Append(L'/') || !referer.Append(g_productVersion)) return 0;
+  return ProcessStatistics().ReportToCounter(referer.Get());
+}
+
+void SendInstallReport() {
+  SendInstallBeacon();
+  SendRecord(L"lumbra_install", [](ICollectRecord* record) {
+    record->AddInt(L"preid", GetInstallIdentity().preOemId);
+    record->AddInt(L"update", GetInstallIdentity().installType == 1 ? 1 : 0);
+    record->AddInt(L"cover", GetInstallIdentity().installType == 2 ? 1 : 0);
+  });
+}
+
+int32_t UninstallFlag(const WideString& text) { return text.Equals(L"1") ? 1 : 0; }
+
+void SendUninstallReport(int32_t flag) {
+  SendRecord(L"lumbra_uninstall", [flag](ICollectRecord* record) { record->AddInt(L"uninstall", flag); });
 }
 
 }  // namespace tmn

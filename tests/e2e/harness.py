@@ -48,6 +48,8 @@ class Harness:
         self.prefix = self.build / "wine" / kind
         self.bin = self.build / "tests" / "bin"
         self.plugin_dir = self.build / "x86-ansi"
+        # The same plug-in with the beacon's hosts on 127.0.0.1.
+        self.loopback_plugin_dir = self.build / "x86-ansi-loopback"
         self.work = self.build / "e2e" / f"{case}.{kind}"
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
@@ -77,9 +79,9 @@ class Harness:
             check(time.monotonic() < deadline, "timed out waiting for the anchor program to start")
             time.sleep(0.1)
 
-    def build_installer(self, script, name="setup.exe", **defines):
+    def build_installer(self, script, name="setup.exe", plugin_dir=None, **defines):
         out = self.work / name
-        command = ["makensis", "-V2", "-NOCD", f"-DPLUGIN_DIR={self.plugin_dir}", f"-DOUT_FILE={out}"]
+        command = ["makensis", "-V2", "-NOCD", f"-DPLUGIN_DIR={plugin_dir or self.plugin_dir}", f"-DOUT_FILE={out}"]
         command += [f"-D{k}={v}" for k, v in defines.items()]
         command.append(str(HERE / script))
         result = subprocess.run(command, cwd=HERE, capture_output=True, text=True)

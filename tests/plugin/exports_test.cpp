@@ -6,6 +6,7 @@
 #include <string>
 
 #include "process/process_control.h"
+#include "support/installed_product.h"
 #include "support/test_support.h"
 
 using tmtest::GuardedVariables;
@@ -195,6 +196,54 @@ TEST_F(Exports, PowerDeleteDirWithNothingUsableDeletesNothing) {
   Call("PowerDeleteDir", stack, variables);  // nothing on the stack at all
   EXPECT_TRUE(Exists(file));
   EXPECT_TRUE(Exists(tmtest::Narrow(dir.path())));
+}
+
+TEST_F(Exports, CleanupExportsPopTheirAnswerAndOnlyTheExactYDeletesDownloads) {
+  tmtest::InstalledProduct product;
+  product.WriteConfig("[DownFiles]\n1=kb.msu\n");  // a hotfix download to keep
+  const struct {
+    const char* name;
+    const wchar_t* download;
+  } exports[] = {{"PromptDeleteSoftDownloadedFiles", L"Orvik\\Download\\p.exe"},
+                 {"PromptDeleteDriverDownloadedFiles", L"Driver\\Download\\d.exe"},
+                 {"PromptDeleteHotfixFiles", L"Hotfix\\kb.msu"}};
+  for (int string_size : kStringSizes) {
+    for (const auto& e : exports) {
+      for (const std::string& answer : {std::string("y") + std::string(250, ' '), std::string("Y"), std::string("y")}) {
+        const std::wstring download = product.MakeFile(e.download);
+        HostStack stack(string_size);
+        GuardedVariables variables(string_size);
+        stack.Push("below");
+        stack.Push(answer);
+        Call(e.name, stack, variables);
+        EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << e.name;
+        // A cut text is never "y", whatever it began with.
+        const bool deleted = answer == "y" && string_size > 1;
+        EXPECT_EQ(!deleted, tmtest::FileExists(download)) << e.name << " answer '" << answer.substr(0, 3) << "'";
+      }
+    }
+  }
+}
+
+TEST_F(Exports, PromptDelHotfixFilesPopsNothingAndCleansEveryKindWithYes) {
+  tmtest::InstalledProduct product;
+  for (const wchar_t* download : {L"Hotfix\\kb.msu", L"Orvik\\Download\\p.exe", L"Driver\\Download\\d.exe"})
+    product.MakeFile(download);
+  HostStack stack(1024);
+  GuardedVariables variables(1024);
+  stack.Push("below");
+  stack.Push("pushed before");
+  Call("PromptDelHotfixFiles", stack, variables);
+  EXPECT_EQ((std::vector<std::string>{"pushed before", "below"}), stack.Texts());
+  for (const wchar_t* folder : {L"Hotfix", L"Orvik\\Download", L"Driver\\Download"})
+    EXPECT_FALSE(tmtest::FileExists(product / folder)) << tmtest::Narrow(folder);
+  // With no stack at all the answer is empty: leftovers go, downloads stay.
+  product.MakeFile(L"Orvik\\Download\\p.exe");
+  product.WriteConfig("[SoftMain]\nSoftDownDir=" + tmtest::Narrow(product / L"Orvik\\Download") + "\n");
+  product.MakeFile(L"Orvik\\Download\\p.exe.tmp");
+  Get("PromptDeleteSoftDownloadedFiles")(nullptr, 1024, nullptr, nullptr, nullptr);
+  EXPECT_TRUE(tmtest::FileExists(product / L"Orvik\\Download\\p.exe"));
+  EXPECT_FALSE(tmtest::FileExists(product / L"Orvik\\Download\\p.exe.tmp"));
 }
 
 }  // namespace

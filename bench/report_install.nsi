@@ -1,0 +1,20 @@
+; Calls ReportInstall when CALL is defined, else nothing in its place, and
+; writes the milliseconds around that place, read from GetTickCount.
+Unicode false
+SilentInstall silent
+RequestExecutionLevel user
+!addplugindir /x86-ansi "${PLUGIN_DIR}"
+OutFile "${OUT_FILE}"
+Name "tmnsisplug benchmark"
+
+Section
+  System::Call "kernel32::GetTickCount() i .r1"
+  !ifdef CALL
+    tmnsisplug::ReportInstall
+  !endif
+  System::Call "kernel32::GetTickCount() i .r2"
+  IntOp $3 $2 - $1
+  FileOpen $0 "$EXEDIR\elapsed.txt" w
+  FileWrite $0 "$3"
+  FileClose $0
+SectionEnd

@@ -1,0 +1,54 @@
+// Cleanup of the product's download folders for hotfixes, software and
+// drivers. The answer "y", exactly, means the user chose to delete the
+// downloads; download leftovers go whatever the answer. Nothing is
+// reported: what cannot be deleted stays.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "base/wide_string.h"
+
+namespace tmn {
+
+// The shell's list of paths ends in two NULs within this many characters,
+// so a folder handed to it has at most 258.
+constexpr size_t kShellListChars = MAX_PATH;  // 260
+// A joined leftover path has at most 259 characters and its NUL.
+constexpr size_t kLeftoverPathChars = MAX_PATH;  // 260
+
+bool IsYes(const WideString& answer);
+
+// True when name is longer than, and ends in, one of the 21 endings made of
+// ".exe", ".msu" or ".zip" followed by ".tmp", ".nfo", "_kt", "_kti", ".fd",
+// ".fd.cfg" or "c", letters in any case.
+bool IsLeftoverName(const wchar_t* name);
+
+// Bytes of all files in folder, below it too when recursive; directory
+// links and junctions are not entered. Writes a trace line per listed
+// entry to standard output.
+uint64_t GetFolderSize(const WideString& folder, bool recursive);
+
+// Deletes the download leftovers lying directly in folder. Always 1.
+int DeleteLeftoverFiles(const WideString& folder);
+
+// Deletes the folder tree without prompts and without undo, then removes
+// the folder if it is left empty. A tree holding a link (or a part that
+// could not be listed) is deleted link by link, never through the shell,
+// which would follow the link; a folder that is itself a link loses only
+// the link.
+void ShellDeleteFolder(const WideString& folder);
+
+// The software and driver core: the default folder goes whole when it
+// holds data and the answer is yes; the leftovers of the configured folder
+// go whatever the answer.
+void CleanDownloadFolder(const WideString& defaultDir, const WideString& configuredDir, const WideString& answer);
+
+void CleanHotfixDownloads(const WideString& answer);
+void CleanSoftDownloads(const WideString& answer);
+void CleanDriverDownloads(const WideString& answer);
+
+// Hotfix, software and driver cleanups, each with the answer yes.
+void CleanAllDownloads();
+
+}  // namespace tmn

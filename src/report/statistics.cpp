@@ -1,0 +1,234 @@
+#include "report/statistics.h"
+
+#include "base/ascii.h"
+#include "base/heap.h"
+#include "base/result.h"
+#include "report/endpoints.h"
+#include "report/statistic_store.h"
+
+namespace tmn {
+
+namespace {
+
+constexpr wchar_t kUserAgentHead[] = L"\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE ";
+constexpr wchar_t kUserAgentMiddle[] = L"; Windows NT ";
+constexpr wchar_t kUserAgentTail[] =
+    L"; Trident/4.0; SLCC2; .NET CLR 2.0.50727; .NET CLR 3.5.30729; .NET CLR 3.0.30729; Media Center PC 6.0; "
+    L"InfoPath.2; Tablet PC 2.0; .NET4.0C)\r\n";
+
+// Seconds between 1601-01-01 and 1970-01-01, in FILETIME's 100 ns units.
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
+
+bool Encodes(uint8_t byte) { return byte <= 0x20 || byte >= 0x80 || byte == '%'; }
+
+wchar_t HexDigit(unsigned value) { return static_cast<wchar_t>(value < 10 ? L'0' + value : L'A' + value - 10); }
+
+// The user name first; the password only when the name was taken.
+void SetProxyCredentials(HINTERNET request, const ProxySettings& settings) {
+  const auto bytes = [](const WideString& text) { return static_cast<DWORD>((text.Length() + 1) * sizeof(wchar_t)); };
+  if (!::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(settings.login.Get()),
+                            bytes(settings.login)))
+    return;
+  ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(settings.password.Get()),
+                       bytes(settings.password));
+}
+
+}  // namespace
+
+int64_t CurrentUnixTime() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<int64_t>((ticks - kUnixEpochTicks) / 10000000u);
+}
+
+HRESULT PercentEncodeUtf8(const wchar_t* text, size_t length, wchar_t* out, size_t capacity, size_t* count) {
+  *count = 0;
+  if (capacity > 0) out[0] = L'\0';
+  // Four bytes of UTF-8 per unit are more than enough, and their count must
+  // fit the conversion's int.
+  if (length > 0x7FFFFFFF / 4) return E_OUTOFMEMORY;
+  const size_t storage = length * 4;
+  UniqueHeapBlock block(HeapAllocate(storage > 0 ? storage : 1));
+  if (!block) return E_OUTOFMEMORY;
+  auto* bytes = static_cast<uint8_t*>(block.get());
+  int converted = 0;
+  if (length > 0) {
+    converted = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), reinterpret_cast<char*>(bytes),
+                                      static_cast<int>(storage), nullptr, nullptr);
+  }
+  size_t needed = 1;  // the NUL
+  for (int i = 0; i < converted; ++i) needed += Encodes(bytes[i]) ? 3 : 1;
+  if (needed > capacity) return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+  size_t at = 0;
+  for (int i = 0; i < converted; ++i) {
+    const uint8_t byte = bytes[i];
+    if (Encodes(byte)) {
+      out[at++] = L'%';
+      out[at++] = HexDigit(byte >> 4);
+      out[at++] = HexDigit(byte & 0xF);
+    } else {
+      out[at++] = static_cast<wchar_t>(byte);
+    }
+  }
+  out[at] = L'\0';
+  *count = at;
+  return S_OK;
+}
+
+bool ChooseProxy(const ProxySettings& settings, ProxyChoice* choice) {
+  choice->proxy.Clear();
+  if (settings.mode == 0) {
+    choice->accessType = INTERNET_OPEN_TYPE_DIRECT;
+    return true;
+  }
+  if (settings.mode != 2) {
+    choice->accessType = INTERNET_OPEN_TYPE_PRECONFIG;
+    return true;
+  }
+  choice->accessType = INTERNET_OPEN_TYPE_PROXY;
+  if (!choice->proxy.Assign(settings.host)) return false;
+  if (settings.port <= 0) return true;
+  wchar_t port[16];
+  const int length = ::wsprintfW(port, L":%d", static_cast<int>(settings.port));
+  return choice->proxy.Append(port, static_cast<size_t>(length));
+}
+
+HRESULT OpenInternetSession(const ProxyChoice& choice, UniqueInternet* session) {
+  UniqueInternet opened(::InternetOpenW(nullptr, choice.accessType, choice.proxy.Get(), nullptr, 0));
+  RETURN_LAST_ERROR_IF_NULL(opened.get());
+  DWORD timeout = kConnectTimeoutMs;
+  ::InternetSetOptionW(opened.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+  *session = static_cast<UniqueInternet&&>(opened);
+  return S_OK;
+}
+
+DWORD FormatBeaconHeaders(const wchar_t* referer, const wchar_t* ieVersion, const wchar_t* ntVersion,
+                          wchar_t (&out)[kHeaderChars]) {
+  const wchar_t* parts[] = {L"Referer: ", referer, kUserAgentHead, ieVersion, kUserAgentMiddle, ntVersion,
+                            kUserAgentTail};
+  DWORD length = 0;
+  for (const wchar_t* part : parts) {
+    for (; part != nullptr && *part != L'\0' && length < kHeaderChars - 1; ++part) out[length++] = *part;
+  }
+  for (size_t i = length; i < kHeaderChars; ++i) out[i] = L'\0';
+  return length;
+}
+
+bool IsReservedInvalidHost(const wchar_t* host) {
+  constexpr wchar_t kDomain[] = L"invalid";
+  constexpr size_t kDomainChars = sizeof(kDomain) / sizeof(wchar_t) - 1;
+  size_t length = TextLength(host);
+  if (length > 0 && host[length - 1] == L'.') --length;  // the root's dot
+  if (length < kDomainChars || !EqualsIgnoringAsciiCase(host + length - kDomainChars, kDomain, kDomainChars))
+    return false;
+  return length == kDomainChars || host[length - kDomainChars - 1] == L'.';
+}
+
+void ReadIeVersion(WideString* out) {
+  out->Assign(L"0.0");
+  UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS)
+    return;
+  wchar_t text[MAX_PATH] = {};
+  DWORD type = REG_NONE;
+  DWORD bytes = sizeof(text);
+  if (::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
+          ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return;
+  size_t length = 0;
+  while (length < MAX_PATH && text[length] != L'\0') ++length;
+  if (length == MAX_PATH) return;  // no room left for its NUL
+  out->Assign(text, length < 3 ? length : 3);
+}
+
+void ReadNtVersion(WideString* out) {
+  OSVERSIONINFOEXW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+  wchar_t text[32];
+  const int length = ::wsprintfW(text, L"%d.%d", static_cast<int>(version.dwMajorVersion),
+                                 static_cast<int>(version.dwMinorVersion));
+  out->Assign(text, static_cast<size_t>(length));
+}
+
+CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder) : cache_(cache), logFile_(logFolder) {}
+
+const WideString& CStatistics::GetIeVersion() {
+  if (ieVersion_.IsEmpty()) ReadIeVersion(&ieVersion_);
+  return ieVersion_;
+}
+
+const WideString& CStatistics::GetNtVersion() {
+  if (ntVersion_.IsEmpty()) ReadNtVersion(&ntVersion_);
+  return ntVersion_;
+}
+
+int32_t CStatistics::ReportToCounter(const wchar_t* referer) {
+  StatisticRequest request;
+  request.requestTime = CurrentUnixTime();
+  if (!request.url.Assign(kCounterPixelUrl) || !request.referer.Assign(referer)) return 0;
+  return SendRequest(request);
+}
+
+int32_t CStatistics::SendRequest(const StatisticRequest& request) {
+  const int32_t delivered = Deliver(request);
+  if (delivered == 0) SaveFailedRequest(request.url.Get(), request.referer.Get(), request.requestTime);
+  return delivered;
+}
+
+HRESULT CStatistics::SaveFailedRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime) {
+  return tmn::SaveFailedRequest(cache_, logFile_, url, referer, requestTime);
+}
+
+int32_t CStatistics::Deliver(const StatisticRequest& request) {
+  wchar_t encoded[kEncodedUrlChars];
+  size_t count = 0;
+  const HRESULT encoding = PercentEncodeUtf8(request.url.Get(), request.url.Length(), encoded, kEncodedUrlChars, &count);
+  if (encoding == E_OUTOFMEMORY) {
+    // Without working storage the URL goes out as it stands, if it fits.
+    if (request.url.Length() >= kEncodedUrlChars) return 0;
+    for (size_t i = 0; i <= request.url.Length(); ++i) encoded[i] = request.url.Get()[i];
+  } else if (FAILED(encoding)) {
+    return 0;
+  }
+
+  // Only the host and the path with its query are taken: the scheme and
+  // port of the URL are not used.
+  wchar_t host[kUrlPartChars] = {};
+  wchar_t path[kUrlPartChars] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = kUrlPartChars;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = kUrlPartChars;
+  if (!::InternetCrackUrlW(encoded, 0, 0, &parts) || IsReservedInvalidHost(host)) return 0;
+
+  WideString configFile;
+  GetConfigFilePath(&configFile, false);
+  ProxySettings settings;
+  ReadProxySettings(configFile.Get(), &settings);
+  ProxyChoice choice;
+  UniqueInternet session;
+  if (!ChooseProxy(settings, &choice) || FAILED(OpenInternetSession(choice, &session))) return 0;
+
+  // Port 0: the service's default port, whatever the URL says.
+  UniqueInternet connection(
+      ::InternetConnectW(session.get(), host, 0, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return 0;
+  const wchar_t* acceptedTypes[] = {L"*/*", nullptr};
+  UniqueInternet httpRequest(
+      ::HttpOpenRequestW(connection.get(), nullptr, path, L"HTTP/1.1", nullptr, acceptedTypes, 0, 0));
+  if (!httpRequest) return 0;
+  if (settings.mode != 0 && settings.needAuth != 0) SetProxyCredentials(httpRequest.get(), settings);
+
+  wchar_t headers[kHeaderChars];
+  const DWORD length = FormatBeaconHeaders(request.referer.Get(), GetIeVersion().Get(), GetNtVersion().Get(), headers);
+  // Sent is delivered: the answer's status and body are not looked at.
+  return ::HttpSendRequestW(httpRequest.get(), headers, length, nullptr, 0) ? 1 : 0;
+}
+
+}  // namespace tmn

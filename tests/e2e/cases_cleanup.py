@@ -1,0 +1,156 @@
+"""End-to-end cases of the downloaded-files cleanup: a product installed
+into the prefix ("Install Path" in the registry, Cfg\\config.ini, download
+folders), cleaned by real installers."""
+import contextlib
+import os
+
+from harness import check, check_equal
+
+KEY = r"HKLM\SOFTWARE\Vardo"
+
+
+@contextlib.contextmanager
+def installed_product(h, root):
+    """The product's key names root while the case runs; the key is gone
+    before and after, as the other cases expect."""
+    h.wine_reg("delete", KEY, "/f", "/reg:32")
+    root.mkdir(parents=True, exist_ok=True)
+    try:
+        check_equal(0, h.wine_reg("add", KEY, "/v", "Install Path", "/d", h.windows_path(root), "/f", "/reg:32"),
+                    "reg add")
+        yield root
+    finally:
+        h.wine_reg("delete", KEY, "/f", "/reg:32")
+
+
+def write_config(root, text):
+    (root / "Cfg").mkdir(parents=True, exist_ok=True)
+    (root / "Cfg" / "config.ini").write_bytes(text.replace("\n", "\r\n").encode("latin-1"))
+
+
+def sections(root):
+    """The configuration file as {section: [lines]}, in file order."""
+    result, current = {}, None
+    for line in (root / "Cfg" / "config.ini").read_text("latin-1").splitlines():
+        line = line.strip()
+        if line.startswith("["):
+            current = result.setdefault(line.strip("[]"), [])
+        elif line and current is not None:
+            current.append(line)
+    return result
+
+
+def make(path, data="data"):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_text(data)
+    return path
+
+
+def left_below(folder):
+    return sorted(str(p.relative_to(folder)) for p in folder.rglob("*")) if folder.exists() else None
+
+
+def case_cleanup_answers(h):
+    with installed_product(h, h.work / "Vardo") as root:
+        dl = h.windows_path(root / "Dl")
+        write_config(root, f"[SoftMain]\nSoftDownDir={dl}\n[DrvMain]\nDrvDownDir={dl}\n[DownFiles]\n1=kb.msu\n")
+        lines, _ = h.run_installer(h.build_installer("cleanup_answers.nsi", PRODUCT=h.windows_path(root)))
+    expected = []
+    for function in ("PromptDeleteSoftDownloadedFiles", "PromptDeleteDriverDownloadedFiles",
+                     "PromptDeleteHotfixFiles"):
+        # Leftovers go with every answer, but only in the software and driver cleanups.
+        leftover = 1 if function == "PromptDeleteHotfixFiles" else 0
+        for answer in ("Y", "yes", "", "y"):
+            download = 0 if answer == "y" else 1
+            expected.append(f"{function}({answer}) download={download} leftover={leftover}:[below]")
+    check_equal(expected, lines, "what each answer deleted")
+
+
+def case_cleanup_leftovers(h):
+    with installed_product(h, h.work / "Vardo") as root:
+        dl = root / "Configured"
+        write_config(root, f"[SoftMain]\nSoftDownDir={h.windows_path(dl)}\\\n")
+        leftovers = [f"pkg{extension}{suffix}" for extension in (".exe", ".msu", ".zip")
+                     for suffix in (".tmp", ".nfo", "_kt", "_kti", ".fd", ".fd.cfg", "c")]
+        leftovers += ["UPPER.EXE.TMP", "Mixed.Msu.Fd.Cfg"]
+        kept = ["setup.exe", "notes.txt", ".exe.tmp", "a.exe.tmp.txt", "x.exe.tmp/inner.exe.tmp",
+                "sub/deeper.msuc"]
+        for name in leftovers + kept:
+            make(dl / name)
+        os.chmod(dl / "pkg.zipc", 0o444)  # read-only: its attribute is cleared first
+        lines, _ = h.run_installer(h.build_installer("cleanup_exports.nsi", CALLS="soft-n"))
+        check_equal(["PromptDeleteSoftDownloadedFiles:[below]"], lines, "stack")
+        check_equal(sorted(kept + ["x.exe.tmp", "sub"]), left_below(dl), "left in the configured folder")
+        check((root / "Orvik" / "Download").is_dir(), "the default software folder was not made")
+
+
+def case_cleanup_hotfix(h):
+    with installed_product(h, h.work / "Vardo") as root:
+        lines, _ = h.run_installer(h.build_installer("cleanup_hotfix.nsi", PRODUCT=h.windows_path(root)))
+    # With "n" and downloads present, the folder holding them stays whole;
+    # "Hotfix" goes only when the downloads lie elsewhere.
+    check_equal(["n-letter-case hotfix=1 pending=1 installed=1",
+                 "n-trailing-backslash hotfix=1 pending=1 installed=1",
+                 "n-below hotfix=1 pending=1 installed=1",
+                 "n-elsewhere hotfix=0 pending=1 installed=1",
+                 "y-same hotfix=0 pending=0 installed=0",
+                 "y-trailing-backslash hotfix=0 pending=0 installed=0",
+                 "y-elsewhere hotfix=0 pending=1 installed=0"], lines, "what each scenario left")
+
+
+def case_cleanup_ledger(h):
+    with installed_product(h, h.work / "Vardo") as root:
+        downloads = root / "Downloads"
+        outside = make(root / "outside.msu")
+        for name in ("a.msu", "b.msu", "c.msu", "sub/d.msu"):
+            make(downloads / name)
+        write_config(root, f"[VulMain]\nDownPath={h.windows_path(downloads)}\n"
+                           "[DownFiles]\n1=a.msu\n2=b.msu\n3=..\\outside.msu\n007=c.msu\n4=sub\\d.msu\n"
+                           f"5={h.windows_path(outside)}\n"
+                           "[InstedRet]\n1=1\n3=1\n7=-1\n5=2\n")
+        lines, _ = h.run_installer(h.build_installer("cleanup_exports.nsi", CALLS="hotfix-y"))
+        check_equal(["PromptDeleteHotfixFiles:[below]"], lines, "stack")
+        check_equal(["b.msu", "sub", "sub/d.msu"], left_below(downloads), "left in the download folder")
+        check(outside.exists(), "a ledger value leading out of the folder deleted its file")
+        after = sections(root)
+        check_equal(["2=b.msu", "4=sub\\d.msu"], after.get("DownFiles"), "DownFiles rewritten")
+        check("InstedRet" not in after, f"the emptied InstedRet section stayed: {after}")
+
+
+def case_cleanup_links(h):
+    outside = h.work / "outside"
+    make(outside / "keep.txt", "keep")
+    with installed_product(h, h.work / "Vardo") as root:
+        configured = root / "Configured"
+        write_config(root, f"[SoftMain]\nSoftDownDir={h.windows_path(configured)}\n"
+                           f"[VulMain]\nDownPath={h.windows_path(root / 'Downloads')}\n"
+                           "[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\n")
+        for folder in ("Hotfix", "Orvik/Download", "Downloads", "Configured"):
+            make(root / folder / "sub" / "a.msu")
+            make(root / folder / "a.msu")
+            make(root / folder / "b.exe.tmp")
+            (root / folder / "link").symlink_to(outside, target_is_directory=True)
+        # A default folder that is itself a link.
+        (root / "Driver").mkdir()
+        (root / "Driver" / "Download").symlink_to(outside, target_is_directory=True)
+        lines, _ = h.run_installer(h.build_installer("cleanup_exports.nsi", CALLS="all"))
+        check_equal([f"{f}:[below]" for f in ("PromptDeleteHotfixFiles", "PromptDeleteSoftDownloadedFiles",
+                                              "PromptDeleteDriverDownloadedFiles", "PromptDelHotfixFiles")],
+                    lines, "stacks")
+        check_equal(["keep.txt"], left_below(outside), "the folder behind the links")
+        check_equal("keep", (outside / "keep.txt").read_text(), "the file behind the links")
+        # Everything but the links themselves went where the cleanup deletes whole folders.
+        for folder in ("Hotfix", "Orvik/Download"):
+            check(set(left_below(root / folder) or []) <= {"link"}, f"left in {folder}: {left_below(root / folder)}")
+        check_equal(["b.exe.tmp", "link", "sub", "sub/a.msu"], left_below(root / "Downloads"),
+                    "left in the hotfix download folder")
+        check_equal(["a.msu", "link", "sub", "sub/a.msu"], left_below(configured), "left in the configured folder")
+
+
+def case_cleanup_no_key(h):
+    h.wine_reg("delete", KEY, "/f", "/reg:32")
+    lines, _ = h.run_installer(h.build_installer("cleanup_no_key.nsi"))
+    check_equal(["soft download=0 leftover=0 other=1", "all hotfix=0 driver=0 config=1 plugin=1"], lines,
+                "what went in $PLUGINSDIR")
+    for made in ("Cfg", "Hotfix", "Orvik", "Driver"):
+        check(not (h.plugin_dir / made).exists(), f"{made} was made beside the built plug-in")

@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "removal/download_cleanup.h"
+#include "support/file_system_recorder.h"
+#include "support/installed_product.h"
+
+using tmtest::FileSystemRecorder;
+using tmtest::InstalledProduct;
+using tmtest::TempDir;
+
+namespace {
+
+bool Exists(const std::wstring& path) { return tmtest::FileExists(path); }
+
+// The recorded calls of one kind ("delete", "remove", "list"...), paths whole.
+std::vector<std::wstring> CallsOf(const FileSystemRecorder& recorder, const std::wstring& kind) {
+  std::vector<std::wstring> kept;
+  for (const std::wstring& call : recorder.Calls())
+    if (call.rfind(kind + L" ", 0) == 0) kept.push_back(call.substr(kind.size() + 1));
+  return kept;
+}
+
+// A folder whose path has exactly length characters, made through the
+// long-path form so that lengths beyond MAX_PATH can be made at all.
+std::wstring FolderOfLength(const TempDir& dir, size_t length, wchar_t fill) {
+  std::wstring path = dir.path() + L"\\";
+  path += std::wstring(length - path.size(), fill);
+  EXPECT_TRUE(CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr)) << GetLastError();
+  return path;
+}
+
+bool MakeLongFile(const std::wstring& path) {
+  HANDLE file = CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(file, "data", 4, &written, nullptr);
+  CloseHandle(file);
+  return true;
+}
+
+TEST(IsLeftoverName, MatchesThe21EndingsInAnyCaseAfterAtLeastOneCharacter) {
+  for (const wchar_t* name :
+       {L"a.exe.tmp", L"a.exe.nfo", L"a.exe_kt", L"a.exe_kti", L"a.exe.fd", L"a.exe.fd.cfg", L"a.exec",
+        L"a.msu.tmp", L"a.msu.nfo", L"a.msu_kt", L"a.msu_kti", L"a.msu.fd", L"a.msu.fd.cfg", L"a.msuc",
+        L"a.zip.tmp", L"a.zip.nfo", L"a.zip_kt", L"a.zip_kti", L"a.zip.fd", L"a.zip.fd.cfg", L"a.zipc",
+        L"SETUP.EXE.TMP", L"Kb1.Msu.Fd.Cfg", L"x.exe.exe.tmp"})
+    EXPECT_TRUE(tmn::IsLeftoverName(name)) << name;
+  for (const wchar_t* name : {L".exe.tmp", L".zipc", L"setup.exe", L"notes.txt", L"a.exe.tmp.txt", L"a.tmp",
+                              L"a.cab.tmp", L"a.exe_k", L"a.exe.cfg", L"", L"c"})
+    EXPECT_FALSE(tmn::IsLeftoverName(name)) << name;
+}
+
+TEST(DeleteLeftoverFiles, DeletesLeftoversDirectlyInTheFolderOnly) {
+  TempDir dir(L"leftovers");
+  const std::wstring folder = dir.path();
+  for (const wchar_t* name : {L"setup.exe.tmp", L"kb1.msu.fd.cfg", L"a.zipc", L"b.exe_kti", L"setup.exe",
+                              L"notes.txt", L".exe.tmp"})
+    ASSERT_TRUE(tmtest::WriteFileText(dir / name, "x"));
+  ASSERT_TRUE(SetFileAttributesW((dir / L"a.zipc").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateDirectoryW((dir / L"x.exe.tmp").c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(dir / L"x.exe.tmp\\inner.exe.tmp", "x"));
+  EXPECT_EQ(1, tmn::DeleteLeftoverFiles(tmtest::MakeWide(folder + L"\\")));
+  for (const wchar_t* gone : {L"setup.exe.tmp", L"kb1.msu.fd.cfg", L"a.zipc", L"b.exe_kti"})
+    EXPECT_FALSE(Exists(dir / gone)) << gone;
+  for (const wchar_t* kept : {L"setup.exe", L"notes.txt", L".exe.tmp", L"x.exe.tmp\\inner.exe.tmp"})
+    EXPECT_TRUE(Exists(dir / kept)) << kept;
+}
+
+TEST(DeleteLeftoverFiles, SkipsAPathThatDoesNotFitItsBufferAndNeverActsOnTheFolder) {
+  TempDir dir(L"leftovers");
+  const std::wstring folder = FolderOfLength(dir, 240, L'f');
+  std::vector<std::wstring> paths;
+  for (size_t length : {258u, 259u, 260u, 261u}) {
+    const std::wstring name = std::wstring(length - folder.size() - 1 - 8, L'n') + L".exe.tmp";
+    paths.push_back(folder + L"\\" + name);
+    ASSERT_TRUE(MakeLongFile(paths.back()));
+  }
+  FileSystemRecorder recorder;
+  tmn::DeleteLeftoverFiles(tmtest::MakeWide(folder));
+  EXPECT_EQ((std::vector<std::wstring>{paths[0], paths[1]}), CallsOf(recorder, L"delete"));
+  EXPECT_TRUE(Exists(L"\\\\?\\" + paths[2]) && Exists(L"\\\\?\\" + paths[3]));
+  EXPECT_TRUE(Exists(folder));
+}
+
+// Standard output of the test program goes to a file while a call runs.
+class CapturedOutput {
+ public:
+  explicit CapturedOutput(const std::wstring& path) : path_(path), previous_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    SetStdHandle(STD_OUTPUT_HANDLE, file_);
+  }
+  std::string Finish() {
+    SetStdHandle(STD_OUTPUT_HANDLE, previous_);
+    CloseHandle(file_);
+    std::ifstream in(std::filesystem::path(path_), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::wstring path_;
+  HANDLE previous_;
+  HANDLE file_;
+};
+
+TEST(GetFolderSize, AddsEveryFileBelowWithoutEnteringLinksAndTracesEachEntry) {
+  TempDir dir(L"size");
+  const std::wstring root = dir / L"root";
+  for (const wchar_t* folder : {L"", L"\\a", L"\\link"}) ASSERT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\top.bin", std::string(100, 'x')));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\a\\inner.bin", std::string(20, 'x')));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\link\\behind.bin", std::string(5000, 'x')));
+  FileSystemRecorder recorder;
+  // Wine makes no junctions: the listing shows "link" as one.
+  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
+    return name == L"link" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+  CapturedOutput output(dir / L"trace.txt");
+  EXPECT_EQ(120u, tmn::GetFolderSize(tmtest::MakeWide(root), true));
+  EXPECT_EQ(100u, tmn::GetFolderSize(tmtest::MakeWide(root + L"\\"), false));
+  EXPECT_EQ(0u, tmn::GetFolderSize(tmtest::MakeWide(dir / L"missing"), true));
+  const std::string trace = output.Finish();
+
+  // What the walk listed, in its order, and the trace it should have written.
+  std::string expected;
+  bool firstOfListing = false;
+  for (const std::wstring& call : recorder.Calls()) {
+    if (call.rfind(L"list ", 0) == 0) firstOfListing = true;
+    if (call.rfind(L"listed ", 0) != 0) continue;
+    const std::string name = tmtest::Narrow(call.substr(7));
+    if (firstOfListing) expected += "First file name is " + name + "\n";
+    firstOfListing = false;
+    expected += "Next file name is " + name + "\n";
+  }
+  EXPECT_EQ(expected, trace);
+  EXPECT_NE(std::string::npos, trace.find("Next file name is a\nFirst file name is ")) << "depth first: " << trace;
+  EXPECT_NE(std::string::npos, trace.find("Next file name is inner.bin\n")) << trace;
+  EXPECT_EQ(std::string::npos, trace.find("behind.bin")) << trace;
+}
+
+TEST(ShellDeleteFolder, DeletesTheWholeTreeReadOnlyFilesIncluded) {
+  TempDir dir(L"shell");
+  const std::wstring root = dir / L"tree";
+  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr) && CreateDirectoryW((root + L"\\sub").c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\sub\\ro.txt", "x"));
+  ASSERT_TRUE(SetFileAttributesW((root + L"\\sub\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  tmn::ShellDeleteFolder(tmtest::MakeWide(root));
+  EXPECT_FALSE(Exists(root));
+}
+
+TEST(ShellDeleteFolder, ATreeHoldingALinkIsDeletedLinkByLinkAndNothingBehindTheLinkGoes) {
+  TempDir dir(L"shell");
+  const std::wstring root = dir / L"tree";
+  for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\link"})
+    ASSERT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\plain.txt", "x"));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\sub\\link\\behind.txt", "keep"));
+  FileSystemRecorder recorder;
+  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
+    return name == L"link" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+  tmn::ShellDeleteFolder(tmtest::MakeWide(root));
+  // The shell would have gone through the link; the link-safe deletion
+  // only tries to remove the link itself, which Wine refuses here.
+  EXPECT_TRUE(Exists(root + L"\\sub\\link\\behind.txt"));
+  EXPECT_FALSE(Exists(root + L"\\plain.txt"));
+  const std::vector<std::wstring> removed = CallsOf(recorder, L"remove");
+  EXPECT_NE(removed.end(), std::find(removed.begin(), removed.end(), root + L"\\sub\\link"));
+}
+
+TEST(ShellDeleteFolder, HandsOverOnlyFullyQualifiedFoldersThatLeaveRoomForTwoNuls) {
+  TempDir dir(L"shell");
+  std::wstring fits, tooLong;
+  for (size_t length : {258u, 259u}) (length == 258 ? fits : tooLong) = FolderOfLength(dir, length, L'a' + length % 2);
+  FileSystemRecorder recorder;
+  tmn::ShellDeleteFolder(tmtest::MakeWide(tooLong));
+  EXPECT_TRUE(recorder.Calls().empty());
+  EXPECT_TRUE(Exists(L"\\\\?\\" + tooLong));
+  tmn::ShellDeleteFolder(tmtest::MakeWide(fits));
+  EXPECT_FALSE(Exists(L"\\\\?\\" + fits));
+  recorder.Clear();
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+  ASSERT_TRUE(CreateDirectoryW(L"relative", nullptr));
+  tmn::ShellDeleteFolder(tmtest::MakeWide(L"relative"));
+  SetCurrentDirectoryW(previous);
+  EXPECT_TRUE(Exists(dir / L"relative"));
+  EXPECT_TRUE(recorder.Calls().empty());
+}
+
+class CleanupTest : public ::testing::Test {
+ protected:
+  bool Exists(const std::wstring& relative) const { return tmtest::FileExists(product_ / relative); }
+  InstalledProduct product_;
+};
+
+TEST_F(CleanupTest, OnlyTheExactAnswerYDeletesTheDefaultFolderButLeftoversGoWhateverTheAnswer) {
+  const std::wstring configured = product_ / L"Configured";
+  product_.WriteConfig("[SoftMain]\nSoftDownDir=" + tmtest::Narrow(configured) + "\n");
+  for (const char* answer : {"Y", "yes", "", "n", "y"}) {
+    product_.MakeFile(L"Orvik\\Download\\pkg\\setup.exe");
+    product_.MakeFile(L"Configured\\setup.exe.tmp");
+    product_.MakeFile(L"Configured\\setup.exe");
+    tmn::CleanSoftDownloads(tmtest::MakeWide(tmtest::Widen(answer)));
+    const bool yes = std::string(answer) == "y";
+    EXPECT_EQ(!yes, Exists(L"Orvik\\Download\\pkg\\setup.exe")) << answer;
+    EXPECT_EQ(!yes, Exists(L"Orvik\\Download")) << answer;
+    EXPECT_FALSE(Exists(L"Configured\\setup.exe.tmp")) << answer;
+    EXPECT_TRUE(Exists(L"Configured\\setup.exe")) << answer;
+  }
+}
+
+TEST_F(CleanupTest, AnEmptyDefaultFolderIsMadeAndKeptAndAConfiguredDefaultFolderGoesBeforeItsLeftoverPass) {
+  tmn::CleanDriverDownloads(tmtest::MakeWide(L"y"));
+  EXPECT_TRUE(Exists(L"Driver\\Download"));
+  product_.MakeFile(L"Driver\\Download\\d.zipc");
+  product_.WriteConfig("[DrvMain]\nDrvDownDir=" + tmtest::Narrow(product_ / L"Driver\\Download") + "\n");
+  FileSystemRecorder recorder;
+  tmn::CleanDriverDownloads(tmtest::MakeWide(L"y"));
+  EXPECT_FALSE(Exists(L"Driver\\Download"));
+  EXPECT_TRUE(Exists(L"Driver"));
+  EXPECT_TRUE(CallsOf(recorder, L"delete").empty()) << "the leftover pass found no folder";
+}
+
+TEST_F(CleanupTest, FoldersThatAreNotFullyQualifiedOrWereCutAreNeitherMeasuredNorTouched) {
+  product_.MakeFile(L"Orvik\\Download\\setup.exe.tmp");
+  product_.WriteConfig("[SoftMain]\nSoftDownDir=" + tmtest::Narrow(product_ / L"Orvik\\Download") + "\\" +
+                       std::string(300, 'x') + "\n[VulMain]\nDownPath=\n[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\n");
+  FileSystemRecorder recorder;
+  tmn::CleanSoftDownloads(tmtest::MakeWide(L"n"));  // the configured folder was cut
+  EXPECT_TRUE(Exists(L"Orvik\\Download\\setup.exe.tmp"));
+  for (const wchar_t* installPath : {L"", L"Vardo"}) {
+    ASSERT_TRUE(tmtest::WriteInstallPath(installPath));
+    recorder.Clear();
+    tmn::CleanAllDownloads();
+    EXPECT_TRUE(recorder.Calls().empty()) << installPath;
+  }
+  EXPECT_TRUE(Exists(L"Orvik\\Download\\setup.exe.tmp"));
+}
+
+struct HotfixCase {
+  const char* answer;
+  const wchar_t* downPath;  // below the install folder; null: not configured
+  bool hotfixStays;
+  bool pendingStays;
+  const char* comment;
+};
+
+void PrintTo(const HotfixCase& c, std::ostream* os) { *os << "answer " << c.answer << ", " << c.comment; }
+
+class HotfixCleanup : public CleanupTest, public ::testing::WithParamInterface<HotfixCase> {};
+
+TEST_P(HotfixCleanup, KeepsTheDownloadsTheUserKeepsAndTheFolderHoldingThem) {
+  const HotfixCase& c = GetParam();
+  const std::wstring downloads = c.downPath != nullptr ? std::wstring(c.downPath) : L"Hotfix";
+  std::string config = "[DownFiles]\n1=installed.msu\n2=pending.msu\n[InstedRet]\n1=1\n";
+  if (c.downPath != nullptr) config += "[VulMain]\nDownPath=" + tmtest::Narrow(product_ / downloads) + "\n";
+  product_.WriteConfig(config);
+  const std::wstring folder = downloads.substr(0, downloads.find_last_not_of(L'\\') + 1);
+  product_.MakeFile(folder + L"\\installed.msu");
+  product_.MakeFile(folder + L"\\pending.msu");
+  product_.MakeFile(L"Hotfix\\other\\x.bin");
+  tmn::CleanHotfixDownloads(tmtest::MakeWide(tmtest::Widen(c.answer)));
+  EXPECT_EQ(c.hotfixStays, Exists(L"Hotfix\\other\\x.bin")) << c.comment;
+  EXPECT_EQ(c.pendingStays, Exists(folder + L"\\pending.msu")) << c.comment;
+  const bool yes = std::string(c.answer) == "y";
+  EXPECT_EQ(!yes && c.pendingStays, Exists(folder + L"\\installed.msu")) << c.comment;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ByAnswerAndFolder, HotfixCleanup,
+    ::testing::Values(HotfixCase{"n", nullptr, true, true, "the default folder holds the downloads"},
+                      HotfixCase{"n", L"HOTFIX", true, true, "the same folder in other letters"},
+                      HotfixCase{"n", L"Hotfix\\", true, true, "the same folder with a trailing backslash"},
+                      HotfixCase{"n", L"Hotfix\\dl", true, true, "a folder below it"},
+                      HotfixCase{"n", L"Elsewhere", false, true, "a folder elsewhere"},
+                      HotfixCase{"y", nullptr, false, false, "the whole folder goes"},
+                      HotfixCase{"y", L"Elsewhere", false, true, "only installed downloads go elsewhere"}));
+
+TEST_F(CleanupTest, WithNothingDownloadedTheHotfixFoldersGoWhateverTheAnswer) {
+  product_.WriteConfig("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Elsewhere") +
+                       "\n[DownFiles]\n1=missing.msu\n[InstedRet]\n1=1\n");
+  product_.MakeFile(L"Hotfix\\x.bin");
+  ASSERT_TRUE(CreateDirectoryW((product_ / L"Elsewhere").c_str(), nullptr));
+  tmn::CleanHotfixDownloads(tmtest::MakeWide(L"n"));
+  EXPECT_FALSE(Exists(L"Hotfix"));
+  EXPECT_FALSE(Exists(L"Elsewhere")) << "removed once empty";
+  EXPECT_EQ("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Elsewhere") + "\n", product_.ReadConfig());
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "removal/download_ledger.h"
+#include "support/file_system_recorder.h"
+#include "support/installed_product.h"
+
+using tmtest::InstalledProduct;
+
+namespace {
+
+// "id=value" per entry.
+std::vector<std::wstring> Entries(const tmn::Array<tmn::LedgerEntry>& list) {
+  std::vector<std::wstring> texts;
+  for (const tmn::LedgerEntry& entry : list) texts.push_back(std::to_wstring(entry.id) + L"=" + tmtest::Text(entry.value));
+  return texts;
+}
+
+// Lines as the profile call leaves them: its count leaves out the NUL that
+// ends the list, or, for a section cut by the buffer, the NUL that ends
+// the cut line as well.
+tmn::SectionRead Parse(const std::wstring& lines, bool cut, tmn::Array<tmn::LedgerEntry>& list) {
+  const size_t count = lines.empty() ? 0 : lines.size() - (cut ? 2 : 1);
+  return tmn::ParseSectionLines(lines.c_str(), count, cut, list);
+}
+
+TEST(ParseSectionLines, TakesKeysByTheirNumberAndValuesAfterLeadingBlanks) {
+  tmn::Array<tmn::LedgerEntry> list;
+  const std::wstring lines(L"1=a.msu\0" L"007= \tb.msu \0" L"abc=c.msu\0" L"-5=d.msu\0" L"3=\0" L"=x.msu\0"
+                           L"4= \t\0" L" 6 =e.msu\0",
+                           72);
+  EXPECT_EQ(tmn::SectionRead::kWhole, Parse(lines + L'\0', false, list));
+  EXPECT_EQ((std::vector<std::wstring>{L"1=a.msu", L"7=b.msu ", L"0=c.msu", L"-5=d.msu", L"6=e.msu"}), Entries(list));
+}
+
+TEST(ParseSectionLines, ALineWithoutEqualsOrTheCutEndOfASectionEndsTheWalk) {
+  tmn::Array<tmn::LedgerEntry> list;
+  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(std::wstring(L"1=a\0; note\0" L"2=b\0\0", 15), false, list));
+  EXPECT_EQ(std::vector<std::wstring>{L"1=a"}, Entries(list));
+  list.Clear();
+  // A section cut by the buffer ends in the middle of its last line.
+  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(std::wstring(L"1=a\0" L"2=b.ms\0\0", 12), true, list));
+  EXPECT_EQ(std::vector<std::wstring>{L"1=a"}, Entries(list));
+  list.Clear();
+  EXPECT_EQ(tmn::SectionRead::kNothing, Parse(L"", false, list));
+  EXPECT_TRUE(list.IsEmpty());
+}
+
+class DownloadLedgerTest : public ::testing::Test {
+ protected:
+  void Install(const std::string& config) {
+    product_.WriteConfig(config);
+    for (const char* name : {"a.msu", "b.msu", "c.msu"}) product_.MakeFile(L"Hotfix\\" + tmtest::Widen(name), 10);
+  }
+  // Makes, loads and acts on a ledger as the hotfix cleanup does.
+  tmn::DownloadLedger& Loaded() {
+    ledger_.Load();
+    return ledger_;
+  }
+  bool Exists(const wchar_t* name) { return tmtest::FileExists(product_ / L"Hotfix\\" + name); }
+
+  InstalledProduct product_;
+  tmn::DownloadLedger ledger_;
+};
+
+TEST_F(DownloadLedgerTest, DeletesOnlyInstalledDownloadsAndRewritesBothSectionsWithTheRest) {
+  Install("[DownFiles]\n1=a.msu\n2=b.msu\n007=c.msu\n[InstedRet]\n1=1\n2=0\n2=abc\n7=-1\n");
+  EXPECT_EQ(30u, Loaded().TotalDownloadedSize());
+  EXPECT_EQ(1, ledger_.DeleteInstalledDownloads());
+  EXPECT_FALSE(Exists(L"a.msu"));
+  EXPECT_TRUE(Exists(L"b.msu"));
+  EXPECT_FALSE(Exists(L"c.msu"));
+  // Both results of id 2 are written under the same key: the later one stays.
+  EXPECT_EQ("[DownFiles]\n2=b.msu\n[InstedRet]\n2=abc\n", product_.ReadConfig());
+}
+
+TEST_F(DownloadLedgerTest, TheFirstInstalledResultOfAnIdWinsAndEmptiedSectionsVanish) {
+  Install("[Other]\nk=v\n[DownFiles]\n7=a.msu\n[InstedRet]\n7=0\n7=2\n7=0\n");
+  Loaded().DeleteInstalledDownloads();
+  EXPECT_FALSE(Exists(L"a.msu"));
+  EXPECT_EQ("[Other]\nk=v\n[InstedRet]\n7=0\n", product_.ReadConfig());
+}
+
+TEST_F(DownloadLedgerTest, NothingIsWrittenWhenNothingIsInstalled) {
+  Install("[DownFiles]\n1 = a.msu\n[InstedRet]\n1 = 0\n; kept as written\n");
+  const std::string before = product_.ReadConfig();
+  Loaded().DeleteInstalledDownloads();
+  EXPECT_EQ(before, product_.ReadConfig());
+  EXPECT_TRUE(Exists(L"a.msu"));
+}
+
+TEST_F(DownloadLedgerTest, NamesLeadingOutOfTheFolderAreNeitherMeasuredNorDeletedButTheirEntriesGo) {
+  const std::wstring outside = product_.MakeFile(L"outside.msu", 1000);
+  Install("[DownFiles]\n1=..\\outside.msu\n2=" + tmtest::Narrow(outside) + "\n3=*.msu\n4=a.msu\n"
+          "[InstedRet]\n1=1\n2=1\n3=1\n");
+  EXPECT_EQ(10u, Loaded().TotalDownloadedSize()) << "a.msu alone";
+  ledger_.DeleteInstalledDownloads();
+  EXPECT_TRUE(tmtest::FileExists(outside));
+  EXPECT_TRUE(Exists(L"a.msu") && Exists(L"b.msu"));
+  EXPECT_EQ("[DownFiles]\n4=a.msu\n", product_.ReadConfig());
+}
+
+TEST_F(DownloadLedgerTest, ASectionNotReadToItsEndIsNotRewrittenButItsFilesAreDealtWith) {
+  // Wine's profile reader keeps a line without "=" in the section.
+  Install("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n1=1\n2=1\n");
+  Loaded().DeleteInstalledDownloads();
+  EXPECT_FALSE(Exists(L"a.msu"));
+  EXPECT_TRUE(Exists(L"b.msu")) << "hidden behind the line without \"=\"";
+  EXPECT_EQ("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n2=1\n", product_.ReadConfig());
+}
+
+TEST_F(DownloadLedgerTest, ASectionLongerThanTheBufferIsNotRewritten) {
+  std::string config = "[DownFiles]\n1=a.msu\n";
+  for (int id = 100; config.size() < 80000; ++id) config += std::to_string(id) + "=download_" + std::to_string(id) + ".msu\n";
+  Install(config + "[InstedRet]\n1=1\n");
+  Loaded().DeleteInstalledDownloads();
+  EXPECT_FALSE(Exists(L"a.msu"));
+  // "DownFiles" stays whole; "InstedRet", read whole and emptied, vanishes.
+  const std::string after = product_.ReadConfig();
+  EXPECT_TRUE(after == config) << after.size() << " characters instead of " << config.size();
+}
+
+TEST_F(DownloadLedgerTest, SizesAddUpBeyondFourGigabytesAndFoldersAndMissingFilesCountNothing) {
+  Install("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Hotfix") + "\\\n"
+          "[DownFiles]\n1=big.msu\n2=missing.msu\n3=sub\n4=a.msu\n");
+  product_.MakeFile(L"Hotfix\\sub\\x.msu", 5);
+  HANDLE big = CreateFileW((product_ / L"Hotfix\\big.msu").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, big);
+  LARGE_INTEGER size;
+  size.QuadPart = 0x140000000LL;  // 5 GiB, sparse
+  EXPECT_TRUE(SetFilePointerEx(big, size, nullptr, FILE_BEGIN) && SetEndOfFile(big));
+  CloseHandle(big);
+  tmtest::FileSystemRecorder recorder;
+  EXPECT_EQ(0x140000000ULL + 10, Loaded().TotalDownloadedSize());
+  // The folder's trailing backslash stays in the measured path.
+  EXPECT_EQ(L"find " + product_ / L"Hotfix\\\\big.msu", recorder.Calls().at(0));
+}
+
+TEST_F(DownloadLedgerTest, AnEmptyOrRelativeDownloadFolderMeasuresAndDeletesNothing) {
+  for (const char* folder : {"", "Hotfix"}) {
+    Install(std::string("[VulMain]\nDownPath=") + folder + "\n[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\n");
+    tmn::DownloadLedger ledger;
+    ledger.Load();
+    tmtest::FileSystemRecorder recorder;
+    EXPECT_EQ(0u, ledger.TotalDownloadedSize()) << folder;
+    ledger.DeleteInstalledDownloads();
+    EXPECT_TRUE(recorder.Calls().empty()) << folder;
+    EXPECT_TRUE(Exists(L"a.msu"));
+  }
+}
+
+}  // namespace

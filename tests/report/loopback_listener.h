@@ -1,0 +1,47 @@
+// A listener on 127.0.0.1 for the beacon's tests: it keeps the head of every
+// request it receives (the request line and the header lines, as sent) and
+// answers each with the status given, so that WinINet caches nothing.
+#pragma once
+
+#include <winsock2.h>
+
+#include <stdint.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tmtest {
+
+class LoopbackListener {
+ public:
+  // Port 0 takes a free port.
+  LoopbackListener(uint16_t port, int status);
+  ~LoopbackListener();
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+  bool listening() const { return socket_ != INVALID_SOCKET; }
+  uint16_t port() const { return port_; }
+  // The heads received so far, each without its closing blank line.
+  std::vector<std::string> Requests();
+
+ private:
+  void Serve();
+  void Answer(SOCKET connection);
+
+  int status_;
+  SOCKET socket_ = INVALID_SOCKET;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// A port on 127.0.0.1 that nothing listens on: a connection is refused.
+uint16_t ClosedPort();
+
+}  // namespace tmtest

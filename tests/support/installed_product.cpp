@@ -1,0 +1,77 @@
+#include "support/installed_product.h"
+
+#include <shlwapi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "base/this_module.h"
+
+namespace tmtest {
+
+bool DeleteProductKey() {
+  const LSTATUS status = SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vardo");
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool WriteInstallPathValue(DWORD type, const void* data, DWORD bytes) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vardo", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  const LSTATUS status = RegSetValueExW(key, L"Install Path", 0, type, static_cast<const BYTE*>(data), bytes);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+bool WriteInstallPath(const std::wstring& path) {
+  return WriteInstallPathValue(REG_SZ, path.c_str(), static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+}
+
+InstalledProduct::InstalledProduct() : root_(dir_ / L"Vardo") {
+  if (!DeleteProductKey() || !CreateDirectoryW(root_.c_str(), nullptr) || !WriteInstallPath(root_))
+    throw std::runtime_error("cannot install the product into " + Narrow(root_));
+  // Where the plug-in looks for the product without a key: its own folder.
+  const std::wstring modules = moduleFolder();
+  const std::wstring copy = modules + L"\\tmnsisplug.dll";
+  if (!CreateDirectoryW(modules.c_str(), nullptr) || !CopyFileW(PluginDllPath().c_str(), copy.c_str(), FALSE))
+    throw std::runtime_error("cannot copy the plug-in into " + Narrow(modules));
+  module_ = LoadLibraryExW(copy.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (module_ == nullptr) throw std::runtime_error("cannot load " + Narrow(copy));
+  previousModule_ = tmn::ThisModule();
+  tmn::KeepThisModule(module_);
+}
+
+InstalledProduct::~InstalledProduct() {
+  tmn::KeepThisModule(previousModule_);
+  FreeLibrary(module_);
+  DeleteProductKey();
+}
+
+void InstalledProduct::WriteConfig(const std::string& text) const {
+  CreateDirectoryW((root_ + L"\\Cfg").c_str(), nullptr);
+  std::string crlf;
+  for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  if (!WriteFileText(configFile(), crlf)) throw std::runtime_error("cannot write " + Narrow(configFile()));
+}
+
+std::string InstalledProduct::ReadConfig() const {
+  std::ifstream in(std::filesystem::path(configFile()), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string lf;
+  for (char c : text.str())
+    if (c != '\r') lf += c;
+  return lf;
+}
+
+std::wstring InstalledProduct::MakeFile(const std::wstring& relative, size_t bytes) const {
+  const std::filesystem::path path = std::filesystem::path(root_) / relative;
+  std::filesystem::create_directories(path.parent_path());
+  if (!WriteFileText(path.wstring(), std::string(bytes, 'd'))) throw std::runtime_error("cannot write a file");
+  return path.wstring();
+}
+
+}  // namespace tmtest
