@@ -1,6 +1,7 @@
 ; A silent installer that uses each export of tmnsisplug and writes what
 ; every call left behind to demo-report.txt beside itself. It expects the
-; folder demo-tree beside itself, to delete.
+; folder demo-tree beside itself, to delete, and a product installed in
+; PRODUCT (the registry's "Install Path") whose downloads it cleans up.
 ;   makensis -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
 Unicode false                 ; tmnsisplug is an ANSI plug-in
 SilentInstall silent
@@ -13,6 +14,9 @@ Name "Vardo demo"
 !ifndef OUT_FILE
   !define OUT_FILE "demo-setup.exe"
 !endif
+!ifndef PRODUCT
+  !define PRODUCT "$EXEDIR\Vardo"
+!endif
 !addplugindir /x86-ansi "${PLUGIN_DIR}"
 OutFile "${OUT_FILE}"
 
@@ -20,6 +24,14 @@ Var report
 
 !macro Report text
   FileWrite $report "${text}$\r$\n"
+!macroend
+
+; "went" or "stayed", for a file or ("dir\*.*") a folder.
+!macro ReportFile path
+  StrCpy $1 "went"
+  IfFileExists "${path}" 0 +2
+    StrCpy $1 "stayed"
+  !insertmacro Report "    ${path}: $1"
 !macroend
 
 Section
@@ -56,6 +68,44 @@ Section
     !insertmacro Report "PowerDeleteDir left $\"$EXEDIR\demo-tree$\" in place"
     Goto +2
     !insertmacro Report "PowerDeleteDir deleted $\"$EXEDIR\demo-tree$\"; the text below it is still $\"$0$\""
+
+  ; The product's downloads. Software with the answer "n": the downloads
+  ; stay, the download leftovers in the configured folder go all the same.
+  Push "untouched"
+  tmnsisplug::PromptDeleteSoftDownloadedFiles "n"
+  Pop $0
+  !insertmacro Report "PromptDeleteSoftDownloadedFiles $\"n$\" popped its answer; the text below it is still $\"$0$\""
+  !insertmacro ReportFile "${PRODUCT}\Orvik\Download\VardoTools\setup.exe"
+  !insertmacro ReportFile "${PRODUCT}\SoftDownloads\player.exe"
+  !insertmacro ReportFile "${PRODUCT}\SoftDownloads\player.exe.tmp"
+  !insertmacro ReportFile "${PRODUCT}\SoftDownloads\tool.zip_kti"
+
+  ; Drivers with "y": the default download folder goes whole.
+  tmnsisplug::PromptDeleteDriverDownloadedFiles "y"
+  !insertmacro Report "PromptDeleteDriverDownloadedFiles $\"y$\":"
+  !insertmacro ReportFile "${PRODUCT}\Driver\Download\*.*"
+  !insertmacro ReportFile "${PRODUCT}\DriverDownloads\gpu.exe"
+  !insertmacro ReportFile "${PRODUCT}\DriverDownloads\gpu.exe.nfo"
+
+  ; Hotfixes with "y": the ledger says which downloads were installed; only
+  ; those go from the configured folder, and the ledger keeps the rest.
+  tmnsisplug::PromptDeleteHotfixFiles "y"
+  !insertmacro Report "PromptDeleteHotfixFiles $\"y$\":"
+  !insertmacro ReportFile "${PRODUCT}\HotfixDownloads\KB5001.msu"
+  !insertmacro ReportFile "${PRODUCT}\HotfixDownloads\KB5002.msu"
+  !insertmacro ReportFile "${PRODUCT}\HotfixDownloads\KB5003.msu"
+  !insertmacro ReportFile "${PRODUCT}\Hotfix\scan.dat"
+  ; "Hotfix" held a directory link to a folder outside the product: the
+  ; link is removed as a link (Wine refuses that, so it stays), never entered.
+  !insertmacro ReportFile "$EXEDIR\outside-folder\keep.txt"
+
+  ; All three with "y", popping nothing.
+  Push "untouched"
+  tmnsisplug::PromptDelHotfixFiles
+  Pop $0
+  !insertmacro Report "PromptDelHotfixFiles popped nothing; the text on the stack is still $\"$0$\""
+  !insertmacro ReportFile "${PRODUCT}\Orvik\Download\*.*"
+  !insertmacro ReportFile "${PRODUCT}\SoftDownloads\player.exe"
 
   FileClose $report
 SectionEnd
