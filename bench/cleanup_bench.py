@@ -20,15 +20,14 @@ import sys
 import time
 from pathlib import Path
 
+from run_bench import windows_path
+
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 KEY = r"HKLM\SOFTWARE\Vardo"
 METHODS = {"cleanup": "PromptDeleteSoftDownloadedFiles y", "shell": "SHFileOperationW alone",
            "rmdir": "RMDir /r"}
 
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
 
 
 def make_downloads(tree):
