@@ -17,6 +17,12 @@ namespace tmn {
 
 namespace {
 
+// The shell's list of paths ends in two NULs within this many characters,
+// so a folder handed to it has at most 258.
+constexpr size_t kShellListChars = MAX_PATH;  // 260
+// A joined leftover path has at most 259 characters and its NUL.
+constexpr size_t kLeftoverPathChars = MAX_PATH;  // 260
+
 const wchar_t* const kPackageExtensions[] = {L".exe", L".msu", L".zip"};
 const wchar_t* const kLeftoverSuffixes[] = {L".tmp", L".nfo", L"_kt", L"_kti", L".fd", L".fd.cfg", L"c"};
 

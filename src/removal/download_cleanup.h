@@ -11,12 +11,6 @@
 
 namespace tmn {
 
-// The shell's list of paths ends in two NULs within this many characters,
-// so a folder handed to it has at most 258.
-constexpr size_t kShellListChars = MAX_PATH;  // 260
-// A joined leftover path has at most 259 characters and its NUL.
-constexpr size_t kLeftoverPathChars = MAX_PATH;  // 260
-
 bool IsYes(const WideString& answer);
 
 // True when name is longer than, and ends in, one of the 21 endings made of

@@ -87,7 +87,6 @@ FolderWalk WalkFolder(const WideString& folder, bool recursive, bool trace) {
   Array<OpenListing> open;
   WideString root;
   if (!root.Assign(folder) || !OpenListingOf(static_cast<WideString&&>(root), &data, open)) return walk;
-  walk.listed = true;
   output.Line("First file name is ", data.cFileName);
   for (;;) {
     output.Line("Next file name is ", data.cFileName);

@@ -10,10 +10,9 @@
 namespace tmn {
 
 struct FolderWalk {
-  uint64_t size = 0;        // bytes of the files listed
-  bool listed = false;      // the folder itself could be listed
-  bool holdsLink = false;   // an entry is a reparse point: a link or junction
-  bool complete = true;     // every folder below could be listed
+  uint64_t size = 0;       // bytes of the files listed
+  bool holdsLink = false;  // an entry is a reparse point: a link or junction
+  bool complete = true;    // every folder below could be listed
 };
 
 // Walks folder, and with recursive every folder below it except directory

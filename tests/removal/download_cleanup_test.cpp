@@ -186,12 +186,11 @@ TEST(ShellDeleteFolder, HandsOverOnlyFullyQualifiedFoldersThatLeaveRoomForTwoNul
   tmn::ShellDeleteFolder(tmtest::MakeWide(fits));
   EXPECT_FALSE(Exists(L"\\\\?\\" + fits));
   recorder.Clear();
-  wchar_t previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
-  ASSERT_TRUE(CreateDirectoryW(L"relative", nullptr));
-  tmn::ShellDeleteFolder(tmtest::MakeWide(L"relative"));
-  SetCurrentDirectoryW(previous);
+  {
+    tmtest::CurrentFolder standing(dir.path());
+    ASSERT_TRUE(CreateDirectoryW(L"relative", nullptr));
+    tmn::ShellDeleteFolder(tmtest::MakeWide(L"relative"));
+  }
   EXPECT_TRUE(Exists(dir / L"relative"));
   EXPECT_TRUE(recorder.Calls().empty());
 }

@@ -18,6 +18,12 @@ std::vector<std::wstring> Entries(const tmn::Array<tmn::LedgerEntry>& list) {
   return texts;
 }
 
+// The text of a literal with its NULs, without the one the compiler adds.
+template <size_t N>
+std::wstring Lines(const wchar_t (&text)[N]) {
+  return std::wstring(text, N - 1);
+}
+
 // Lines as the profile call leaves them: its count leaves out the NUL that
 // ends the list, or, for a section cut by the buffer, the NUL that ends
 // the cut line as well.
@@ -28,20 +34,19 @@ tmn::SectionRead Parse(const std::wstring& lines, bool cut, tmn::Array<tmn::Ledg
 
 TEST(ParseSectionLines, TakesKeysByTheirNumberAndValuesAfterLeadingBlanks) {
   tmn::Array<tmn::LedgerEntry> list;
-  const std::wstring lines(L"1=a.msu\0" L"007= \tb.msu \0" L"abc=c.msu\0" L"-5=d.msu\0" L"3=\0" L"=x.msu\0"
-                           L"4= \t\0" L" 6 =e.msu\0",
-                           72);
-  EXPECT_EQ(tmn::SectionRead::kWhole, Parse(lines + L'\0', false, list));
+  const std::wstring lines = Lines(L"1=a.msu\0" L"007= \tb.msu \0" L"abc=c.msu\0" L"-5=d.msu\0" L"3=\0"
+                                   L"=x.msu\0" L"4= \t\0" L" 6 =e.msu\0" L"\0");
+  EXPECT_EQ(tmn::SectionRead::kWhole, Parse(lines, false, list));
   EXPECT_EQ((std::vector<std::wstring>{L"1=a.msu", L"7=b.msu ", L"0=c.msu", L"-5=d.msu", L"6=e.msu"}), Entries(list));
 }
 
 TEST(ParseSectionLines, ALineWithoutEqualsOrTheCutEndOfASectionEndsTheWalk) {
   tmn::Array<tmn::LedgerEntry> list;
-  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(std::wstring(L"1=a\0; note\0" L"2=b\0\0", 15), false, list));
+  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(Lines(L"1=a\0; note\0" L"2=b\0" L"\0"), false, list));
   EXPECT_EQ(std::vector<std::wstring>{L"1=a"}, Entries(list));
   list.Clear();
   // A section cut by the buffer ends in the middle of its last line.
-  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(std::wstring(L"1=a\0" L"2=b.ms\0\0", 12), true, list));
+  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(Lines(L"1=a\0" L"2=b.ms\0" L"\0"), true, list));
   EXPECT_EQ(std::vector<std::wstring>{L"1=a"}, Entries(list));
   list.Clear();
   EXPECT_EQ(tmn::SectionRead::kNothing, Parse(L"", false, list));

@@ -19,20 +19,15 @@ std::wstring Folder(Getter getter, const InstalledProduct& product, HRESULT expe
   return tmtest::Text(out);
 }
 
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 TEST(DownloadFolders, WithoutKeysAreTheDefaultsAndOnlySoftwareAndDriverDefaultsAreMade) {
   InstalledProduct product;
   tmtest::FileSystemRecorder recorder;
   EXPECT_EQ(product / L"Hotfix", Folder(tmn::GetHotfixDownloadDir, product));
-  EXPECT_FALSE(IsFolder(product / L"Hotfix"));
+  EXPECT_FALSE(tmtest::IsFolder(product / L"Hotfix"));
   EXPECT_EQ(product / L"Orvik\\Download", Folder(tmn::GetSoftDownloadDir, product));
-  EXPECT_TRUE(IsFolder(product / L"Orvik\\Download"));
+  EXPECT_TRUE(tmtest::IsFolder(product / L"Orvik\\Download"));
   EXPECT_EQ(product / L"Driver\\Download", Folder(tmn::GetDriverDownloadDir, product));
-  EXPECT_TRUE(IsFolder(product / L"Driver\\Download"));
+  EXPECT_TRUE(tmtest::IsFolder(product / L"Driver\\Download"));
   // Each made chain is opened to the users at its deepest folder, before Windows 6 only.
   std::vector<std::wstring> granted;
   for (const tmtest::SecurityWrite& write : recorder.Writes()) granted.push_back(write.path);
@@ -46,10 +41,10 @@ TEST(DownloadFolders, TakeTheConfiguredValueAsItStandsAndMakeTheDefaultAllTheSam
                       "[DrvMain]\nDrvDownDir=\n");
   EXPECT_EQ(L"D:\\Hot fixes\\", Folder(tmn::GetHotfixDownloadDir, product));
   EXPECT_EQ(L"D:\\Dl\\", Folder(tmn::GetSoftDownloadDir, product));
-  EXPECT_TRUE(IsFolder(product / L"Orvik\\Download"));
+  EXPECT_TRUE(tmtest::IsFolder(product / L"Orvik\\Download"));
   EXPECT_EQ(L"", Folder(tmn::GetDriverDownloadDir, product)) << "present but empty";
-  EXPECT_TRUE(IsFolder(product / L"Driver\\Download"));
-  EXPECT_FALSE(IsFolder(product / L"Hotfix"));
+  EXPECT_TRUE(tmtest::IsFolder(product / L"Driver\\Download"));
+  EXPECT_FALSE(tmtest::IsFolder(product / L"Hotfix"));
 }
 
 TEST(DownloadFolders, AValueLongerThan259CharactersIsCutAndReportedSo) {

@@ -25,11 +25,6 @@ std::wstring ConfigFilePath(bool create) {
   return tmtest::Text(out);
 }
 
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 TEST(GetInstallPath, TakesTheStoredValueOfAnyTypeUnchanged) {
   InstalledProduct product;
   const std::wstring expand = L"%TEMP%\\Vardo";
@@ -72,10 +67,10 @@ TEST(GetConfigFilePath, JoinsCfgOnceAndMakesItOnRequest) {
   InstalledProduct product;
   ASSERT_TRUE(tmtest::WriteInstallPath(product.root() + L"\\\\"));
   EXPECT_EQ(product.configFile(), ConfigFilePath(false));
-  EXPECT_FALSE(IsFolder(product / L"Cfg"));
+  EXPECT_FALSE(tmtest::IsFolder(product / L"Cfg"));
   FileSystemRecorder recorder;
   EXPECT_EQ(product.configFile(), ConfigFilePath(true));
-  EXPECT_TRUE(IsFolder(product / L"Cfg"));
+  EXPECT_TRUE(tmtest::IsFolder(product / L"Cfg"));
   // A folder just made is opened to the users before Windows 6, and only then.
   const size_t grants = tmtest::PrefixIsPreVista() ? 1 : 0;
   ASSERT_EQ(grants, recorder.Writes().size());
@@ -90,9 +85,7 @@ TEST(GetConfigFilePath, JoinsCfgOnceAndMakesItOnRequest) {
 
 TEST(GetInstallSubPath, MakesNothingForAnInstallFolderThatIsNotFullyQualified) {
   InstalledProduct product;
-  wchar_t previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(product.scratch().c_str()));
+  tmtest::CurrentFolder standing(product.scratch());
   for (const wchar_t* installPath : {L"", L"relative"}) {
     ASSERT_TRUE(tmtest::WriteInstallPath(installPath));
     tmn::WideString out = tmtest::MakeWide(L"junk");
@@ -100,7 +93,6 @@ TEST(GetInstallSubPath, MakesNothingForAnInstallFolderThatIsNotFullyQualified) {
     EXPECT_EQ(std::wstring(installPath) + L"\\Orvik\\Download", tmtest::Text(out));
     EXPECT_EQ(std::wstring(installPath) + L"\\Cfg\\config.ini", ConfigFilePath(true));
   }
-  SetCurrentDirectoryW(previous);
   EXPECT_FALSE(tmtest::FileExists(product.scratch() + L"\\relative"));
 }
 
@@ -140,14 +132,11 @@ TEST_F(ReadProfileStringTest, AValueLongerThan259CharactersArrivesCutAndSaysSo) 
 
 TEST_F(ReadProfileStringTest, AFileThatIsNotFullyQualifiedIsNotRead) {
   product_.WriteConfig("[S]\nkey=value\n");
-  wchar_t previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(product_.root().c_str()));
+  tmtest::CurrentFolder standing(product_.root());
   tmn::WideString out;
   EXPECT_EQ(S_OK, tmn::ReadProfileString(L"Cfg\\config.ini", L"S", L"key", L"default", &out));
   EXPECT_EQ(L"default", tmtest::Text(out));
   EXPECT_EQ(7, tmn::ReadProfileInt(L"Cfg\\config.ini", L"S", L"key", 7));
-  SetCurrentDirectoryW(previous);
 }
 
 struct ProxyCase {

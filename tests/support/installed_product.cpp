@@ -30,6 +30,18 @@ bool WriteInstallPath(const std::wstring& path) {
   return WriteInstallPathValue(REG_SZ, path.c_str(), static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
 }
 
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+CurrentFolder::CurrentFolder(const std::wstring& path) {
+  GetCurrentDirectoryW(MAX_PATH, previous_);
+  if (!SetCurrentDirectoryW(path.c_str())) throw std::runtime_error("cannot stand in " + Narrow(path));
+}
+
+CurrentFolder::~CurrentFolder() { SetCurrentDirectoryW(previous_); }
+
 InstalledProduct::InstalledProduct() : root_(dir_ / L"Vardo") {
   if (!DeleteProductKey() || !CreateDirectoryW(root_.c_str(), nullptr) || !WriteInstallPath(root_))
     throw std::runtime_error("cannot install the product into " + Narrow(root_));

@@ -18,6 +18,20 @@ bool DeleteProductKey();
 bool WriteInstallPathValue(DWORD type, const void* data, DWORD bytes);
 bool WriteInstallPath(const std::wstring& path);
 
+bool IsFolder(const std::wstring& path);
+
+// The current folder is path while the object lives; the one found comes back.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::wstring& path);
+  ~CurrentFolder();
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+ private:
+  wchar_t previous_[MAX_PATH] = {};
+};
+
 class InstalledProduct {
  public:
   InstalledProduct();

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Benchmark of the software downloads cleanup (PromptDeleteSoftDownloadedFiles
+with the answer "y") against NSIS's own RMDir /r of the same folder, each
+inside a real installer under Wine, alternating, in one run. The folder is
+the product's default download folder, Orvik\\Download below the install
+folder, holding 10,000 files in 100 folders; the cleanup walks it once to
+size it and then deletes it through the shell's file operation, which is
+also timed alone, called from the installer with the same flags. Prints
+the medians and the ratios.
+
+The time of each deletion is taken inside the installer (GetTickCount around
+the call); the whole run of the installer is printed beside it.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+from run_bench import windows_path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+KEY = r"HKLM\SOFTWARE\Vardo"
+METHODS = {"cleanup": "PromptDeleteSoftDownloadedFiles y", "shell": "SHFileOperationW alone",
+           "rmdir": "RMDir /r"}
+
+
+
+def make_downloads(tree):
+    """100 folders of 100 files each."""
+    for f in range(100):
+        folder = tree / f"package{f:03}"
+        folder.mkdir(parents=True)
+        for n in range(100):
+            (folder / f"part{n:03}.bin").write_bytes(b"x" * 512)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", default=str(ROOT / "build"))
+    parser.add_argument("--rounds", type=int, default=5)
+    args = parser.parse_args()
+    build = Path(args.build_dir).resolve()
+    prefix = build / "wine" / "main"
+    subprocess.run([str(ROOT / "scripts" / "wine-prefix.sh"), str(prefix), "main"], check=True)
+    work = build / "bench-cleanup"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    product = work / "Vardo"
+    tree = product / "Orvik" / "Download"
+    (product / "Cfg").mkdir(parents=True)
+
+    installers = {}
+    for method in METHODS:
+        out = work / f"{method}.exe"
+        subprocess.run(["makensis", "-V2", f"-DPLUGIN_DIR={build / 'x86-ansi'}", f"-DOUT_FILE={out}",
+                        f"-DMETHOD={method}", f"-DTREE={windows_path(tree)}", str(HERE / "cleanup_bench.nsi")],
+                       check=True)
+        installers[method] = out
+
+    def reg(*reg_args):
+        subprocess.run(["wine", "reg", *reg_args, "/reg:32"], env=env, capture_output=True)
+
+    def run(method):
+        shutil.rmtree(tree, ignore_errors=True)
+        make_downloads(tree)
+        subprocess.run(["sync"])
+        started = time.monotonic()
+        # The trace lines of the folder walk go to standard output.
+        subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True,
+                       stdout=subprocess.DEVNULL)
+        wall = (time.monotonic() - started) * 1000
+        if tree.exists():
+            sys.exit(f"{method}: the download folder was not deleted")
+        return int((work / "elapsed.txt").read_text()), wall
+
+    reg("delete", KEY, "/f")
+    reg("add", KEY, "/v", "Install Path", "/d", windows_path(product), "/f")
+    try:
+        version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+        print(f"Software downloads cleanup against RMDir /r, {args.rounds} rounds each, alternating, under {version}")
+        times = {method: [] for method in METHODS}
+        walls = {method: [] for method in METHODS}
+        for _ in range(args.rounds):
+            for method in METHODS:
+                inside, wall = run(method)
+                times[method].append(inside)
+                walls[method].append(wall)
+    finally:
+        reg("delete", KEY, "/f")
+    print("\n10,000 files in 100 folders (Orvik\\Download):")
+    medians = {}
+    for method, label in METHODS.items():
+        medians[method] = statistics.median(times[method])
+        print(f"  {label:34} median {medians[method]:7.0f} ms   (rounds {times[method]}; "
+              f"whole installer {statistics.median(walls[method]):.0f} ms)")
+    r = medians["rmdir"]
+    if r:
+        print(f"  ratio cleanup / RMDir /r: {medians['cleanup'] / r:.2f}")
+        print(f"  ratio SHFileOperationW alone / RMDir /r: {medians['shell'] / r:.2f}")
+    else:
+        print("  ratio: RMDir /r took 0 ms")
+
+
+if __name__ == "__main__":
+    main()
