@@ -24,6 +24,8 @@ test: build
 
 bench: build
 	./bench/run_bench.py --build-dir $(BUILD)
+	./bench/cleanup_bench.py --build-dir $(BUILD)
+	./bench/report_bench.py --build-dir $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -11,8 +11,6 @@ the medians and the ratios.
 The time of each deletion is taken inside the installer (GetTickCount around
 the call); the whole run of the installer is printed beside it.
 """
-import argparse
-import os
 import shutil
 import statistics
 import subprocess
@@ -20,14 +18,12 @@ import sys
 import time
 from pathlib import Path
 
-from run_bench import windows_path
+from bench_support import Bench, windows_path
 
 HERE = Path(__file__).resolve().parent
-ROOT = HERE.parent
 KEY = r"HKLM\SOFTWARE\Vardo"
 METHODS = {"cleanup": "PromptDeleteSoftDownloadedFiles y", "shell": "SHFileOperationW alone",
            "rmdir": "RMDir /r"}
-
 
 
 def make_downloads(tree):
@@ -40,17 +36,8 @@ def make_downloads(tree):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default=str(ROOT / "build"))
-    parser.add_argument("--rounds", type=int, default=5)
-    args = parser.parse_args()
-    build = Path(args.build_dir).resolve()
-    prefix = build / "wine" / "main"
-    subprocess.run([str(ROOT / "scripts" / "wine-prefix.sh"), str(prefix), "main"], check=True)
-    work = build / "bench-cleanup"
-    shutil.rmtree(work, ignore_errors=True)
-    work.mkdir(parents=True)
-    env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    bench = Bench("cleanup")
+    build, work, env = bench.build, bench.work, bench.env
     product = work / "Vardo"
     tree = product / "Orvik" / "Download"
     (product / "Cfg").mkdir(parents=True)
@@ -79,20 +66,21 @@ def main():
             sys.exit(f"{method}: the download folder was not deleted")
         return int((work / "elapsed.txt").read_text()), wall
 
-    reg("delete", KEY, "/f")
-    reg("add", KEY, "/v", "Install Path", "/d", windows_path(product), "/f")
-    try:
-        version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-        print(f"Software downloads cleanup against RMDir /r, {args.rounds} rounds each, alternating, under {version}")
-        times = {method: [] for method in METHODS}
-        walls = {method: [] for method in METHODS}
-        for _ in range(args.rounds):
-            for method in METHODS:
-                inside, wall = run(method)
-                times[method].append(inside)
-                walls[method].append(wall)
-    finally:
+    times = {method: [] for method in METHODS}
+    walls = {method: [] for method in METHODS}
+    with bench.warm_wineserver():
         reg("delete", KEY, "/f")
+        reg("add", KEY, "/v", "Install Path", "/d", windows_path(product), "/f")
+        try:
+            print(f"Software downloads cleanup against RMDir /r, {bench.rounds} rounds each, alternating, "
+                  f"under {bench.wine_version()}")
+            for _ in range(bench.rounds):
+                for method in METHODS:
+                    inside, wall = run(method)
+                    times[method].append(inside)
+                    walls[method].append(wall)
+        finally:
+            reg("delete", KEY, "/f")
     print("\n10,000 files in 100 folders (Orvik\\Download):")
     medians = {}
     for method, label in METHODS.items():

@@ -6,6 +6,7 @@
 #include "settings/download_folders.h"
 #include "support/file_system_recorder.h"
 #include "support/installed_product.h"
+#include "support/product_support.h"
 
 using tmtest::InstalledProduct;
 
@@ -69,7 +70,7 @@ TEST(DownloadFolders, WithNoInstallFolderAtAllTheDefaultIsEmpty) {
   ASSERT_NE(nullptr, module);
   const HMODULE kept = tmn::ThisModule();
   tmn::KeepThisModule(module);
-  ASSERT_TRUE(tmtest::DeleteProductKey());
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), tmtest::DeleteProductKey());
   tmn::WideString out = tmtest::MakeWide(L"junk");
   EXPECT_EQ(S_OK, tmn::GetHotfixDownloadDir(product.configFile().c_str(), &out));
   EXPECT_EQ(L"", tmtest::Text(out));

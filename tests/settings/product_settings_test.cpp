@@ -7,6 +7,7 @@
 #include "settings/product_settings.h"
 #include "support/file_system_recorder.h"
 #include "support/installed_product.h"
+#include "support/product_support.h"
 
 using tmtest::FileSystemRecorder;
 using tmtest::InstalledProduct;
@@ -57,7 +58,7 @@ TEST(GetInstallPath, AValueLongerThan259CharactersIsAMiss) {
 
 TEST(GetInstallPath, WithoutTheKeyIsTheModulesFolderAndFailsWhenThatCannotBeRead) {
   InstalledProduct product;
-  ASSERT_TRUE(tmtest::DeleteProductKey());
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), tmtest::DeleteProductKey());
   EXPECT_EQ(product.moduleFolder(), InstallPath(tmn::ThisModule()));
   EXPECT_EQ(product.moduleFolder() + L"\\Cfg\\config.ini", ConfigFilePath(false));
   EXPECT_EQ(L"junk", InstallPath(reinterpret_cast<HMODULE>(0x10), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)));

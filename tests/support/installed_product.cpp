@@ -8,22 +8,12 @@
 #include <stdexcept>
 
 #include "base/this_module.h"
+#include "support/product_support.h"
 
 namespace tmtest {
 
-bool DeleteProductKey() {
-  const LSTATUS status = SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vardo");
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
-
 bool WriteInstallPathValue(DWORD type, const void* data, DWORD bytes) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vardo", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  const LSTATUS status = RegSetValueExW(key, L"Install Path", 0, type, static_cast<const BYTE*>(data), bytes);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return TrySetMachineValue(kProductKey, L"Install Path", type, data, bytes) == ERROR_SUCCESS;
 }
 
 bool WriteInstallPath(const std::wstring& path) {
@@ -43,7 +33,7 @@ CurrentFolder::CurrentFolder(const std::wstring& path) {
 CurrentFolder::~CurrentFolder() { SetCurrentDirectoryW(previous_); }
 
 InstalledProduct::InstalledProduct() : root_(dir_ / L"Vardo") {
-  if (!DeleteProductKey() || !CreateDirectoryW(root_.c_str(), nullptr) || !WriteInstallPath(root_))
+  if (DeleteProductKey() != ERROR_SUCCESS || !CreateDirectoryW(root_.c_str(), nullptr) || !WriteInstallPath(root_))
     throw std::runtime_error("cannot install the product into " + Narrow(root_));
   // Where the plug-in looks for the product without a key: its own folder.
   const std::wstring modules = moduleFolder();

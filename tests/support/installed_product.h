@@ -12,8 +12,6 @@
 
 namespace tmtest {
 
-// Deletes HKLM\SOFTWARE\Vardo with all it holds; true when it is gone.
-bool DeleteProductKey();
 // Writes "Install Path" with the given type and raw bytes.
 bool WriteInstallPathValue(DWORD type, const void* data, DWORD bytes);
 bool WriteInstallPath(const std::wstring& path);

@@ -9,12 +9,12 @@
 
 namespace tmtest {
 
-namespace {
-
 DWORD DeleteProductKey() {
   const DWORD status = SHDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
   return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
+
+namespace {
 
 LONG TrySetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
   HKEY opened = nullptr;
@@ -54,6 +54,10 @@ CleanProductKey::CleanProductKey() {
     throw std::runtime_error("cannot delete HKLM\\SOFTWARE\\Vardo: error " + std::to_string(status));
 }
 CleanProductKey::~CleanProductKey() { DeleteProductKey(); }
+
+LONG TrySetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+  return TrySetValue(HKEY_LOCAL_MACHINE, key, name, type, data, bytes);
+}
 
 void SetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
   SetValue(HKEY_LOCAL_MACHINE, key, name, type, data, bytes);

@@ -16,6 +16,10 @@ namespace tmtest {
 constexpr wchar_t kProductKey[] = L"SOFTWARE\\Vardo";
 constexpr wchar_t kCoopKey[] = L"SOFTWARE\\Vardo\\Coop";
 
+// Deletes HKLM\SOFTWARE\Vardo with all it holds; ERROR_SUCCESS also when
+// it was not there.
+DWORD DeleteProductKey();
+
 // HKLM\SOFTWARE\Vardo deleted with all it holds at start and at end.
 class CleanProductKey {
  public:
@@ -25,7 +29,9 @@ class CleanProductKey {
   CleanProductKey& operator=(const CleanProductKey&) = delete;
 };
 
-// Writes raw bytes as a value under HKLM, creating the key.
+// Writes raw bytes as a value under HKLM, creating the key; throws when it
+// cannot, or (Try...) returns the error.
+LONG TrySetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes);
 void SetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes);
 // A text value stored without any NUL.
 void SetMachineText(const wchar_t* key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ);
