@@ -199,7 +199,7 @@ void __stdcall RecordSetTable(ICollectRecord* self, const wchar_t* table) {
   if (Alive(r->state, "SetTable")) r->table = table != nullptr ? table : L"(null)";
 }
 void __stdcall RecordAddInt(ICollectRecord* self, const wchar_t* name, int32_t value) {
-  AddItem(self, "AddInt", Item{name, "int", value});
+  AddItem(self, "AddInt", Item{name, "int", value, std::wstring()});
 }
 void __stdcall RecordAddString(ICollectRecord* self, const wchar_t* name, const wchar_t* value) {
   AddItem(self, "AddString", Item{name, "str", 0, value});
