@@ -16,7 +16,8 @@ PLUGIN_FUNCTION(CheckCloseMain) { RequestMainWindowsClose(); }
 
 PLUGIN_FUNCTION(KillProcByName) {
   WideString name;
-  if (PopWideArgument(&name)) KillProcessesByName(name);
+  // A name cut to fit could be another program's whole name: nothing ends.
+  if (PopWideArgument(&name, LongText::kRefuse)) KillProcessesByName(name);
 }
 
 PLUGIN_FUNCTION(KillProcByPid) {

@@ -9,6 +9,7 @@
 namespace tmn {
 
 int32_t KillProcessesByName(const WideString& name) {
+  if (name.IsEmpty()) return 0;
   UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return 0;
   PROCESSENTRY32W entry = {};

@@ -184,18 +184,25 @@ TEST_F(Exports, PowerDeleteDirWithNothingUsableDeletesNothing) {
   tmtest::TempDir dir(L"export");
   const std::string file = tmtest::Narrow(dir / L"file.txt");
   tmtest::WriteFileText(tmtest::Widen(file), "keep");
+  // The empty text must not stand for the folder the installer stands in.
+  const std::wstring current = dir / L"current";
+  CreateDirectoryW(current.c_str(), nullptr);
+  tmtest::WriteFileText(current + L"\\inside.txt", "keep");
   HostStack stack(1024);
   GuardedVariables variables(1024);
   stack.Push("below");
-  for (const std::string& text : {file, std::string(), tmtest::Narrow(dir / L"missing")}) {
-    stack.Push(text);
-    Call("PowerDeleteDir", stack, variables);
-    EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << text;
+  {
+    tmtest::CurrentFolder standing(current);
+    for (const std::string& text : {file, std::string(), tmtest::Narrow(dir / L"missing")}) {
+      stack.Push(text);
+      Call("PowerDeleteDir", stack, variables);
+      EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << text;
+    }
+    stack.Pop(nullptr);
+    Call("PowerDeleteDir", stack, variables);  // nothing on the stack at all
   }
-  stack.Pop(nullptr);
-  Call("PowerDeleteDir", stack, variables);  // nothing on the stack at all
   EXPECT_TRUE(Exists(file));
-  EXPECT_TRUE(Exists(tmtest::Narrow(dir.path())));
+  EXPECT_TRUE(Exists(tmtest::Narrow(current + L"\\inside.txt")));
 }
 
 TEST_F(Exports, CleanupExportsPopTheirAnswerAndOnlyTheExactYDeletesDownloads) {
