@@ -1,5 +1,6 @@
 ; Deletes the product's default software download folder TREE with the
-; cleanup export (METHOD "cleanup", answer "y"), with the shell's file
+; cleanup export (METHOD "cleanup", answer "y"; METHOD "walk", answer "n",
+; which only sizes the folder), with the shell's file
 ; operation alone as the cleanup calls it (METHOD "shell"), or with NSIS's
 ; own RMDir /r, and writes the milliseconds it took, read from GetTickCount
 ; around the call.
@@ -23,6 +24,8 @@ Section
   System::Call "kernel32::GetTickCount() i .r1"
   !if "${METHOD}" == "cleanup"
     tmnsisplug::PromptDeleteSoftDownloadedFiles "y"
+  !else if "${METHOD}" == "walk"
+    tmnsisplug::PromptDeleteSoftDownloadedFiles "n"
   !else if "${METHOD}" == "shell"
     System::Call "shell32::SHFileOperationW(p r5) i .r6"
   !else

@@ -5,8 +5,9 @@ inside a real installer under Wine, alternating, in one run. The folder is
 the product's default download folder, Orvik\\Download below the install
 folder, holding 10,000 files in 100 folders; the cleanup walks it once to
 size it and then deletes it through the shell's file operation, which is
-also timed alone, called from the installer with the same flags. Prints
-the medians and the ratios.
+also timed alone, called from the installer with the same flags, and so is
+the cleanup with the answer "n", which walks the folder and deletes nothing.
+Prints the medians and the ratios.
 
 The time of each deletion is taken inside the installer (GetTickCount around
 the call); the whole run of the installer is printed beside it.
@@ -23,7 +24,7 @@ from bench_support import Bench, windows_path
 HERE = Path(__file__).resolve().parent
 KEY = r"HKLM\SOFTWARE\Vardo"
 METHODS = {"cleanup": "PromptDeleteSoftDownloadedFiles y", "shell": "SHFileOperationW alone",
-           "rmdir": "RMDir /r"}
+           "rmdir": "RMDir /r", "walk": "PromptDeleteSoftDownloadedFiles n"}
 
 
 def make_downloads(tree):
@@ -62,8 +63,10 @@ def main():
         subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True,
                        stdout=subprocess.DEVNULL)
         wall = (time.monotonic() - started) * 1000
-        if tree.exists():
-            sys.exit(f"{method}: the download folder was not deleted")
+        # The answer "n" keeps the downloads; every other method deletes them.
+        kept = method == "walk"
+        if tree.exists() != kept:
+            sys.exit(f"{method}: the download folder was {'deleted' if kept else 'not deleted'}")
         return int((work / "elapsed.txt").read_text()), wall
 
     times = {method: [] for method in METHODS}
@@ -91,6 +94,8 @@ def main():
     if r:
         print(f"  ratio cleanup / RMDir /r: {medians['cleanup'] / r:.2f}")
         print(f"  ratio SHFileOperationW alone / RMDir /r: {medians['shell'] / r:.2f}")
+        print(f"  the walk that sizes the folder (answer n): {medians['walk'] / medians['cleanup']:.1%} "
+              "of the cleanup")
     else:
         print("  ratio: RMDir /r took 0 ms")
 
