@@ -5,6 +5,7 @@
 #include "base/unique.h"
 #include "fs/file_system_calls.h"
 #include "fs/path_checks.h"
+#include "removal/force_delete.h"
 #include "settings/download_folders.h"
 #include "settings/product_settings.h"
 
@@ -20,6 +21,33 @@ WideString UsableHotfixDownloadDir() {
   if (FAILED(GetHotfixDownloadDir(configFile.Get(), &folder)) || !IsFullyQualifiedPath(folder.Get()))
     folder.Clear();
   return folder;
+}
+
+// Whether the download folder's path reaches path through a junction or
+// directory link, which would lead a delete out of the folder. A step that
+// does not exist ends the check: nothing lies beyond it.
+bool CrossesLink(const WideString& folder, const WideString& path) {
+  WideString full, fullFolder;
+  if (FAILED(GetFullPath(path.Get(), &full)) || FAILED(GetFullPath(folder.Get(), &fullFolder))) return true;
+  while (fullFolder.EndsWith(L'\\')) fullFolder.Truncate(fullFolder.Length() - 1);
+  for (size_t end = fullFolder.Length() + 1; end < full.Length(); ++end) {
+    if (full[end] != L'\\' || full[end - 1] == L'\\') continue;
+    WideString step;
+    if (!step.Assign(full.Get(), end)) return true;
+    WIN32_FIND_DATAW entry;
+    UniqueFind find(g_fileSystem.findFirstFile(step.Get(), &entry));
+    if (!find) return false;
+    if (IsLinkEntry(entry.dwFileAttributes, entry.dwReserved0)) return true;
+  }
+  return false;
+}
+
+// The entry of a downloaded file, when its name lies below the folder and is
+// reached through no link. The file itself may be a link; its entry says so.
+bool FindDownload(const WideString& folder, const wchar_t* name, const WideString& path, WIN32_FIND_DATAW* entry) {
+  if (folder.IsEmpty() || !IsNameBelowFolder(folder.Get(), name) || CrossesLink(folder, path)) return false;
+  UniqueFind find(g_fileSystem.findFirstFile(path.Get(), entry));
+  return static_cast<bool>(find);
 }
 
 bool IsInstalled(const Array<LedgerEntry>& results, int32_t id) {
@@ -101,12 +129,10 @@ uint64_t DownloadLedger::TotalDownloadedSize() const {
   uint64_t total = 0;
   if (folder.IsEmpty()) return total;
   for (const LedgerEntry& download : downloads) {
-    if (!IsNameBelowFolder(folder.Get(), download.value.Get())) continue;
     WideString path;
-    if (!path.Assign(folder) || !path.Append(L'\\') || !path.Append(download.value)) continue;
     WIN32_FIND_DATAW data;
-    UniqueFind find(g_fileSystem.findFirstFile(path.Get(), &data));
-    if (find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if (!path.Assign(folder) || !path.Append(L'\\') || !path.Append(download.value)) continue;
+    if (FindDownload(folder, download.value.Get(), path, &data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
       total += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
   return total;
@@ -128,10 +154,12 @@ int DownloadLedger::DeleteInstalledDownloads() {
   if (base.Assign(folder))
     while (base.EndsWith(L'\\')) base.Truncate(base.Length() - 1);
   for (const LedgerEntry& entry : selected) {
-    if (folder.IsEmpty() || !IsNameBelowFolder(folder.Get(), entry.value.Get())) continue;
     WideString path;
+    WIN32_FIND_DATAW data;
     if (!path.Assign(base) || !path.Append(L'\\') || !path.Append(entry.value)) continue;
-    g_fileSystem.setFileAttributes(path.Get(), 0);
+    if (!FindDownload(folder, entry.value.Get(), path, &data)) continue;
+    // A link goes as a link: its target keeps its attributes.
+    if (!IsLinkEntry(data.dwFileAttributes, data.dwReserved0)) g_fileSystem.setFileAttributes(path.Get(), 0);
     g_fileSystem.deleteFile(path.Get());
   }
   for (const LedgerEntry& entry : selected) {

@@ -124,7 +124,10 @@ def case_cleanup_links(h):
         configured = root / "Configured"
         write_config(root, f"[SoftMain]\nSoftDownDir={h.windows_path(configured)}\n"
                            f"[VulMain]\nDownPath={h.windows_path(root / 'Downloads')}\n"
-                           "[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\n")
+                           "[DownFiles]\n1=a.msu\n2=link\\keep.txt\n[InstedRet]\n1=1\n2=1\n")
+        # Download 2 is listed through the folder link below. (Wine shows a
+        # Unix link to a file as a plain file and deletes its target, so file
+        # links are left to the unit tests.)
         for folder in ("Hotfix", "Orvik/Download", "Downloads", "Configured"):
             make(root / folder / "sub" / "a.msu")
             make(root / folder / "a.msu")

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,34 @@ TEST_F(DownloadLedgerTest, NamesLeadingOutOfTheFolderAreNeitherMeasuredNorDelete
   EXPECT_TRUE(tmtest::FileExists(outside));
   EXPECT_TRUE(Exists(L"a.msu") && Exists(L"b.msu"));
   EXPECT_EQ("[DownFiles]\n4=a.msu\n", product_.ReadConfig());
+}
+
+// Hotfix\j is a real folder that the lookups report as a junction, and
+// Hotfix\l.msu a real file they report as a file link.
+TEST_F(DownloadLedgerTest, NamesReachedThroughALinkAreNeitherMeasuredNorDeletedAndAFileLinkGoesAsALink) {
+  product_.MakeFile(L"Hotfix\\j\\sub\\x.msu", 1000);
+  product_.MakeFile(L"Hotfix\\l.msu", 7);
+  Install("[DownFiles]\n1=j\\sub\\x.msu\n2=j/sub/x.msu\n3=sub\\..\\j\\sub\\x.msu\n4=l.msu\n5=a.msu\n"
+          "[InstedRet]\n1=1\n2=1\n3=1\n4=1\n5=1\n");
+  tmtest::FileSystemRecorder recorder;
+  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
+    return name == L"j" || name == L"l.msu" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+  recorder.listedTag = [](const std::wstring& name, DWORD tag) {
+    return name == L"j" ? IO_REPARSE_TAG_MOUNT_POINT : name == L"l.msu" ? IO_REPARSE_TAG_SYMLINK : tag;
+  };
+  EXPECT_EQ(17u, Loaded().TotalDownloadedSize()) << "l.msu and a.msu";
+  recorder.Clear();
+  ledger_.DeleteInstalledDownloads();
+  EXPECT_TRUE(Exists(L"j\\sub\\x.msu"));
+  EXPECT_FALSE(Exists(L"l.msu"));
+  EXPECT_FALSE(Exists(L"a.msu"));
+  // The link loses no attribute of what it points to; the file does.
+  const std::vector<std::wstring> calls = recorder.CallsBelow(product_ / L"Hotfix");
+  const auto made = [&](const std::wstring& call) { return std::find(calls.begin(), calls.end(), call) != calls.end(); };
+  EXPECT_TRUE(made(L"attributes a.msu 0x0"));
+  EXPECT_FALSE(made(L"attributes l.msu 0x0"));
+  EXPECT_TRUE(made(L"delete l.msu"));
 }
 
 TEST_F(DownloadLedgerTest, ASectionNotReadToItsEndIsNotRewrittenButItsFilesAreDealtWith) {
