@@ -86,7 +86,10 @@ FolderWalk WalkFolder(const WideString& folder, bool recursive, bool trace) {
   WIN32_FIND_DATAW data;
   Array<OpenListing> open;
   WideString root;
-  if (!root.Assign(folder) || !OpenListingOf(static_cast<WideString&&>(root), &data, open)) return walk;
+  if (!root.Assign(folder) || !OpenListingOf(static_cast<WideString&&>(root), &data, open)) {
+    walk.complete = false;  // nothing of it was seen, links included
+    return walk;
+  }
   output.Line("First file name is ", data.cFileName);
   for (;;) {
     output.Line("Next file name is ", data.cFileName);

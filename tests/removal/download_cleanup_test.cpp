@@ -175,6 +175,19 @@ TEST(ShellDeleteFolder, ATreeHoldingALinkIsDeletedLinkByLinkAndNothingBehindTheL
   EXPECT_NE(removed.end(), std::find(removed.begin(), removed.end(), root + L"\\sub\\link"));
 }
 
+// The walk saw nothing, so it cannot tell the tree holds no link: the
+// shell never gets it.
+TEST(ShellDeleteFolder, AFolderTheWalkCouldNotListIsNeverHandedToTheShell) {
+  TempDir dir(L"shell");
+  const std::wstring root = dir / L"tree";
+  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\plain.txt", "x"));
+  FileSystemRecorder recorder;
+  recorder.refuseListing = [&](const std::wstring& folder) { return folder == root; };
+  tmn::ShellDeleteFolder(tmtest::MakeWide(root));
+  EXPECT_TRUE(Exists(root + L"\\plain.txt"));
+}
+
 TEST(ShellDeleteFolder, HandsOverOnlyFullyQualifiedFoldersThatLeaveRoomForTwoNuls) {
   TempDir dir(L"shell");
   std::wstring fits, tooLong;
