@@ -50,11 +50,19 @@ bool NamesVolumeOrShareRoot(const wchar_t* path) {
   if (path == nullptr || path[0] == L'\0') return true;
   const wchar_t* rest = path;
   size_t rootDepth = 0;  // names a plain path needs before it is below its volume
-  if (IsSeparator(path[0]) && IsSeparator(path[1])) {
-    if ((path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3])) {
-      // "\\?\C:", "\\.\Volume{...}": one name for the volume; "\\?\UNC\server\share": two.
+  const bool devicePrefix =
+      (IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3])) ||
+      (path[0] == L'\\' && path[1] == L'?' && path[2] == L'?' && path[3] == L'\\');
+  if (devicePrefix || (IsSeparator(path[0]) && IsSeparator(path[1]))) {
+    if (devicePrefix) {
+      // "\\?\C:", "\\.\Volume{...}", "\??\C:": one name for the volume;
+      // "\\?\UNC\server\share": two.
       rest = path + 4;
       rootDepth = 1;
+      // Below the object manager's root, where a volume ends cannot be
+      // told from the text: every such path counts as a root.
+      if (EqualsIgnoringAsciiCase(rest, L"GLOBALROOT", 10) && (rest[10] == L'\0' || IsSeparator(rest[10])))
+        return true;
       if (EqualsIgnoringAsciiCase(rest, L"UNC", 3) && IsSeparator(rest[3])) {
         rest += 4;
         rootDepth = 2;
@@ -153,7 +161,8 @@ HRESULT CreateFolderChain(const WideString& path) {
     if (!prefix.Assign(chain.Get(), at)) return E_OUTOFMEMORY;
     DWORD attributes = ::GetFileAttributesW(prefix.Get());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      ::SetFileAttributesW(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
+      // A file link goes as a link; what it points to keeps its attributes.
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) ::SetFileAttributesW(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
       ::DeleteFileW(prefix.Get());
       attributes = ::GetFileAttributesW(prefix.Get());
     }

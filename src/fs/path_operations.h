@@ -22,7 +22,8 @@ bool IsUncPath(const wchar_t* path);
 
 // Whether a path names a whole volume or share, never a folder on it:
 // C: and C:\ , \ , \\server\share, \\?\C:\ , \\?\UNC\server\share,
-// \\?\Volume{...}\ , also with forward slashes, trailing separators, or
+// \\?\Volume{...}\ , \??\C:\ , any path below \\?\GLOBALROOT (where its
+// volume ends cannot be told), also with forward slashes, trailing separators, or
 // "." and ".." names that lead back up to the root. The empty path counts
 // as a root: it resolves to the current drive's.
 bool NamesVolumeOrShareRoot(const wchar_t* path);

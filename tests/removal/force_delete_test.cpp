@@ -369,11 +369,17 @@ TEST(ForceDeleteTree, RefusesVolumeAndShareRootsAndPatternsWithoutTouchingAnythi
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
   FileSystemRecorder recorder;
+  // Should a root get through, it is only listed: every change is refused.
+  recorder.refuseDelete = recorder.refuseRemove = recorder.refuseSetAttributes = [](const std::wstring&) {
+    return true;
+  };
   const std::wstring windows = L"C:\\windows";
   for (const std::wstring& path : {std::wstring(L"C:\\"), std::wstring(L"C:"), std::wstring(L"c:/"),
                                    std::wstring(L"\\"), std::wstring(L"\\\\server\\share"),
                                    std::wstring(L"\\\\server\\share\\"), std::wstring(L"\\\\?\\C:\\"),
-                                   std::wstring(L"\\\\?\\UNC\\server\\share"), windows + L"\\..",
+                                   std::wstring(L"\\\\?\\UNC\\server\\share"), std::wstring(L"\\??\\C:\\"),
+                                   std::wstring(L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2"),
+                                   std::wstring(L"\\\\.\\globalroot\\Device\\HarddiskVolume2\\"), windows + L"\\..",
                                    root + L"\\..\\..\\..\\..\\..\\..\\..\\..", root + L"\\*",
                                    root + L"\\su?"})
     EXPECT_EQ(E_INVALIDARG, tmn::ForceDeleteTree(tmtest::MakeWide(path), false)) << tmtest::Narrow(path);
