@@ -4,6 +4,7 @@
 #include "base/result.h"
 #include "base/this_module.h"
 #include "fs/file_system_calls.h"
+#include "fs/link_checks.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
 #include "report/data_folder.h"
@@ -109,26 +110,37 @@ HRESULT StatisticCache::CreateDatabaseObject(ICacheDatabase** database) {
 
 HRESULT StatisticCache::OpenCache() {
   if (database_ != nullptr) return S_OK;
-  WideString folder;
-  if (FAILED(GetDataFolder(dataFolder_, &folder))) return E_FAIL;
-  if (!MakeFolderWithParents(folder)) return HResultFromWin32(ERROR_PATH_NOT_FOUND);
-  OpenToEveryone(folder.Get(), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+  // Held until the library has the file open: the folders and the file
+  // rewritten and opened below cannot be replaced by links meanwhile.
+  HeldDataFolder folder;
+  RETURN_IF_FAILED(folder.Hold(dataFolder_));
+  OpenToEveryone(folder.path().Get(), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
 
   WideString path;
-  if (!path.Assign(folder)) return E_OUTOFMEMORY;
-  while (path.EndsWith(L'\\') || path.EndsWith(L'/')) path.Truncate(path.Length() - 1);
-  if (!path.Append(L'\\') || !path.Append(kCacheFileName)) return E_OUTOFMEMORY;
-  if (::GetFileAttributesW(path.Get()) == INVALID_FILE_ATTRIBUTES) {
+  if (!path.Assign(folder.path()) || !path.Append(L'\\') || !path.Append(kCacheFileName)) return E_OUTOFMEMORY;
+  UniqueFile cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
+  if (!cacheFile && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
     // Made empty here, so that its access is set before the library opens it.
     UniqueFile empty(::CreateFileW(path.Get(), GENERIC_ALL, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    empty.reset();
+    cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
   }
+  // A file link or a second name would carry the access and the delete
+  // below to a file that is not the cache.
+  if (!cacheFile || IsLinkOrMultiLinked(cacheFile.get(), path.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
   OpenToEveryone(path.Get(), 0);
 
   RETURN_IF_FAILED(CreateDatabaseObject(&database_));
   const ICacheDatabaseOperations& db = *database_->operations;
   HRESULT result = db.OpenDatabase(database_, path.Get());
   if (FAILED(result)) {
-    // A file the library cannot read as a database is replaced, once.
+    // A file the library cannot read as a database is replaced, once. It
+    // must be let go to be deleted: what stands at its name is examined again.
+    cacheFile.reset();
+    if (IsLinkOrMultiLinked(path.Get())) {
+      ReleaseDatabase();
+      return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+    }
     g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
     g_fileSystem.deleteFile(path.Get());
     result = db.OpenDatabase(database_, path.Get());

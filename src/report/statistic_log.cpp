@@ -1,6 +1,7 @@
 #include "report/statistic_log.h"
 
 #include "base/result.h"
+#include "fs/link_checks.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
 #include "report/data_folder.h"
@@ -69,9 +70,10 @@ bool AppendHex(WideString& out, uint32_t value) {
   return out.Append(text, count);
 }
 
+// The log itself is opened, never what a link at its name leads to; the
+// handle written through is examined before the first line.
 UniqueFile OpenForAppending(const WideString& path, DWORD disposition) {
-  return UniqueFile(
-      ::CreateFileW(path.Get(), kLogAccess, kLogSharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return OpenEntryItself(path.Get(), kLogAccess, disposition, false);
 }
 
 }  // namespace
@@ -113,6 +115,9 @@ void StatisticLog::OpenStatisticLog(const wchar_t* path) {
 
   UniqueFile existing = OpenForAppending(file, OPEN_EXISTING);
   if (existing) {
+    // A link or a second name would carry the lines, or the move below, to
+    // a file that is not the log.
+    if (IsLinkOrMultiLinked(existing.get(), file.Get())) return;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(existing.get(), &size) || static_cast<ULONGLONG>(size.QuadPart) <= kLogRotationBytes) {
       file_ = static_cast<UniqueFile&&>(existing);
@@ -120,12 +125,16 @@ void StatisticLog::OpenStatisticLog(const wchar_t* path) {
     }
     existing.reset();
     WideString old;
-    if (old.Assign(file) && old.Append(L".old")) ::MoveFileExW(file.Get(), old.Get(), MOVEFILE_REPLACE_EXISTING);
+    if (!old.Assign(file) || !old.Append(L".old") || IsLinkOrMultiLinked(old.Get())) return;
+    ::MoveFileExW(file.Get(), old.Get(), MOVEFILE_REPLACE_EXISTING);
   } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
     return;
   }
-  // Another process may make the log first: then that file is opened.
-  file_ = OpenForAppending(file, OPEN_ALWAYS);
+  // Made new, never through a link that leads nowhere yet; when another
+  // process makes the log first, that file is opened.
+  UniqueFile made = OpenForAppending(file, CREATE_NEW);
+  if (!made && ::GetLastError() == ERROR_FILE_EXISTS) made = OpenForAppending(file, OPEN_EXISTING);
+  if (made && !IsLinkOrMultiLinked(made.get(), file.Get())) file_ = static_cast<UniqueFile&&>(made);
 }
 
 bool StatisticLog::AppendLogLine(const wchar_t* record) {
@@ -148,15 +157,14 @@ bool StatisticLog::AppendLogLine(const wchar_t* record) {
 
 StatisticLogWriter::StatisticLogWriter(const wchar_t* folder) { folder_.Assign(folder); }
 
-HRESULT StatisticLogWriter::LogPath(WideString* path) const {
-  WideString folder;
-  RETURN_IF_FAILED(GetDataFolder(folder_, &folder));
+HRESULT StatisticLogWriter::LogPath(const WideString& folder, WideString* path) {
   WideString host;
   RETURN_IF_FAILED(ReadModulePath(nullptr, &host));
   const size_t slash = host.FindLast(L'\\');
   const wchar_t* name = host.Get() + (slash == WideString::npos ? 0 : slash + 1);
-  if (!AppendPath(folder, name) || !folder.Append(L"_statistic.log")) return E_OUTOFMEMORY;
-  *path = static_cast<WideString&&>(folder);
+  WideString joined;
+  if (!joined.Assign(folder) || !AppendPath(joined, name) || !joined.Append(L"_statistic.log")) return E_OUTOFMEMORY;
+  *path = static_cast<WideString&&>(joined);
   return S_OK;
 }
 
@@ -164,9 +172,15 @@ void StatisticLogWriter::WriteStatisticLog(const wchar_t* url, const wchar_t* re
                                            int64_t time, int32_t count, HRESULT error) {
   if (tag == nullptr) return;
   if (!made_) {
-    WideString path;
-    if (FAILED(LogPath(&path))) return;
-    logFile_.OpenStatisticLog(path.Get());
+    // The folder is made and examined first, and held while the log opens.
+    HeldDataFolder folder;
+    const HRESULT held = folder.Hold(folder_);
+    if (held == E_FAIL || held == E_OUTOFMEMORY) return;
+    if (SUCCEEDED(held)) {
+      WideString path;
+      if (FAILED(LogPath(folder.path(), &path))) return;
+      logFile_.OpenStatisticLog(path.Get());
+    }
     made_ = true;
   }
   WideString record;

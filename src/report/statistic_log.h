@@ -73,7 +73,8 @@ class StatisticLogWriter {
                          int32_t count, HRESULT error);
 
  private:
-  HRESULT LogPath(WideString* path) const;
+  // The log of the host executable in folder.
+  static HRESULT LogPath(const WideString& folder, WideString* path);
 
   WideString folder_;  // empty: the data folder
   bool made_ = false;

@@ -150,6 +150,28 @@ TEST(StatisticCache, ADataFolderThatCannotBeMadeFailsBeforeTheLibraryIsLoaded) {
   EXPECT_EQ("x", tmtest::ReadFileBytes(dir / L"file"));
 }
 
+TEST(StatisticCache, ACacheFileWithASecondNameIsNeitherOpenedToEveryoneNorDeleted) {
+  TempDir dir(L"cache");
+  const std::wstring data = dir / L"data", other = dir / L"other.txt";
+  ASSERT_TRUE(CreateDirectoryW(data.c_str(), nullptr));
+  const std::string junk(3000, 'j');
+  ASSERT_TRUE(tmtest::WriteFileText(other, junk));
+  ASSERT_TRUE(CreateHardLinkW((data + L"\\feed.cache").c_str(), other.c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "x"));
+  FileSystemRecorder recorder;
+  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), data.c_str());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE), cache.SaveRequest(L"U", L"R", 1));
+  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  EXPECT_EQ(junk, tmtest::ReadFileBytes(other));
+  EXPECT_EQ(junk, tmtest::ReadFileBytes(data + L"\\feed.cache"));
+  // Only the folder's access was rewritten; nothing was deleted.
+  const std::vector<tmtest::SecurityWrite> writes = recorder.Writes();
+  ASSERT_EQ(1u, writes.size());
+  EXPECT_EQ(data, writes[0].path);
+  for (const std::wstring& call : recorder.Calls())
+    EXPECT_NE(0u, call.rfind(L"delete ", 0)) << tmtest::Narrow(call);
+}
+
 #ifdef TM_HAVE_TARNBASE
 
 struct CacheRow {

@@ -175,6 +175,28 @@ TEST(StatisticLog, ALogThatCannotBeOpenedDropsItsLines) {
   EXPECT_EQ("", tmtest::ReadFileBytes(held));
 }
 
+TEST(StatisticLog, ALogOrAMovedAsideLogWithASecondNameIsLeftAlone) {
+  TempDir dir(L"slog");
+  const std::wstring path = dir / L"x.log", other = dir / L"other.txt";
+  ASSERT_TRUE(tmtest::WriteFileText(other, "other"));
+  ASSERT_TRUE(CreateHardLinkW(path.c_str(), other.c_str(), nullptr));
+  tmn::StatisticLog linked;
+  linked.OpenStatisticLog(path.c_str());
+  EXPECT_FALSE(linked.IsOpen());
+  EXPECT_EQ("other", tmtest::ReadFileBytes(other));
+
+  // Too large to keep, with a ".old" that is another file's second name:
+  // nothing is moved and nothing written.
+  ASSERT_TRUE(DeleteFileW(path.c_str()));
+  WriteLogOfSize(path, 5242881);
+  ASSERT_TRUE(CreateHardLinkW((path + L".old").c_str(), other.c_str(), nullptr));
+  tmn::StatisticLog rotated;
+  rotated.OpenStatisticLog(path.c_str());
+  EXPECT_FALSE(rotated.IsOpen());
+  EXPECT_EQ(5242881u, tmtest::ReadFileBytes(path).size());
+  EXPECT_EQ("other", tmtest::ReadFileBytes(other));
+}
+
 TEST(StatisticLogWriter, WritesTheHostsLogAndStaysSilentOnceItCouldNotOpenIt) {
   TempDir dir(L"slog");
   wchar_t exe[MAX_PATH];

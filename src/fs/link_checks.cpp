@@ -1,0 +1,98 @@
+#include "fs/link_checks.h"
+
+#include <winternl.h>
+
+namespace tmn {
+
+namespace {
+
+constexpr FILE_INFORMATION_CLASS kFileNameInformation = static_cast<FILE_INFORMATION_CLASS>(9);
+using QueryInformationFile = NTSTATUS(NTAPI*)(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
+                                              ULONG length, FILE_INFORMATION_CLASS kind);
+
+// The last component of text[0, length), without trailing separators.
+void LastComponent(const wchar_t* text, size_t length, const wchar_t** name, size_t* nameLength) {
+  while (length > 0 && (text[length - 1] == L'\\' || text[length - 1] == L'/')) --length;
+  size_t begin = length;
+  while (begin > 0 && text[begin - 1] != L'\\' && text[begin - 1] != L'/' && text[begin - 1] != L':') --begin;
+  *name = text + begin;
+  *nameLength = length - begin;
+}
+
+// Whether the file the handle reached is named as path ends. A name that
+// cannot be read (a file system without names) does not count against it.
+bool ReadReachedByItsName(HANDLE entry, const wchar_t* path) {
+  // Read through ntdll, which every Windows has, since XP has no
+  // GetFileInformationByHandleEx.
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  FARPROC found = ntdll != nullptr ? ::GetProcAddress(ntdll, "NtQueryInformationFile") : nullptr;
+  if (found == nullptr) return true;
+  const auto query = reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(found));
+  union {
+    ULONG length;  // FILE_NAME_INFORMATION: the length in bytes, then the name
+    BYTE bytes[sizeof(ULONG) + 1024 * sizeof(wchar_t)];
+  } reached;
+  IO_STATUS_BLOCK status = {};
+  if (query(entry, &status, &reached, sizeof(reached), kFileNameInformation) < 0) return true;
+  const wchar_t* name = reinterpret_cast<const wchar_t*>(reached.bytes + sizeof(ULONG));
+  const size_t length = reached.length / sizeof(wchar_t);
+  return ReachedByLastName(name, length, path);
+}
+
+}  // namespace
+
+bool IsLinkOrMultiLinked(const EntryFacts& facts) {
+  if (facts.listedAttributes == INVALID_FILE_ATTRIBUTES) return true;
+  if ((facts.listedAttributes | facts.openedAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  if ((facts.openedAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && facts.linkCount > 1) return true;
+  return !facts.reachedByItsName;
+}
+
+bool ReachedByLastName(const wchar_t* reached, size_t reachedLength, const wchar_t* path) {
+  const wchar_t *reachedName, *pathName;
+  size_t reachedNameLength, pathNameLength;
+  LastComponent(reached, reachedLength, &reachedName, &reachedNameLength);
+  size_t pathLength = 0;
+  while (path[pathLength] != L'\0') ++pathLength;
+  LastComponent(path, pathLength, &pathName, &pathNameLength);
+  if (reachedNameLength == 0 || reachedNameLength > 0x7FFFFFFF || pathNameLength > 0x7FFFFFFF) return false;
+  return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, reachedName, static_cast<int>(reachedNameLength),
+                          pathName, static_cast<int>(pathNameLength)) == CSTR_EQUAL;
+}
+
+UniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD disposition, bool folder) {
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+  return UniqueFile(::CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags,
+                                  nullptr));
+}
+
+bool ReadEntryFacts(HANDLE entry, const wchar_t* path, EntryFacts* facts) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(entry, &information)) return false;
+  facts->listedAttributes = ::GetFileAttributesW(path);
+  facts->openedAttributes = information.dwFileAttributes;
+  facts->linkCount = information.nNumberOfLinks;
+  facts->reachedByItsName = ReadReachedByItsName(entry, path);
+  return true;
+}
+
+bool IsLinkOrMultiLinked(HANDLE entry, const wchar_t* path) {
+  EntryFacts facts;
+  return !ReadEntryFacts(entry, path, &facts) || IsLinkOrMultiLinked(facts);
+}
+
+bool IsLinkOrMultiLinked(const wchar_t* path) {
+  const DWORD attributes = ::GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  // Nothing but the attributes is needed: opening shares everything.
+  UniqueFile entry(::CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                 nullptr));
+  return !entry || IsLinkOrMultiLinked(entry.get(), path);
+}
+
+}  // namespace tmn
