@@ -115,7 +115,7 @@ def case_cache_long_host_path(h):
         shutil.rmtree(data_folder(h), ignore_errors=True)
 
 
-def case_cache_exclusive_library_and_held_cache(h):
+def case_cache_exclusive_and_held(h):
     """A library that opens feed.cache for itself alone keeps one row for
     each of three undelivered requests. A cache that another program holds
     locked through a whole store keeps its rows: the store fails and is
