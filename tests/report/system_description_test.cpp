@@ -4,8 +4,6 @@
 // value "SYSTEM", which is looked up before the table of known folders.
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -30,25 +28,6 @@ std::wstring WindowsFolder() {
   wchar_t folder[MAX_PATH] = {};
   GetWindowsDirectoryW(folder, MAX_PATH);
   return folder;
-}
-
-TEST(ShellFolderTable, EachRowCarriesTheFolderNumberOfItsName) {
-#define ROW(name) {L## #name, CSIDL_##name}
-  const tmn::ShellFolderRow expected[] = {
-      ROW(WINDOWS),          ROW(SYSTEM),          ROW(PROGRAM_FILES),    ROW(PROGRAM_FILES_COMMON),
-      ROW(COOKIES),          ROW(DESKTOP),         ROW(DESKTOPDIRECTORY), ROW(FAVORITES),
-      ROW(FONTS),            ROW(HISTORY),         ROW(LOCAL_APPDATA),    ROW(PERSONAL),
-      ROW(MYDOCUMENTS),      ROW(MYPICTURES),      ROW(PROGRAMS),         ROW(RECENT),
-      ROW(SENDTO),           ROW(STARTMENU),       ROW(STARTUP),          ROW(COMMON_APPDATA),
-      ROW(COMMON_DESKTOPDIRECTORY), ROW(COMMON_DOCUMENTS), ROW(COMMON_PROGRAMS), ROW(COMMON_STARTMENU),
-      ROW(COMMON_STARTUP),
-  };
-#undef ROW
-  ASSERT_EQ(sizeof(expected) / sizeof(expected[0]), tmn::kShellFolderRows);
-  for (size_t i = 0; i < tmn::kShellFolderRows; ++i) {
-    EXPECT_STREQ(expected[i].name, tmn::kShellFolderTable[i].name) << "row " << i + 1;
-    EXPECT_EQ(expected[i].folder, tmn::kShellFolderTable[i].folder) << expected[i].name;
-  }
 }
 
 TEST(ReadShellFolderValue, ReadsTheValueUpToItsFirstNulAndNeverMoreThan259Characters) {
