@@ -129,7 +129,8 @@ HRESULT StatisticCache::MoveRefusedCacheAside(const WideString& path) {
   if (!aside.Assign(path) || !aside.Append(kRefusedCacheSuffix)) return E_OUTOFMEMORY;
   // What stands at either name now is examined again: the library had the
   // file to itself meanwhile, and the plug-in did not hold it.
-  if (IsLinkOrMultiLinked(path.Get()) || IsLinkOrMultiLinked(aside.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+  if (IsLinkOrMultiLinked(path.Get()) || IsLinkOrMultiLinked(aside.Get()))
+    return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
   // Read-only would keep the next refused cache from replacing this one.
   g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
   if (!::MoveFileExW(path.Get(), aside.Get(), MOVEFILE_REPLACE_EXISTING)) return HResultFromWin32(::GetLastError());

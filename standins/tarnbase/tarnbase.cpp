@@ -125,7 +125,8 @@ int OpenForItselfAlone(Database* database, const wchar_t* path) {
   unsigned char* image = static_cast<unsigned char*>(sqlite3_malloc64(size.QuadPart));
   DWORD read = 0;
   if (image == nullptr) return SQLITE_NOMEM;
-  if (!ReadFile(database->file, image, static_cast<DWORD>(size.QuadPart), &read, nullptr) || read != static_cast<DWORD>(size.QuadPart)) {
+  const DWORD bytes = static_cast<DWORD>(size.QuadPart);
+  if (!ReadFile(database->file, image, bytes, &read, nullptr) || read != bytes) {
     sqlite3_free(image);
     return SQLITE_IOERR;
   }
@@ -146,30 +147,20 @@ HRESULT PRODUCT_CALL OpenDatabase(ICacheDatabase* self, const wchar_t* path) {
   if (path == nullptr) return E_POINTER;
   CloseConnection(database);
   const bool alone = OpensForItselfAlone();
-  if (alone) {
-    const int code = OpenForItselfAlone(database, path);
-    if (code == SQLITE_CANTOPEN) {
-      const HRESULT refused = HRESULT_FROM_WIN32(GetLastError());
-      CloseConnection(database);
-      return refused;
-    }
-    if (code != SQLITE_OK) {
-      CloseConnection(database);
-      return FromSqlite(code);
-    }
-  } else {
-    const int code = sqlite3_open16(path, &database->connection);
-    if (code != SQLITE_OK) {
-      CloseConnection(database);
-      return FromSqlite(code);
-    }
-    sqlite3_busy_timeout(database->connection, kBusyWaitMs);
+  int code = alone ? OpenForItselfAlone(database, path) : sqlite3_open16(path, &database->connection);
+  if (alone && code == SQLITE_CANTOPEN) {
+    // The system's own code: a sharing violation when another program has the file.
+    const HRESULT refused = HRESULT_FROM_WIN32(GetLastError());
+    CloseConnection(database);
+    return refused;
   }
+  if (code == SQLITE_OK && !alone) sqlite3_busy_timeout(database->connection, kBusyWaitMs);
   // SQLite reads the file only when asked: read the schema now, so that a
   // file that is no database is refused here. A database still locked by
   // another process after the busy wait is a database: the steps that need
   // it fail on their own.
-  int code = sqlite3_exec(database->connection, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK)
+    code = sqlite3_exec(database->connection, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
   if (code == SQLITE_BUSY || code == SQLITE_LOCKED) code = SQLITE_OK;
   if (code != SQLITE_OK) {
     CloseConnection(database);

@@ -441,8 +441,8 @@ TEST_F(CacheStoreTest, ASecondNameGivenWhileTheLibraryHasTheFileFailsTheStore) {
   // library opened the file, the file gets a second name; then the reader
   // the commit waits for ends.
   std::thread linker([&] {
-    for (int i = 0; i < 2000 && sqlite3_exec(prober, "BEGIN IMMEDIATE; ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_BUSY; ++i)
-      Sleep(5);
+    for (int i = 0; i < 2000; ++i, Sleep(5))
+      if (sqlite3_exec(prober, "BEGIN IMMEDIATE; ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_BUSY) break;
     CreateHardLinkW((dir_ / L"second").c_str(), file_.c_str(), nullptr);
     sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
   });
