@@ -30,6 +30,40 @@ void OpenToEveryone(const wchar_t* path, uint8_t aceFlags) {
   RewriteDacl(path, &entry, 1);
 }
 
+// Makes the cache file when missing (empty, for the library to fill) and
+// holds it, then checks that it is the plug-in's own and opens it to
+// Everyone. The caller lets it go right before the library opens it.
+HRESULT HoldCacheFile(const WideString& path, UniqueFile* held) {
+  UniqueFile cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
+  if (!cacheFile && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // Made empty here, so that its access is set before the library opens it.
+    UniqueFile empty(::CreateFileW(path.Get(), GENERIC_ALL, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    empty.reset();
+    cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
+  }
+  // A file link or a second name would carry the access and the move below
+  // to a file that is not the cache.
+  if (!cacheFile || IsLinkOrMultiLinked(cacheFile.get(), path.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+  OpenToEveryone(path.Get(), 0);
+  *held = static_cast<UniqueFile&&>(cacheFile);
+  return S_OK;
+}
+
+// Moves a refused cache aside to "<cache>.bad", so that no row is lost when
+// the refusal came from a lock or a passing fault.
+HRESULT MoveRefusedCacheAside(const WideString& path) {
+  WideString aside;
+  if (!aside.Assign(path) || !aside.Append(kRefusedCacheSuffix)) return E_OUTOFMEMORY;
+  // What stands at either name now is examined again: the library had the
+  // file to itself meanwhile, and the plug-in did not hold it.
+  if (IsLinkOrMultiLinked(path.Get()) || IsLinkOrMultiLinked(aside.Get()))
+    return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+  // Read-only would keep the next refused cache from replacing this one.
+  g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
+  if (!::MoveFileExW(path.Get(), aside.Get(), MOVEFILE_REPLACE_EXISTING)) return HResultFromWin32(::GetLastError());
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library) {
@@ -105,35 +139,6 @@ HRESULT StatisticCache::CreateDatabaseObject(ICacheDatabase** database) {
   ICacheDatabase* made = nullptr;
   if (FAILED(factory_(&kCacheDatabaseId, &made, kCacheFactoryVersion)) || made == nullptr) return E_FAIL;
   *database = made;
-  return S_OK;
-}
-
-HRESULT StatisticCache::HoldCacheFile(const WideString& path, UniqueFile* held) {
-  UniqueFile cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
-  if (!cacheFile && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-    // Made empty here, so that its access is set before the library opens it.
-    UniqueFile empty(::CreateFileW(path.Get(), GENERIC_ALL, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    empty.reset();
-    cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
-  }
-  // A file link or a second name would carry the access and the move below
-  // to a file that is not the cache.
-  if (!cacheFile || IsLinkOrMultiLinked(cacheFile.get(), path.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
-  OpenToEveryone(path.Get(), 0);
-  *held = static_cast<UniqueFile&&>(cacheFile);
-  return S_OK;
-}
-
-HRESULT StatisticCache::MoveRefusedCacheAside(const WideString& path) {
-  WideString aside;
-  if (!aside.Assign(path) || !aside.Append(kRefusedCacheSuffix)) return E_OUTOFMEMORY;
-  // What stands at either name now is examined again: the library had the
-  // file to itself meanwhile, and the plug-in did not hold it.
-  if (IsLinkOrMultiLinked(path.Get()) || IsLinkOrMultiLinked(aside.Get()))
-    return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
-  // Read-only would keep the next refused cache from replacing this one.
-  g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
-  if (!::MoveFileExW(path.Get(), aside.Get(), MOVEFILE_REPLACE_EXISTING)) return HResultFromWin32(::GetLastError());
   return S_OK;
 }
 

@@ -72,13 +72,6 @@ class StatisticCache {
 
  private:
   void ReleaseDatabase();
-  // Makes the cache file when missing (empty, for the library to fill) and
-  // holds it, then checks that it is the plug-in's own and opens it to
-  // Everyone. The caller lets it go right before the library opens it.
-  HRESULT HoldCacheFile(const WideString& path, UniqueFile* held);
-  // Moves a refused cache aside to "<cache>.bad", so that no row is lost
-  // when the refusal came from a lock or a passing fault.
-  HRESULT MoveRefusedCacheAside(const WideString& path);
 
   CacheFactory factory_ = nullptr;
   WideString libraryFolder_;
