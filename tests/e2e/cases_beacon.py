@@ -22,6 +22,7 @@ from cases_cache import data_folder, sqlite
 from cases_report import ProductKey, install_standin, log_lines, place_version, starting
 from harness import check, check_equal
 from loopback import RecordingServer, closed_port
+from poor_network import DroppingPort, MisbehavingServer
 
 VERSION = "2.5.0.1234"
 REFERER = f"http://127.0.0.1/install/{VERSION}"
@@ -98,10 +99,9 @@ class Product:
     def proxy(self, port, extra=""):
         self.config(f"[Proxy]\nMode=2\nHost=127.0.0.1\nPort={port}\n{extra}")
 
-    def installer(self, plugin_dir=None, name="setup.exe", **defines):
+    def installer(self, plugin_dir=None, name="setup.exe", script="report_install.nsi", **defines):
         h = self.h
-        return h.build_installer("report_install.nsi", name, plugin_dir=plugin_dir or h.loopback_plugin_dir,
-                                 **defines)
+        return h.build_installer(script, name, plugin_dir=plugin_dir or h.loopback_plugin_dir, **defines)
 
     def run(self, exe, result_name="result.txt"):
         """Runs the installer; its result lines and the seconds around it."""
@@ -363,3 +363,34 @@ def case_install_report_eight(h):
             check_equal(["after:[below]"], (folder / "result.txt").read_text().splitlines(), f"stack in {folder.name}")
         check_stored(product, [(COUNTER_URL, REFERER, started, ended)] * 8, "by eight installers")
         check_equal(8, len(product.log_records()), "lines of the log")
+
+
+# ReportInstall returns within this of its call, whatever the network does.
+DEADLINE_MS = 12000
+
+
+def case_beacon_deadline(h):
+    """A proxy that takes the request and never answers, one that drips
+    its answer's head and never ends it, and one whose connection attempts
+    are never answered: each installer is held less than the deadline, the
+    request is kept in the cache and logged, and the installer still
+    hands its record over and exits cleanly while the exchange goes on."""
+    with Product(h) as product:
+        exe = product.installer(script="report_deadline.nsi")
+        stored = []
+        for name, make in (("silent", lambda: MisbehavingServer("silent")),
+                           ("dripping", lambda: MisbehavingServer("drip")),
+                           ("dropping", DroppingPort)):
+            with make() as proxy:
+                if name == "dropping":
+                    check(proxy.holds_attempts(3), "the full queue does not hold a connection attempt")
+                product.proxy(proxy.port)
+                lines, started, ended = product.run(exe)
+                heads = list(proxy.heads)
+            check_equal(["after:[below]"], lines[:1], f"stack, {name} proxy")
+            held = int(lines[1].partition(":")[2]) if len(lines) > 1 else None
+            check(held is not None and held < DEADLINE_MS, f"{name} proxy held the installer {held} ms")
+            check_equal([] if name == "dropping" else [PROXY_LINE], heads, f"requests at the {name} proxy")
+            stored.append((COUNTER_URL, REFERER, started, ended))
+            check_stored(product, stored, f"after the {name} proxy")
+        check_equal([install_record()] * 3, product.install_records(), "install records")

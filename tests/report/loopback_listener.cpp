@@ -34,7 +34,8 @@ SOCKET BindLoopback(uint16_t port, uint16_t* bound) {
 
 }  // namespace
 
-LoopbackListener::LoopbackListener(uint16_t port, int status) : status_(status) {
+LoopbackListener::LoopbackListener(uint16_t port, int status, Answering answering)
+    : status_(status), answering_(answering) {
   socket_ = BindLoopback(port, &port_);
   if (socket_ == INVALID_SOCKET) return;
   if (listen(socket_, 8) != 0) {
@@ -86,9 +87,24 @@ void LoopbackListener::Answer(SOCKET connection) {
     std::lock_guard<std::mutex> hold(lock_);
     requests_.push_back(data.substr(0, end));
   }
-  const std::string answer = "HTTP/1.1 " + std::to_string(status_) + (status_ == 200 ? " OK" : " Not Found") +
-                             "\r\nContent-Length: 0\r\nCache-Control: no-store\r\nExpires: 0\r\n"
+  if (answering_ == Answering::kStaySilent) {
+    while (!stop_) Sleep(50);
+    return;
+  }
+  if (answering_ == Answering::kCloseWithoutAnswer) return;
+  const char* reason = status_ == 200 ? " OK" : status_ == 302 ? " Found" : " Not Found";
+  const std::string location = "Location: http://127.0.0.1:" + std::to_string(port_) + "/again\r\n";
+  const std::string answer = "HTTP/1.1 " + std::to_string(status_) + reason + "\r\n" +
+                             (status_ == 302 ? location : "") +
+                             "Content-Length: 0\r\nCache-Control: no-store\r\nExpires: 0\r\n"
                              "Connection: close\r\n\r\n";
+  if (answering_ == Answering::kDripHeaders) {
+    for (size_t i = 0; !stop_; i = (i + 1) % (answer.size() - 2)) {
+      if (send(connection, &answer[i], 1, 0) != 1) return;
+      Sleep(200);
+    }
+    return;
+  }
   send(connection, answer.data(), static_cast<int>(answer.size()), 0);
   shutdown(connection, SD_SEND);
 }

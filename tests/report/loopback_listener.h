@@ -1,6 +1,8 @@
 // A listener on 127.0.0.1 for the beacon's tests: it keeps the head of every
 // request it receives (the request line and the header lines, as sent) and
-// answers each with the status given, so that WinINet caches nothing.
+// answers each with the status given, so that WinINet caches nothing; a 302
+// sends the client back to the same address. Or it misbehaves as a poor
+// network does, once it has the head.
 #pragma once
 
 #include <winsock2.h>
@@ -15,10 +17,17 @@
 
 namespace tmtest {
 
+enum class Answering {
+  kStatus,            // the status, at once
+  kCloseWithoutAnswer,
+  kStaySilent,        // until the listener closes
+  kDripHeaders,       // a status line and headers, a byte every 200 ms, never ending
+};
+
 class LoopbackListener {
  public:
   // Port 0 takes a free port.
-  LoopbackListener(uint16_t port, int status);
+  LoopbackListener(uint16_t port, int status, Answering answering = Answering::kStatus);
   ~LoopbackListener();
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
@@ -33,6 +42,7 @@ class LoopbackListener {
   void Answer(SOCKET connection);
 
   int status_;
+  Answering answering_;
   SOCKET socket_ = INVALID_SOCKET;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
