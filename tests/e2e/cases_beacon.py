@@ -390,6 +390,7 @@ def case_beacon_deadline(h):
             check_equal(["after:[below]"], lines[:1], f"stack, {name} proxy")
             held = int(lines[1].partition(":")[2]) if len(lines) > 1 else None
             check(held is not None and held < DEADLINE_MS, f"{name} proxy held the installer {held} ms")
+            print(f"{name} proxy: the installer was held {held} ms")
             check_equal([] if name == "dropping" else [PROXY_LINE], heads, f"requests at the {name} proxy")
             stored.append((COUNTER_URL, REFERER, started, ended))
             check_stored(product, stored, f"after the {name} proxy")
