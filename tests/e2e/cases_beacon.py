@@ -395,3 +395,24 @@ def case_beacon_deadline(h):
             stored.append((COUNTER_URL, REFERER, started, ended))
             check_stored(product, stored, f"after the {name} proxy")
         check_equal([install_record()] * 3, product.install_records(), "install records")
+
+
+def case_beacon_worker_outlives_call(h):
+    """The exchange goes on after the call gave up: the plug-in stays
+    loaded although NSIS freed it, and once the proxy lets go the worker
+    ends, the plug-in is unloaded and its file can be deleted."""
+    with Product(h) as product:
+        exe = product.installer(script="report_deadline.nsi", WAIT_UNLOAD=1)
+        # A head that never ends: no time-out of the worker's own ends it.
+        with MisbehavingServer("drip") as proxy:
+            product.proxy(proxy.port)
+            started = int(time.time())
+            child = h.start(exe, "/S")
+            h.wait_for(lambda: (h.work / "called.txt").exists(), 120, "the report to return")
+            check_equal([PROXY_LINE], proxy.heads, "requests at the proxy")
+        check_equal(0, child.wait(timeout=120), "exit code of the installer")
+        ended = int(time.time())
+        lines = (h.work / "result.txt").read_text(encoding="latin-1").splitlines()
+        check_equal(["after:[below]", "still loaded after the call", "unloaded after its worker", "file deleted"],
+                    lines[:1] + lines[2:], "what the installer saw")
+        check_stored(product, [(COUNTER_URL, REFERER, started, ended)], "after the worker ended")

@@ -96,8 +96,11 @@ void LoopbackListener::Answer(SOCKET connection) {
   const std::string location = "Location: http://127.0.0.1:" + std::to_string(port_) + "/again\r\n";
   const std::string answer = "HTTP/1.1 " + std::to_string(status_) + reason + "\r\n" +
                              (status_ == 302 ? location : "") +
-                             "Content-Length: 0\r\nCache-Control: no-store\r\nExpires: 0\r\n"
-                             "Connection: close\r\n\r\n";
+                             // An endless body that the connection would be kept for.
+                             (answering_ == Answering::kEndlessBody
+                                  ? "Content-Length: 2000000000\r\nConnection: keep-alive\r\n"
+                                  : "Content-Length: 0\r\nConnection: close\r\n") +
+                             "Cache-Control: no-store\r\nExpires: 0\r\n\r\n";
   if (answering_ == Answering::kDripHeaders) {
     for (size_t i = 0; !stop_; i = (i + 1) % (answer.size() - 2)) {
       if (send(connection, &answer[i], 1, 0) != 1) return;
@@ -106,6 +109,12 @@ void LoopbackListener::Answer(SOCKET connection) {
     return;
   }
   send(connection, answer.data(), static_cast<int>(answer.size()), 0);
+  if (answering_ == Answering::kEndlessBody) {
+    const std::string body(4096, 'b');
+    while (!stop_ && send(connection, body.data(), static_cast<int>(body.size()), 0) > 0) {
+    }
+    return;
+  }
   shutdown(connection, SD_SEND);
 }
 

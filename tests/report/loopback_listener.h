@@ -22,6 +22,7 @@ enum class Answering {
   kCloseWithoutAnswer,
   kStaySilent,        // until the listener closes
   kDripHeaders,       // a status line and headers, a byte every 200 ms, never ending
+  kEndlessBody,       // the status and headers at once, then a body as fast as it goes, never ending
 };
 
 class LoopbackListener {

@@ -331,6 +331,7 @@ TEST_F(SendRequest, OnlyAnAnswerInTimeIsDeliveryAndARedirectIsAnAnswerNotFollowe
   };
   const Case cases[] = {
       {Answering::kStatus, 302, 1},
+      {Answering::kEndlessBody, 200, 1},
       {Answering::kCloseWithoutAnswer, 200, 0},
       {Answering::kStaySilent, 200, 0},
       {Answering::kDripHeaders, 200, 0},
@@ -345,7 +346,7 @@ TEST_F(SendRequest, OnlyAnAnswerInTimeIsDeliveryAndARedirectIsAnAnswerNotFollowe
     const DWORD started = GetTickCount();
     EXPECT_EQ(c.delivered, Send(url)) << which;
     // Without the deadline a silent proxy holds the call for the receive
-    // time-out, a dripping one for ever.
+    // time-out, a dripping one or an endless body for ever.
     EXPECT_GT(kBudgetMs + 3000, GetTickCount() - started) << which;
     EXPECT_EQ(1u, proxy.Requests().size()) << which;
     if (c.delivered == 0) stored.push_back(StoreFailed(url));
