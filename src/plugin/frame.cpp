@@ -5,6 +5,7 @@
 #include "base/heap.h"
 #include "base/result.h"
 #include "base/unique.h"
+#include "base/windows_version.h"
 
 namespace tmn {
 
@@ -16,9 +17,8 @@ namespace {
 std::atomic<UINT> g_conversionCodePage{0};
 
 UINT DecideConversionCodePage() {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  if (::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+  OSVERSIONINFOEXA version;
+  if (ReadWindowsVersionAnsi(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
       version.dwMajorVersion >= 5) {
     return CP_THREAD_ACP;
   }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "base/windows_version.h"
 #include "process/process_control.h"
 
 namespace tmn {
@@ -27,13 +28,8 @@ const char* ArchitectureText(const ArchitectureFacts& facts) {
 
 ArchitectureFacts ReadArchitectureFacts() {
   ArchitectureFacts facts = {};
-  OSVERSIONINFOEXW version = {};
-  version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXW);  // 284
-  facts.versionRead = ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) != FALSE;
-  if (!facts.versionRead) {
-    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);  // 276
-    facts.versionRead = ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) != FALSE;
-  }
+  OSVERSIONINFOEXW version;
+  facts.versionRead = ReadWindowsVersion(&version);
   facts.platformId = version.dwPlatformId;
   if (!facts.versionRead || facts.platformId != VER_PLATFORM_WIN32_NT) return facts;
 

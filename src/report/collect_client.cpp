@@ -4,9 +4,11 @@
 
 #include "base/heap.h"
 #include "base/result.h"
+#include "base/unix_time.h"
 #include "fs/module_path.h"
 #include "report/install_identity.h"
 #include "report/system_description.h"
+#include "settings/product_keys.h"
 
 namespace tmn {
 
@@ -18,17 +20,6 @@ int HexDigitValue(wchar_t c) {
   if (c >= L'A' && c <= L'F') return c - L'A' + 10;
   return -1;
 }
-
-// Seconds since 1970-01-01 00:00 UTC.
-uint64_t SecondsSince1970() {
-  FILETIME now;
-  ::GetSystemTimeAsFileTime(&now);
-  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  constexpr uint64_t kTicksAt1970 = 116444736000000000ull;  // 100 ns since 1601
-  return (ticks - kTicksAt1970) / 10000000u;
-}
-
-bool EndsWithSeparator(const WideString& path) { return path.EndsWith(L'\\') || path.EndsWith(L'/'); }
 
 HMODULE LoadFromFolder(const WideString& folder) {
   WideString path;
@@ -45,26 +36,6 @@ bool GetHostExeFolder(WideString* out) {
   if (last == WideString::npos) return false;
   path.Truncate(last + 1);
   *out = std::move(path);
-  return true;
-}
-
-bool ReadInstallFolder(WideString* out) {
-  UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\vardo", 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-  // 516 bytes offered to a zeroed buffer of 260 characters: the text always
-  // ends within it.
-  wchar_t folder[MAX_PATH] = {};
-  DWORD type = REG_NONE;
-  DWORD bytes = 516;
-  if (::RegQueryValueExW(key.get(), L"Install Path", nullptr, &type, reinterpret_cast<BYTE*>(folder), &bytes) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ || bytes < 6 || folder[0] == L'\0') {
-    return false;
-  }
-  WideString text;
-  if (!text.Assign(folder)) return false;
-  if (!EndsWithSeparator(text) && !text.Append(L'\\')) return false;
-  *out = std::move(text);
   return true;
 }
 
@@ -97,8 +68,8 @@ bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity) {
   return true;
 }
 
-CCollectClient::CCollectClient() {
-  GetProductVersion(&version_);
+CCollectClient::CCollectClient(const WideString* productVersion) {
+  if (productVersion != nullptr) version_.Assign(*productVersion);
   const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kClientMutexName);
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   mutex_.reset(mutex);
@@ -157,7 +128,7 @@ HRESULT CCollectClient::Deliver(ICollectRecord* record) {
 }
 
 HRESULT CCollectClient::SendPublicRecord() {
-  const int32_t collectTime = static_cast<int32_t>(SecondsSince1970());  // the low 32 bits
+  const int32_t collectTime = static_cast<int32_t>(CurrentUnixTime());  // the low 32 bits
   // Destroyed in reverse: the record, the channel, then the bytes the
   // record was given.
   UniqueHeapBlock bytes;
@@ -181,7 +152,7 @@ HRESULT CCollectClient::SendPublicRecord() {
   if (!HexToBytes(identity.uid, uuid, count)) return E_FAIL;
   fields->AddBytes(L"uuid", uuid, static_cast<uint32_t>(count));
   fields->AddInt(L"pid", identity.oemId);
-  fields->AddString(L"ver", version_.Get());
+  fields->AddString(L"ver", ProductVersion().Get());
   fields->AddString(L"win", g_osDescription.Get());
   fields->AddInt(L"collect_time", collectTime);
   if (fields->Seal() == 0) return E_FAIL;
@@ -197,6 +168,11 @@ HRESULT CCollectClient::CheckChannel() {
   channel_.reset();
   channel_.reset(Obtain<ICollectChannel>(kCollectChannelId));
   return E_FAIL;
+}
+
+const WideString& CCollectClient::ProductVersion() {
+  if (version_.IsEmpty()) GetProductVersion(&version_);
+  return version_;
 }
 
 void CCollectClient::FlushPending() {

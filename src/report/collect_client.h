@@ -38,10 +38,6 @@ constexpr wchar_t kClientMutexName[] = L"Global\\{2C4A41E4-3A65-4ea4-BC37-CEA52B
 // path cannot be read whole or holds no backslash.
 bool GetHostExeFolder(WideString* out);
 
-// The product's install folder as the library search reads it, ending in a
-// backslash: a REG_SZ value of at least 6 bytes.
-bool ReadInstallFolder(WideString* out);
-
 // The library below the host executable's folder, else below the install
 // folder, else by its relative name through the system's search order.
 HMODULE LoadCollectLibrary();
@@ -54,7 +50,10 @@ bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity);
 
 class CCollectClient {
  public:
-  CCollectClient();   // opens: never fails, every missing piece stays null
+  // Opens: never fails, every missing piece stays null. The product version
+  // of a report that has worked it out already, or null: the client then
+  // works it out when its public record first needs it.
+  explicit CCollectClient(const WideString* productVersion = nullptr);
   ~CCollectClient();  // closes
   CCollectClient(const CCollectClient&) = delete;
   CCollectClient& operator=(const CCollectClient&) = delete;
@@ -76,9 +75,10 @@ class CCollectClient {
   HRESULT Deliver(ICollectRecord* record);
   HRESULT SendPublicRecord();
   HRESULT CheckChannel();
+  const WideString& ProductVersion();
   void FlushPending();
 
-  WideString version_;
+  WideString version_;  // empty until known
   CriticalSection lock_;  // guards pending_
   Array<RecordOwner> pending_;
   UniqueHandle mutex_;  // held while open, as a marker for other processes

@@ -6,17 +6,23 @@
 
 #include "base/number.h"
 #include "base/unique.h"
+#include "fs/file_version.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
-#include "report/system_description.h"
+#include "settings/product_keys.h"
 
 namespace tmn {
 
 namespace {
 
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Vardo";
-constexpr wchar_t kCoopKey[] = L"SOFTWARE\\Vardo\\Coop";
 constexpr wchar_t kNoVersion[] = L"0.0.0.0";
+constexpr wchar_t kUidValue[] = L"uid";
+
+// The uid read offers all but the last character of its buffer, which
+// stays the NUL.
+constexpr DWORD kUidOfferedBytes = (kUidChars - 1) * sizeof(wchar_t);  // 126
+// The OEM values: 100 characters offered, and a NUL that always stays.
+constexpr DWORD kOemTextChars = 100;
 
 // All zero at load; filled by the first reader.
 InstallIdentity g_identity;
@@ -32,24 +38,23 @@ LONG QueryMachineValue(const wchar_t* key, const wchar_t* name, DWORD* type, voi
 
 // The leading decimal number of a REG_SZ value; 0 for any other value.
 int32_t ReadDecimalValue(const wchar_t* name) {
-  wchar_t text[101] = {};  // 100 characters offered, and a NUL that always stays
+  wchar_t text[kOemTextChars + 1] = {};
   DWORD type = REG_SZ;
-  if (QueryMachineValue(kCoopKey, name, &type, text, 100 * sizeof(wchar_t)) != ERROR_SUCCESS || type != REG_SZ)
+  if (QueryMachineValue(kCoopKey, name, &type, text, kOemTextChars * sizeof(wchar_t)) != ERROR_SUCCESS ||
+      type != REG_SZ)
     return 0;
   return ParseDecimalInt32(text);
 }
 
-bool HasNul(const wchar_t* text, size_t capacity) {
-  for (size_t i = 0; i < capacity; ++i)
-    if (text[i] == L'\0') return true;
-  return false;
-}
+// The install folder the identity names, read with the identity when the
+// version search first needs it.
+const wchar_t* IdentityInstallPath() { return GetInstallIdentity().installPath; }
 
 void StoreUid(const wchar_t* uid) {
   UniqueHkey key;
   if (::RegOpenKeyW(HKEY_LOCAL_MACHINE, kProductKey, key.put()) != ERROR_SUCCESS) return;
   const DWORD bytes = static_cast<DWORD>(TextLength(uid) * sizeof(wchar_t));  // without the NUL
-  ::RegSetValueExW(key.get(), L"uid", 0, REG_SZ, reinterpret_cast<const BYTE*>(uid), bytes);
+  ::RegSetValueExW(key.get(), kUidValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(uid), bytes);
 }
 
 }  // namespace
@@ -65,9 +70,9 @@ const wchar_t* LoadInstallIdentity() {
   memset(identity.installPath, 0, sizeof(identity.installPath));
   memset(identity.uid, 0, sizeof(identity.uid));
 
-  // 126 bytes of a 128-byte buffer: the last character stays the NUL.
   DWORD type = REG_SZ;
-  if (QueryMachineValue(kProductKey, L"uid", &type, identity.uid, 126) != ERROR_SUCCESS || type != REG_SZ)
+  if (QueryMachineValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes) != ERROR_SUCCESS ||
+      type != REG_SZ)
     memset(identity.uid, 0, sizeof(identity.uid));
 
   identity.oemId = ReadDecimalValue(L"OEMID");
@@ -80,12 +85,7 @@ const wchar_t* LoadInstallIdentity() {
       ERROR_SUCCESS)
     identity.installType = 0;
 
-  // A value that fills the whole buffer has no NUL and names no folder.
-  type = REG_SZ;
-  if (QueryMachineValue(kProductKey, L"Install Path", &type, identity.installPath, sizeof(identity.installPath)) !=
-          ERROR_SUCCESS ||
-      !HasNul(identity.installPath, 260))
-    memset(identity.installPath, 0, sizeof(identity.installPath));
+  ReadInstallPathText(identity.installPath);
 
   if (identity.uid[0] != L'\0') return identity.uid;
 
@@ -106,7 +106,7 @@ const InstallIdentity& GetInstallIdentity() {
 
 void ForgetInstallIdentity() { memset(&g_identity, 0, sizeof(g_identity)); }
 
-void GetProductVersionFrom(const WideString& hostFolder, const wchar_t* installPath, WideString* out) {
+void GetProductVersionFrom(const WideString& hostFolder, InstallFolderSource installFolder, WideString* out) {
   WideString library;
   bool besideHost = false;
   if (!hostFolder.IsEmpty() && library.Assign(hostFolder) && AppendPath(library, L"pelvo.dll"))
@@ -114,6 +114,7 @@ void GetProductVersionFrom(const WideString& hostFolder, const wchar_t* installP
   if (!besideHost) {
     // The install folder's copy is read without looking first.
     library.Clear();
+    const wchar_t* installPath = installFolder();
     if (installPath[0] != L'\0' && library.Assign(installPath)) AppendPath(library, L"pelvo.dll");
   }
   FileVersion version = {};
@@ -134,7 +135,7 @@ void GetProductVersion(WideString* out) {
   // ancestor, so only the install folder is searched then.
   WideString hostFolder;
   if (SUCCEEDED(ReadModulePath(nullptr, &hostFolder)) && !StripLastComponent(hostFolder)) hostFolder.Clear();
-  GetProductVersionFrom(hostFolder, GetInstallIdentity().installPath, out);
+  GetProductVersionFrom(hostFolder, IdentityInstallPath, out);
 }
 
 }  // namespace tmn

@@ -9,12 +9,15 @@
 #include <stdint.h>
 
 #include "base/wide_string.h"
+#include "settings/product_keys.h"
 
 namespace tmn {
 
+constexpr size_t kUidChars = 64;
+
 struct InstallIdentity {
-  wchar_t uid[64];  // 32 hexadecimal digits when made here
-  wchar_t installPath[260];
+  wchar_t uid[kUidChars];  // 32 hexadecimal digits when made here
+  wchar_t installPath[kInstallPathChars];
   int32_t oemId;
   int32_t preOemId;
   uint32_t installType;  // 1: update, 2: cover
@@ -41,10 +44,13 @@ extern WideString g_productVersion;
 
 // "%d.%d.%d.%d" of the first file of the product that carries a version:
 // "pelvo.dll" beside the host executable, else in the install folder, else
-// "vardo.exe" beside the host executable.
+// "vardo.exe" beside the host executable. The install folder, and with it
+// the identity, is read only when no library lies beside the host.
 void GetProductVersion(WideString* out);
 
-// The same search from given folders; an empty folder is not searched.
-void GetProductVersionFrom(const WideString& hostFolder, const wchar_t* installPath, WideString* out);
+// The same search from a given host folder; the install folder is asked
+// for only when it is searched. An empty folder is not searched.
+using InstallFolderSource = const wchar_t* (*)();
+void GetProductVersionFrom(const WideString& hostFolder, InstallFolderSource installFolder, WideString* out);
 
 }  // namespace tmn

@@ -16,9 +16,9 @@ namespace {
 // for this report alone. A record the library says is not ready is given
 // back unfilled.
 template <typename Fill>
-void SendRecord(const wchar_t* table, Fill fill) {
+void SendRecord(const wchar_t* table, const WideString* productVersion, Fill fill) {
   DescribeOperatingSystem();  // the public record names the system
-  CCollectClient client;
+  CCollectClient client(productVersion);
   RecordOwner record;
   if (FAILED(client.CreateRecord(&record))) return;
   record.get()->SetTable(table);
@@ -37,7 +37,8 @@ int32_t SendInstallBeacon() {
 
 void SendInstallReport() {
   SendInstallBeacon();
-  SendRecord(L"lumbra_install", [](ICollectRecord* record) {
+  // The version the beacon worked out serves the record as well.
+  SendRecord(L"lumbra_install", &g_productVersion, [](ICollectRecord* record) {
     record->AddInt(L"preid", GetInstallIdentity().preOemId);
     record->AddInt(L"update", GetInstallIdentity().installType == 1 ? 1 : 0);
     record->AddInt(L"cover", GetInstallIdentity().installType == 2 ? 1 : 0);
@@ -47,7 +48,7 @@ void SendInstallReport() {
 int32_t UninstallFlag(const WideString& text) { return text.Equals(L"1") ? 1 : 0; }
 
 void SendUninstallReport(int32_t flag) {
-  SendRecord(L"lumbra_uninstall", [flag](ICollectRecord* record) { record->AddInt(L"uninstall", flag); });
+  SendRecord(L"lumbra_uninstall", nullptr, [flag](ICollectRecord* record) { record->AddInt(L"uninstall", flag); });
 }
 
 }  // namespace tmn

@@ -6,6 +6,8 @@
 #include "base/ascii.h"
 #include "base/heap.h"
 #include "base/result.h"
+#include "base/unix_time.h"
+#include "base/windows_version.h"
 #include "report/endpoints.h"
 #include "report/statistic_store.h"
 
@@ -18,9 +20,6 @@ constexpr wchar_t kUserAgentMiddle[] = L"; Windows NT ";
 constexpr wchar_t kUserAgentTail[] =
     L"; Trident/4.0; SLCC2; .NET CLR 2.0.50727; .NET CLR 3.5.30729; .NET CLR 3.0.30729; Media Center PC 6.0; "
     L"InfoPath.2; Tablet PC 2.0; .NET4.0C)\r\n";
-
-// Seconds between 1601-01-01 and 1970-01-01, in FILETIME's 100 ns units.
-constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
 
 constexpr int32_t kHighestPort = 65535;
 
@@ -114,13 +113,6 @@ void SetProxyCredentials(HINTERNET request, const WideString& login, const WideS
 }
 
 }  // namespace
-
-int64_t CurrentUnixTime() {
-  FILETIME now;
-  ::GetSystemTimeAsFileTime(&now);
-  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<int64_t>((ticks - kUnixEpochTicks) / 10000000u);
-}
 
 HRESULT PercentEncodeUtf8(const wchar_t* text, size_t length, wchar_t* out, size_t capacity, size_t* count) {
   *count = 0;
@@ -227,9 +219,8 @@ void ReadIeVersion(WideString* out) {
 }
 
 void ReadNtVersion(WideString* out) {
-  OSVERSIONINFOEXW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+  OSVERSIONINFOEXW version;
+  ReadWindowsVersion(&version);  // a version that cannot be read stays 0.0
   wchar_t text[32];
   const int length = ::wsprintfW(text, L"%d.%d", static_cast<int>(version.dwMajorVersion),
                                  static_cast<int>(version.dwMinorVersion));

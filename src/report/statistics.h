@@ -63,9 +63,6 @@ struct StatisticRequest {
   int64_t requestTime; // seconds since 1970-01-01 00:00 UTC
 };
 
-// Seconds since 1970-01-01 00:00 UTC.
-int64_t CurrentUnixTime();
-
 // The UTF-8 bytes of the first length units of text, each byte up to 0x20,
 // from 0x80 on, and "%" written as "%" and two upper-case hexadecimal
 // digits, every other byte as itself. S_OK with out NUL-terminated and

@@ -4,31 +4,46 @@
 #include <shlwapi.h>
 
 #include "base/ascii.h"
-#include "base/heap.h"
-#include "base/unique.h"
+#include "fs/file_version.h"
 
 namespace tmn {
 
+// Searched in this order; the first row whose name matches counts.
 const ShellFolderRow kShellFolderTable[kShellFolderRows] = {
-    {L"WINDOWS", 0x24},          {L"SYSTEM", 0x25},
-    {L"PROGRAM_FILES", 0x26},    {L"PROGRAM_FILES_COMMON", 0x2B},
-    {L"COOKIES", 0x21},          {L"DESKTOP", 0x00},
-    {L"DESKTOPDIRECTORY", 0x10}, {L"FAVORITES", 0x06},
-    {L"FONTS", 0x14},            {L"HISTORY", 0x22},
-    {L"LOCAL_APPDATA", 0x1C},    {L"PERSONAL", 0x05},
-    {L"MYDOCUMENTS", 0x05},      {L"MYPICTURES", 0x27},
-    {L"PROGRAMS", 0x02},         {L"RECENT", 0x08},
-    {L"SENDTO", 0x09},           {L"STARTMENU", 0x0B},
-    {L"STARTUP", 0x07},          {L"COMMON_APPDATA", 0x23},
-    {L"COMMON_DESKTOPDIRECTORY", 0x19}, {L"COMMON_DOCUMENTS", 0x2E},
-    {L"COMMON_PROGRAMS", 0x17},  {L"COMMON_STARTMENU", 0x16},
-    {L"COMMON_STARTUP", 0x18},
+    {L"WINDOWS", CSIDL_WINDOWS},
+    {L"SYSTEM", CSIDL_SYSTEM},
+    {L"PROGRAM_FILES", CSIDL_PROGRAM_FILES},
+    {L"PROGRAM_FILES_COMMON", CSIDL_PROGRAM_FILES_COMMON},
+    {L"COOKIES", CSIDL_COOKIES},
+    {L"DESKTOP", CSIDL_DESKTOP},
+    {L"DESKTOPDIRECTORY", CSIDL_DESKTOPDIRECTORY},
+    {L"FAVORITES", CSIDL_FAVORITES},
+    {L"FONTS", CSIDL_FONTS},
+    {L"HISTORY", CSIDL_HISTORY},
+    {L"LOCAL_APPDATA", CSIDL_LOCAL_APPDATA},
+    {L"PERSONAL", CSIDL_PERSONAL},
+    {L"MYDOCUMENTS", CSIDL_MYDOCUMENTS},
+    {L"MYPICTURES", CSIDL_MYPICTURES},
+    {L"PROGRAMS", CSIDL_PROGRAMS},
+    {L"RECENT", CSIDL_RECENT},
+    {L"SENDTO", CSIDL_SENDTO},
+    {L"STARTMENU", CSIDL_STARTMENU},
+    {L"STARTUP", CSIDL_STARTUP},
+    {L"COMMON_APPDATA", CSIDL_COMMON_APPDATA},
+    {L"COMMON_DESKTOPDIRECTORY", CSIDL_COMMON_DESKTOPDIRECTORY},
+    {L"COMMON_DOCUMENTS", CSIDL_COMMON_DOCUMENTS},
+    {L"COMMON_PROGRAMS", CSIDL_COMMON_PROGRAMS},
+    {L"COMMON_STARTMENU", CSIDL_COMMON_STARTMENU},
+    {L"COMMON_STARTUP", CSIDL_COMMON_STARTUP},
 };
 
 namespace {
 
 constexpr wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr wchar_t kWindowsControlKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Windows";
 constexpr DWORD kFolderChars = MAX_PATH;  // 260
+// "CSDVersion" holds the service pack in its second byte.
+constexpr unsigned kServicePackShift = 8;
 
 // The text of a folder buffer up to its first NUL, and never more than
 // 259 characters: a value that fills the whole buffer has no NUL in it.
@@ -39,32 +54,6 @@ bool AssignFolderText(const wchar_t (&buffer)[kFolderChars], WideString* out) {
 }
 
 }  // namespace
-
-bool GetFileVersion(const wchar_t* file, FileVersion* version) {
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(file, &ignored);
-  if (size == 0) return false;
-  UniqueHeapBlock block(HeapAllocate(size));
-  if (!block) return false;
-  if (!::GetFileVersionInfoW(file, 0, size, block.get())) return false;
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT fixedSize = 0;
-  if (!::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || fixed == nullptr ||
-      fixedSize < sizeof(VS_FIXEDFILEINFO)) {
-    return false;
-  }
-  version->high = fixed->dwFileVersionMS;
-  version->low = fixed->dwFileVersionLS;
-  return true;
-}
-
-bool FormatFileVersion(const FileVersion& version, WideString* out) {
-  wchar_t text[32];
-  const int length = ::wsprintfW(text, L"%d.%d.%d.%d", static_cast<int>(version.high >> 16),
-                                 static_cast<int>(version.high & 0xFFFF), static_cast<int>(version.low >> 16),
-                                 static_cast<int>(version.low & 0xFFFF));
-  return out->Assign(text, static_cast<size_t>(length));
-}
 
 bool ReadShellFolderValue(const wchar_t* name, WideString* out) {
   wchar_t buffer[kFolderChars] = {};
@@ -78,8 +67,7 @@ bool ReadShellFolderValue(const wchar_t* name, WideString* out) {
 bool ReadServicePackLevel(DWORD* out) {
   DWORD type = REG_DWORD;
   DWORD bytes = sizeof(*out);
-  return ::SHGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Windows", L"CSDVersion", &type,
-                       out, &bytes) == ERROR_SUCCESS;
+  return ::SHGetValueW(HKEY_LOCAL_MACHINE, kWindowsControlKey, L"CSDVersion", &type, out, &bytes) == ERROR_SUCCESS;
 }
 
 bool GetNamedShellFolder(const wchar_t* name, WideString* out) {
@@ -125,20 +113,15 @@ bool CorrectVersionFromKernel(OSVERSIONINFOEXW* record) {
     record->dwMajorVersion = major;
     DWORD level = 0;
     if (!ReadServicePackLevel(&level)) level = 0;  // a missing value is service pack 0
-    record->wServicePackMajor = static_cast<WORD>(level >> 8);
+    record->wServicePackMajor = static_cast<WORD>(level >> kServicePackShift);
     return true;
   }
   return false;
 }
 
 void DescribeOperatingSystem(VersionQuery query) {
-  OSVERSIONINFOEXW record = {};
-  record.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXW);  // 284
-  if (!query(reinterpret_cast<OSVERSIONINFOW*>(&record))) {
-    record = OSVERSIONINFOEXW{};
-    record.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);  // 276: the extended fields stay 0
-    if (!query(reinterpret_cast<OSVERSIONINFOW*>(&record))) return;
-  }
+  OSVERSIONINFOEXW record;
+  if (!ReadWindowsVersion(&record, query)) return;
   CorrectVersionFromKernel(&record);
   wchar_t text[48];
   const int length = ::wsprintfW(text, L"win%d.%d.sp%d", static_cast<int>(record.dwMajorVersion),

@@ -1,6 +1,6 @@
 // The short description of the running Windows that reports carry, such as
 // "win6.1.sp1": the version Windows reports, raised to the version of the
-// kernel file when that is newer; and the fixed version of any file.
+// kernel file when that is newer.
 #pragma once
 
 #include <windows.h>
@@ -8,27 +8,13 @@
 #include <stdint.h>
 
 #include "base/wide_string.h"
+#include "base/windows_version.h"
 
 namespace tmn {
 
 // "win%d.%d.sp%d" of major, minor and service pack; "win" from load until
 // the first description, and whenever the version cannot be read.
 extern WideString g_osDescription;
-
-// The two halves of a version resource's fixed file version: major and
-// minor in high, build and revision in low.
-struct FileVersion {
-  uint32_t high;
-  uint32_t low;
-};
-
-// False when the file has no version resource with a fixed block.
-bool GetFileVersion(const wchar_t* file, FileVersion* version);
-
-// "%d.%d.%d.%d" of major, minor, build, revision.
-bool FormatFileVersion(const FileVersion& version, WideString* out);
-
-using VersionQuery = BOOL(WINAPI*)(OSVERSIONINFOW* record);
 
 // Recomputes g_osDescription; leaves it as it was when the version cannot
 // be read at all.

@@ -12,26 +12,21 @@ namespace tmn {
 
 namespace {
 
-// "Install Path" as stored; false on a miss (no key, no value, or data
-// that does not fit the buffer).
-bool ReadInstallPathValue(WideString* out) {
-  UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-  wchar_t buffer[kSettingChars] = {};
-  DWORD bytes = sizeof(buffer);
-  if (::RegQueryValueExW(key.get(), kInstallPathValue, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
-                         &bytes) != ERROR_SUCCESS)
-    return false;
+// "Install Path" as stored, of any type; false on a miss (no key, no
+// value, or data that does not fit the buffer).
+bool ReadStoredInstallPath(WideString* out) {
+  InstallPathValue value;
+  if (ReadInstallPathValue(sizeof(value.text), &value) != ERROR_SUCCESS) return false;
   size_t length = 0;
-  while (length < kSettingChars && buffer[length] != L'\0') ++length;
-  return out->Assign(buffer, length);
+  while (length < kInstallPathChars && value.text[length] != L'\0') ++length;
+  return out->Assign(value.text, length);
 }
 
 }  // namespace
 
 HRESULT GetInstallPath(WideString* out, HMODULE module) {
   WideString folder;
-  if (!ReadInstallPathValue(&folder)) {
+  if (!ReadStoredInstallPath(&folder)) {
     RETURN_IF_FAILED(ReadModulePath(module, &folder));
     StripLastComponent(folder);
   }

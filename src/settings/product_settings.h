@@ -7,12 +7,9 @@
 #include <stdint.h>
 
 #include "base/wide_string.h"
+#include "settings/product_keys.h"
 
 namespace tmn {
-
-// HKEY_LOCAL_MACHINE, in the registry view of this 32-bit module.
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Vardo";
-constexpr wchar_t kInstallPathValue[] = L"Install Path";
 
 // Room for a path or a profile value, the NUL included.
 constexpr DWORD kSettingChars = MAX_PATH;  // 260

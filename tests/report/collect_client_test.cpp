@@ -121,6 +121,20 @@ TEST_F(CollectClient, ThePublicRecordGoesOnceBeforeTheFirstRecord) {
   ExpectEverythingGivenBack();
 }
 
+TEST_F(CollectClient, AProductVersionHandedInIsTheOneThePublicRecordNames) {
+  const tmn::WideString handed = MakeWide(L"7.6.5.4");
+  {
+    tmn::CCollectClient client(&handed);
+    ASSERT_EQ(S_OK, SubmitRecord(client, L"t", 1));
+  }
+  const Lines writes = Writes();
+  ASSERT_EQ(2u, writes.size());
+  long long time = 0;
+  std::string expected = PublicRecord();
+  expected.replace(expected.find("2.5.0.1234"), 10, "7.6.5.4");
+  EXPECT_EQ("write public#4 " + expected, WithoutTime(writes[0], &time));
+}
+
 TEST_F(CollectClient, AMadeUidWithItsLowerCaseGroupDecodesToSixteenBytes) {
   tmtest::CleanProductKey noUid;
   SetMachineText(kProductKey, L"Install Path", install_);
@@ -373,27 +387,6 @@ TEST_F(LibrarySearch, WithNeitherFolderTheRelativeNameIsLoaded) {
   EXPECT_EQ(byName, oneCharacter);
   EXPECT_EQ(byName, oneCharacterWithNul);
   EXPECT_EQ(byName, otherType);
-}
-
-TEST(ReadInstallFolder, TakesTextsThatFitIn516Bytes) {
-  tmtest::CleanProductKey clean;
-  tmn::WideString folder = MakeWide(L"junk");
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));
-  const std::wstring path258 = L"C:\\" + std::wstring(255, L'p');
-  tmtest::SetMachineText(kProductKey, L"Install Path", path258);  // 516 bytes, no NUL
-  ASSERT_TRUE(tmn::ReadInstallFolder(&folder));
-  EXPECT_EQ(path258 + L"\\", Text(folder));
-  tmtest::SetMachineText(kProductKey, L"Install Path", path258 + L"q");
-  folder = MakeWide(L"junk");
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));
-  EXPECT_EQ(L"junk", Text(folder));
-  tmtest::SetMachineText(kProductKey, L"Install Path", L"C:");  // 4 bytes
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));
-  tmtest::SetMachineValue(kProductKey, L"Install Path", REG_SZ, L"C:", 6);
-  ASSERT_TRUE(tmn::ReadInstallFolder(&folder));
-  EXPECT_EQ(L"C:\\", Text(folder));
-  tmtest::SetMachineValue(kProductKey, L"Install Path", REG_SZ, L"\0\0\0", 6);
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));  // six bytes, but no folder
 }
 
 TEST(GetHostExeFolder, IsTheTestProgramsFolderWithItsBackslash) {

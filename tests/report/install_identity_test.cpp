@@ -155,19 +155,6 @@ TEST_F(InstallIdentity, InstallTypeTakesUpToFourRawBytesOfAnyType) {
   EXPECT_EQ(1u, Load().installType);
 }
 
-TEST_F(InstallIdentity, TheInstallPathIsKeptOnlyWhenItEndsWithinItsBuffer) {
-  const std::wstring path259 = L"C:\\" + std::wstring(256, L'p');
-  SetMachineValue(kProductKey, L"Install Path", REG_SZ, path259.c_str(), 520);  // with its NUL
-  EXPECT_EQ(path259, std::wstring(Load().installPath));
-  // 260 characters without a NUL fill the buffer: no folder is named.
-  SetMachineText(kProductKey, L"Install Path", path259 + L"q");
-  EXPECT_EQ(L"", std::wstring(Load().installPath));
-  SetMachineText(kProductKey, L"Install Path", std::wstring(300, L'p'));
-  EXPECT_EQ(L"", std::wstring(Load().installPath));
-  SetMachineText(kProductKey, L"Install Path", L"D:\\Vardo");
-  EXPECT_EQ(L"D:\\Vardo", std::wstring(Load().installPath));
-}
-
 TEST_F(InstallIdentity, IsReadFromTheRegistryOncePerProcess) {
   SetMachineText(kCoopKey, L"OEMID", L"5");
   SetMachineText(kProductKey, L"uid", L"first");
@@ -178,13 +165,23 @@ TEST_F(InstallIdentity, IsReadFromTheRegistryOncePerProcess) {
   EXPECT_EQ(L"first", std::wstring(tmn::GetInstallIdentity().uid));
 }
 
+// The install folder a case names, and how often the search asked for it.
+std::wstring g_installFolder;
+int g_installFolderAsked = 0;
+const wchar_t* CaseInstallFolder() {
+  ++g_installFolderAsked;
+  return g_installFolder.c_str();
+}
+
 // The product version from a host folder and an install folder, each
 // holding the files a case puts there.
 class ProductVersion : public ::testing::Test {
  protected:
   std::wstring Version(const std::wstring& host, const std::wstring& install) {
     tmn::WideString out = MakeWide(L"9.9.9.9");
-    tmn::GetProductVersionFrom(MakeWide(host), install.c_str(), &out);
+    g_installFolder = install;
+    g_installFolderAsked = 0;
+    tmn::GetProductVersionFrom(MakeWide(host), CaseInstallFolder, &out);
     return Text(out);
   }
   TempDir dir_{L"version"};
@@ -201,12 +198,14 @@ TEST_F(ProductVersion, TheLibraryBesideTheHostComesFirst) {
   tmtest::PlaceVersionFile(L"pelvo_2_5", L"pelvo.dll", install_);
   tmtest::PlaceVersionFile(L"vardo_4_2", L"vardo.exe", host_);
   EXPECT_EQ(L"3.1.4.15", Version(host_, install_));
+  EXPECT_EQ(0, g_installFolderAsked);  // nor the identity behind it
 }
 
 TEST_F(ProductVersion, WithoutTheLibraryBesideTheHostTheInstallFoldersCounts) {
   tmtest::PlaceVersionFile(L"pelvo_2_5", L"pelvo.dll", install_);
   tmtest::PlaceVersionFile(L"vardo_4_2", L"vardo.exe", host_);
   EXPECT_EQ(L"2.5.0.1234", Version(host_, install_));
+  EXPECT_EQ(1, g_installFolderAsked);
   EXPECT_EQ(L"2.5.0.1234", Version(L"", install_));  // no host folder known
 }
 

@@ -72,6 +72,19 @@ TEST_F(UninstallReport, ARecordThatIsNotReadyIsReleasedUnfilledAndNothingIsSent)
   EXPECT_EQ(Lines{"summary objects=2 released=2 errors=0"}, LinesStartingWith(log, "summary"));
 }
 
+// Only the public record needs the identity: without the library nothing
+// reads it, so no uid is made and stored.
+TEST_F(UninstallReport, WithoutTheLibraryTheIdentityIsNotReadAndNoUidIsMade) {
+  tmtest::CleanProductKey clean;
+  tmtest::TempDir install(L"no_library");
+  tmtest::PlaceVersionFile(L"pelvo_3_1", L"pelvo.dll", install.path());
+  tmtest::SetMachineText(tmtest::kProductKey, L"Install Path", install.path());
+  tmn::SendUninstallReport(1);
+  DWORD type = 0;
+  std::vector<BYTE> uid;
+  EXPECT_FALSE(tmtest::GetMachineValue(tmtest::kProductKey, L"uid", &type, &uid)) << uid.size() << " bytes";
+}
+
 TEST_F(UninstallReport, WithoutTheLibraryNothingIsSentAndNothingFails) {
   tmtest::CleanProductKey noInstallFolder;
   tmn::SendUninstallReport(1);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <time.h>
 
 #include <string>
 #include <vector>
@@ -387,14 +386,6 @@ TEST_F(SendRequest, AHostInTheInvalidDomainIsNotSentEvenThroughAProxy) {
   EXPECT_EQ(0, Send(url));
   EXPECT_EQ(std::vector<std::string>{}, proxy.Requests());
   EXPECT_EQ(std::vector<std::wstring>{StoreFailed(url)}, Logged());
-}
-
-TEST(CurrentUnixTime, IsSecondsSince1970) {
-  const int64_t before = _time64(nullptr);
-  const int64_t now = tmn::CurrentUnixTime();
-  const int64_t after = _time64(nullptr);
-  EXPECT_LE(before, now);
-  EXPECT_GE(after, now);
 }
 
 }  // namespace

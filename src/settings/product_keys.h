@@ -1,0 +1,41 @@
+// The product's registry keys under HKEY_LOCAL_MACHINE, in the registry
+// view of this 32-bit module, and every read of its "Install Path" value.
+// Each reader takes the value by its own rule: the settings take any type
+// as stored, the identity only a text that ends within its buffer, the
+// library search only a REG_SZ text of a few characters at least.
+#pragma once
+
+#include <windows.h>
+
+#include "base/wide_string.h"
+
+namespace tmn {
+
+constexpr wchar_t kProductKey[] = L"SOFTWARE\\Vardo";
+constexpr wchar_t kCoopKey[] = L"SOFTWARE\\Vardo\\Coop";
+constexpr wchar_t kInstallPathValue[] = L"Install Path";
+
+// Room for the install folder, the NUL included.
+constexpr DWORD kInstallPathChars = MAX_PATH;  // 260
+
+// "Install Path" as the registry delivered it into a zero-filled buffer.
+struct InstallPathValue {
+  wchar_t text[kInstallPathChars];
+  DWORD type;
+  DWORD bytes;  // delivered
+};
+
+// Reads the value, offering offeredBytes of text (at most all of it); the
+// registry's status. A missing key or value leaves text zero.
+LONG ReadInstallPathValue(DWORD offeredBytes, InstallPathValue* value);
+
+// The install folder as the identity keeps it: the stored text when the
+// read succeeds and the text ends within the buffer, else empty.
+void ReadInstallPathText(wchar_t (&out)[kInstallPathChars]);
+
+// The install folder as the info-collection library search reads it,
+// ending in a backslash: a REG_SZ value of at least 6 bytes whose text is
+// not empty. On false out is left as it was.
+bool ReadInstallFolder(WideString* out);
+
+}  // namespace tmn
