@@ -25,7 +25,6 @@ from bench_support import ROOT, Bench, windows_path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from loopback import RecordingServer  # noqa: E402
-from poor_network import MisbehavingServer  # noqa: E402
 
 GOAL_MS = 50
 # ReportInstall's deadline, and what the silent case may exceed it by.
@@ -120,14 +119,14 @@ def run_all(bench, installers, data):
 
     config = bench.work / "Vardo" / "Cfg" / "config.ini"
     held = []
-    with MisbehavingServer("silent") as proxy:
+    with RecordingServer(behaviour="silent") as proxy:
         config.write_bytes(f"[Proxy]\r\nMode=2\r\nHost=127.0.0.1\r\nPort={proxy.port}\r\n".encode())
         try:
             for _ in range(SILENT_ROUNDS):
                 held.append(run("report")[0])
         finally:
             config.write_bytes(b"[Proxy]\r\nMode=0\r\n")
-        taken = len(proxy.heads)
+        taken = len(proxy.requests)
     verdict = "within" if max(held) <= SILENT_GOAL_MS else "over"
     print(f"\na proxy that never answers (requests it took: {taken}):")
     print(f"  around the call: {held} ms, at most {max(held)} ms ({verdict} the deadline of {DEADLINE_MS} ms "

@@ -22,7 +22,7 @@ from cases_cache import data_folder, sqlite
 from cases_report import ProductKey, install_standin, log_lines, place_version, starting
 from harness import check, check_equal
 from loopback import RecordingServer, closed_port
-from poor_network import DroppingPort, MisbehavingServer
+from poor_network import DroppingPort
 
 VERSION = "2.5.0.1234"
 REFERER = f"http://127.0.0.1/install/{VERSION}"
@@ -373,15 +373,16 @@ def case_beacon_deadline(h):
     with Product(h) as product:
         exe = product.installer(script="report_deadline.nsi")
         stored = []
-        for name, proxy in (("silent", MisbehavingServer("silent")), ("drip", MisbehavingServer("drip")),
-                            ("dropping", DroppingPort())):
+        for name, proxy in (("silent", RecordingServer(behaviour="silent")),
+                            ("drip", RecordingServer(behaviour="drip")), ("dropping", DroppingPort())):
             with proxy:
                 check(name != "dropping" or proxy.holds_attempts(3), "the full queue answers an attempt")
                 product.proxy(proxy.port)
                 lines, started, ended = product.run(exe)
             print(f"{name} proxy: {lines}")
             check(lines[0] == "after:[below]" and int(lines[1][len("held:"):]) < 12000, f"{name} proxy: {lines}")
-            check_equal([] if name == "dropping" else [PROXY_LINE], proxy.heads, f"requests at the {name} proxy")
+            check_equal([] if name == "dropping" else [head(h.kind, PROXY_LINE)], heads(proxy),
+                        f"requests at the {name} proxy")
             stored.append((COUNTER_URL, REFERER, started, ended))
             check_stored(product, stored, f"after the {name} proxy")
         check_equal([install_record()] * 3, product.install_records(), "install records")
@@ -392,7 +393,7 @@ def case_beacon_worker_outlives_call(h):
     it; once the proxy lets go, its worker ends and it is unloaded."""
     with Product(h) as product:
         exe = product.installer(script="report_deadline.nsi", WAIT_UNLOAD=1)
-        with MisbehavingServer("drip") as proxy:  # no time-out of the worker's own ends it
+        with RecordingServer(behaviour="drip") as proxy:  # no time-out of the worker's own ends it
             product.proxy(proxy.port)
             child = h.start(exe, "/S")
             h.wait_for(lambda: (h.work / "called.txt").exists(), 120, "the report to return")
