@@ -43,8 +43,8 @@ constexpr DWORD kTransferTimeoutMs = 10000;
 // A beacon call, from the request to the store of an undelivered one.
 constexpr DWORD kBeaconDeadlineMs = 12000;
 // What the store of an undelivered request may take: the wait for the
-// cache's lock and the insert.
-constexpr DWORD kStoreReserveMs = 2000;
+// cache's lock, at most 2 s, then the insert and the log line.
+constexpr DWORD kStoreReserveMs = 2500;
 // How long the installer's thread waits for the exchange.
 constexpr DWORD kExchangeBudgetMs = kBeaconDeadlineMs - kStoreReserveMs;
 
