@@ -101,9 +101,9 @@ struct PreparedRequest {
   wchar_t host[kUrlPartChars];
   wchar_t path[kUrlPartChars];  // with its query
   wchar_t headers[kHeaderChars];
-  DWORD headerLength;
+  DWORD headerLength = 0;
   ProxyChoice proxy;
-  bool sendCredentials;  // the proxy's user name and password, set on the request
+  bool sendCredentials = false;  // the proxy's user name and password, set on the request
   WideString login;
   WideString password;
 };
