@@ -365,7 +365,6 @@ def case_install_report_eight(h):
         check_equal(8, len(product.log_records()), "lines of the log")
 
 
-
 def case_beacon_deadline(h):
     """Proxies that never answer, drip a head that never ends, or drop the
     connection attempt: each holds the installer less than 12 s, and the
