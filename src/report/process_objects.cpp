@@ -11,6 +11,9 @@
 // destruction joins the module's exit list when it is made, after the
 // objects above, and so it is destroyed first, before the cache.
 // The wide string's storage is the process heap, which needs no object.
+// The beacon's worker thread, which may outlive an export call and end
+// only after the host freed the module, touches none of these objects: it
+// holds the module and shares only a heap block with the caller.
 #include <utility>
 
 #include "base/wide_string.h"

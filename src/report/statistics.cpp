@@ -1,5 +1,8 @@
 #include "report/statistics.h"
 
+#include <new>
+#include <utility>
+
 #include "base/ascii.h"
 #include "base/heap.h"
 #include "base/result.h"
@@ -18,18 +21,95 @@ constexpr wchar_t kUserAgentTail[] =
     L"; Trident/4.0; SLCC2; .NET CLR 2.0.50727; .NET CLR 3.5.30729; .NET CLR 3.0.30729; Media Center PC 6.0; "
     L"InfoPath.2; Tablet PC 2.0; .NET4.0C)\r\n";
 
+constexpr int32_t kHighestPort = 65535;
+
+// Who owns the outcome of an exchange: the worker while it is pending, and
+// whichever of the two threads moves it on first.
+constexpr LONG kPending = 0;
+constexpr LONG kAnswered = 1;
+constexpr LONG kNotAnswered = 2;
+constexpr LONG kAbandoned = 3;  // the waiting thread gave up at its deadline
+
+// What the waiting thread and the worker share. Either may be the last to
+// let go of it, so it lives on the process heap and the last one frees it.
+struct ExchangeState {
+  volatile LONG references = 1;
+  volatile LONG outcome = kPending;
+  UniqueHandle finished;       // set once the worker has an outcome
+  UniqueModule workerModule;   // the worker's hold on this module
+  PreparedRequest request;
+};
+
+// One thread's share of an ExchangeState.
+class ExchangeShare {
+ public:
+  explicit ExchangeShare(ExchangeState* state = nullptr) : state_(state) {}
+  ~ExchangeShare() { reset(); }
+  ExchangeShare(const ExchangeShare&) = delete;
+  ExchangeShare& operator=(const ExchangeShare&) = delete;
+
+  static ExchangeShare Make() {
+    void* block = HeapAllocate(sizeof(ExchangeState));
+    return ExchangeShare(block != nullptr ? new (block) ExchangeState : nullptr);
+  }
+  ExchangeShare(ExchangeShare&& other) : state_(other.release()) {}
+  // Another share of the same state.
+  ExchangeShare Share() const {
+    ::InterlockedIncrement(&state_->references);
+    return ExchangeShare(state_);
+  }
+  ExchangeState* get() const { return state_; }
+  ExchangeState* operator->() const { return state_; }
+  explicit operator bool() const { return state_ != nullptr; }
+  ExchangeState* release() {
+    ExchangeState* state = state_;
+    state_ = nullptr;
+    return state;
+  }
+  void reset() {
+    if (state_ != nullptr && ::InterlockedDecrement(&state_->references) == 0) {
+      state_->~ExchangeState();
+      HeapRelease(state_);
+    }
+    state_ = nullptr;
+  }
+
+ private:
+  ExchangeState* state_;
+};
+
+// The worker's whole life but its end: the exchange, its outcome handed
+// over unless the waiting thread gave up, and every handle closed. Returns
+// the module reference for FreeLibraryAndExitThread.
+HMODULE ExchangeOnWorker(ExchangeState* adopted) {
+  ExchangeShare state(adopted);
+  HMODULE module = state->workerModule.release();
+  {
+    ExchangeHandles handles;
+    const LONG outcome = ExchangeRequest(state->request, &handles) != 0 ? kAnswered : kNotAnswered;
+    ::InterlockedCompareExchange(&state->outcome, outcome, kPending);
+    ::SetEvent(state->finished.get());
+  }
+  return module;
+}
+
+DWORD WINAPI ExchangeThread(void* parameter) {
+  // Nothing of this module runs after this call, which may unload it.
+  ::FreeLibraryAndExitThread(ExchangeOnWorker(static_cast<ExchangeState*>(parameter)), 0);
+  return 0;
+}
+
 bool Encodes(uint8_t byte) { return byte <= 0x20 || byte >= 0x80 || byte == '%'; }
 
 wchar_t HexDigit(unsigned value) { return static_cast<wchar_t>(value < 10 ? L'0' + value : L'A' + value - 10); }
 
 // The user name first; the password only when the name was taken.
-void SetProxyCredentials(HINTERNET request, const ProxySettings& settings) {
+void SetProxyCredentials(HINTERNET request, const WideString& login, const WideString& password) {
   const auto bytes = [](const WideString& text) { return static_cast<DWORD>((text.Length() + 1) * sizeof(wchar_t)); };
-  if (!::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(settings.login.Get()),
-                            bytes(settings.login)))
+  if (!::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(login.Get()), bytes(login)))
     return;
-  ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(settings.password.Get()),
-                       bytes(settings.password));
+  ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(password.Get()),
+                       bytes(password));
 }
 
 }  // namespace
@@ -68,22 +148,24 @@ HRESULT PercentEncodeUtf8(const wchar_t* text, size_t length, wchar_t* out, size
   return S_OK;
 }
 
-bool ChooseProxy(const ProxySettings& settings, ProxyChoice* choice) {
+HRESULT ChooseProxy(const ProxySettings& settings, ProxyChoice* choice) {
   choice->proxy.Clear();
   if (settings.mode == 0) {
     choice->accessType = INTERNET_OPEN_TYPE_DIRECT;
-    return true;
+    return S_OK;
   }
   if (settings.mode != 2) {
     choice->accessType = INTERNET_OPEN_TYPE_PRECONFIG;
-    return true;
+    return S_OK;
   }
   choice->accessType = INTERNET_OPEN_TYPE_PROXY;
-  if (!choice->proxy.Assign(settings.host)) return false;
-  if (settings.port <= 0) return true;
+  // WinINet would keep only the low 16 bits of a larger port: 65616 is 80.
+  if (settings.port < 0 || settings.port > kHighestPort) return E_INVALIDARG;
+  if (!choice->proxy.Assign(settings.host)) return E_OUTOFMEMORY;
+  if (settings.port == 0) return S_OK;
   wchar_t port[16];
   const int length = ::wsprintfW(port, L":%d", static_cast<int>(settings.port));
-  return choice->proxy.Append(port, static_cast<size_t>(length));
+  return choice->proxy.Append(port, static_cast<size_t>(length)) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT OpenInternetSession(const ProxyChoice& choice, UniqueInternet* session) {
@@ -145,7 +227,8 @@ void ReadNtVersion(WideString* out) {
   out->Assign(text, static_cast<size_t>(length));
 }
 
-CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder) : cache_(cache), logFile_(logFolder) {}
+CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder, DWORD exchangeBudgetMs)
+    : cache_(cache), exchangeBudgetMs_(exchangeBudgetMs), logFile_(logFolder) {}
 
 const WideString& CStatistics::GetIeVersion() {
   if (ieVersion_.IsEmpty()) ReadIeVersion(&ieVersion_);
@@ -175,51 +258,95 @@ HRESULT CStatistics::SaveFailedRequest(const wchar_t* url, const wchar_t* refere
 }
 
 int32_t CStatistics::Deliver(const StatisticRequest& request) {
+  WideString configFile;
+  GetConfigFilePath(&configFile, false);
+  ProxySettings settings;
+  ReadProxySettings(configFile.Get(), &settings);
+  PreparedRequest prepared;
+  if (FAILED(PrepareRequest(request, settings, GetIeVersion().Get(), GetNtVersion().Get(), &prepared))) return 0;
+  return ExchangeWithin(std::move(prepared), exchangeBudgetMs_);
+}
+
+HRESULT PrepareRequest(const StatisticRequest& request, const ProxySettings& settings, const wchar_t* ieVersion,
+                       const wchar_t* ntVersion, PreparedRequest* prepared) {
   wchar_t encoded[kEncodedUrlChars];
   size_t count = 0;
   const HRESULT encoding = PercentEncodeUtf8(request.url.Get(), request.url.Length(), encoded, kEncodedUrlChars, &count);
   if (encoding == E_OUTOFMEMORY) {
     // Without working storage the URL goes out as it stands, if it fits.
-    if (request.url.Length() >= kEncodedUrlChars) return 0;
+    if (request.url.Length() >= kEncodedUrlChars) return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
     for (size_t i = 0; i <= request.url.Length(); ++i) encoded[i] = request.url.Get()[i];
-  } else if (FAILED(encoding)) {
-    return 0;
+  } else {
+    RETURN_IF_FAILED(encoding);
   }
 
   // Only the host and the path with its query are taken: the scheme and
   // port of the URL are not used.
-  wchar_t host[kUrlPartChars] = {};
-  wchar_t path[kUrlPartChars] = {};
   URL_COMPONENTSW parts = {};
   parts.dwStructSize = sizeof(parts);
-  parts.lpszHostName = host;
+  parts.lpszHostName = prepared->host;
   parts.dwHostNameLength = kUrlPartChars;
-  parts.lpszUrlPath = path;
+  parts.lpszUrlPath = prepared->path;
   parts.dwUrlPathLength = kUrlPartChars;
-  if (!::InternetCrackUrlW(encoded, 0, 0, &parts) || IsReservedInvalidHost(host)) return 0;
+  RETURN_IF_WIN32_BOOL_FALSE(::InternetCrackUrlW(encoded, 0, 0, &parts));
+  if (IsReservedInvalidHost(prepared->host)) return HResultFromWin32(ERROR_INTERNET_NAME_NOT_RESOLVED);
 
-  WideString configFile;
-  GetConfigFilePath(&configFile, false);
-  ProxySettings settings;
-  ReadProxySettings(configFile.Get(), &settings);
-  ProxyChoice choice;
-  UniqueInternet session;
-  if (!ChooseProxy(settings, &choice) || FAILED(OpenInternetSession(choice, &session))) return 0;
+  RETURN_IF_FAILED(ChooseProxy(settings, &prepared->proxy));
+  prepared->sendCredentials = settings.mode != 0 && settings.needAuth != 0;
+  if (prepared->sendCredentials &&
+      (!prepared->login.Assign(settings.login) || !prepared->password.Assign(settings.password)))
+    return E_OUTOFMEMORY;
+  prepared->headerLength = FormatBeaconHeaders(request.referer.Get(), ieVersion, ntVersion, prepared->headers);
+  return S_OK;
+}
 
+int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handles) {
+  if (FAILED(OpenInternetSession(prepared.proxy, &handles->session))) return 0;
   // Port 0: the service's default port, whatever the URL says.
-  UniqueInternet connection(
-      ::InternetConnectW(session.get(), host, 0, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return 0;
+  handles->connection.reset(
+      ::InternetConnectW(handles->session.get(), prepared.host, 0, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!handles->connection) return 0;
   const wchar_t* acceptedTypes[] = {L"*/*", nullptr};
-  UniqueInternet httpRequest(
-      ::HttpOpenRequestW(connection.get(), nullptr, path, L"HTTP/1.1", nullptr, acceptedTypes, 0, 0));
-  if (!httpRequest) return 0;
-  if (settings.mode != 0 && settings.needAuth != 0) SetProxyCredentials(httpRequest.get(), settings);
+  // A redirect is an answer like any other; the counter's answer is
+  // nothing to keep. Neither flag changes the request on the wire.
+  const DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD;
+  handles->request.reset(::HttpOpenRequestW(handles->connection.get(), nullptr, prepared.path, L"HTTP/1.1", nullptr,
+                                            acceptedTypes, flags, 0));
+  if (!handles->request) return 0;
+  // Set on the session they would be ignored.
+  DWORD timeout = kTransferTimeoutMs;
+  ::InternetSetOptionW(handles->request.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
+  ::InternetSetOptionW(handles->request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+  if (prepared.sendCredentials) SetProxyCredentials(handles->request.get(), prepared.login, prepared.password);
 
-  wchar_t headers[kHeaderChars];
-  const DWORD length = FormatBeaconHeaders(request.referer.Get(), GetIeVersion().Get(), GetNtVersion().Get(), headers);
-  // Sent is delivered: the answer's status and body are not looked at.
-  return ::HttpSendRequestW(httpRequest.get(), headers, length, nullptr, 0) ? 1 : 0;
+  if (!::HttpSendRequestW(handles->request.get(), prepared.headers, prepared.headerLength, nullptr, 0)) return 0;
+  // A server that closes without answering still lets the send succeed.
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!::HttpQueryInfoW(handles->request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr))
+    return 0;
+  return status != 0 ? 1 : 0;
+}
+
+int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs) {
+  ExchangeShare state = ExchangeShare::Make();
+  if (!state) return 0;
+  state->request = std::move(prepared);
+  state->finished.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!state->finished) return 0;
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<const wchar_t*>(&ExchangeThread), state->workerModule.put()))
+    return 0;
+  ExchangeShare worker = state.Share();
+  UniqueHandle thread(::CreateThread(nullptr, 0, ExchangeThread, worker.get(), 0, nullptr));
+  if (!thread) return 0;  // the worker's share, and its module reference, are let go here
+  worker.release();       // the worker's now
+
+  ::WaitForSingleObject(state->finished.get(), budgetMs);
+  // The worker's outcome counts only if it came before the waiting ended.
+  const LONG outcome = ::InterlockedCompareExchange(&state->outcome, kAbandoned, kPending);
+  return outcome == kAnswered ? 1 : 0;
 }
 
 }  // namespace tmn

@@ -1,8 +1,19 @@
 // The statistics beacon: one plain HTTP GET over WinINet, through the proxy
 // the product's configuration file chooses, with a Referer and a
-// User-Agent header. The call waits for the whole exchange; a request that
-// is not delivered is stored in the offline cache and logged, and never
-// sent again.
+// User-Agent header. A request that is not delivered is stored in the
+// offline cache and logged, and never sent again.
+//
+// The installer must never be held by the network. WinINet's own time-outs
+// do not bound a connection attempt that is never answered, headers that
+// drip in, or an endless body, and closing its handles from another thread
+// does not end a blocked send. So a worker thread does the whole exchange
+// while the installer's thread waits for it at most kExchangeBudgetMs; what
+// is left of the deadline is for the store. When the wait runs out, the
+// installer's thread stores and logs the request as undelivered and leaves
+// the worker to end on its own: the worker holds a reference to this module
+// so that it is not unloaded under it, touches nothing but what it shares
+// with the waiting thread (a block that the last of the two frees), and
+// never stores anything.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +38,15 @@ constexpr DWORD kUrlPartChars = 1024;
 // The header text with its NUL: longer headers are cut at 1039 characters.
 constexpr size_t kHeaderChars = 1040;
 constexpr DWORD kConnectTimeoutMs = 10000;
+// Each send and each read of the exchange, set on the request.
+constexpr DWORD kTransferTimeoutMs = 10000;
+// A beacon call, from the request to the store of an undelivered one.
+constexpr DWORD kBeaconDeadlineMs = 12000;
+// What the store of an undelivered request may take: the wait for the
+// cache's lock, at most 2 s, then the insert and the log line.
+constexpr DWORD kStoreReserveMs = 2500;
+// How long the installer's thread waits for the exchange.
+constexpr DWORD kExchangeBudgetMs = kBeaconDeadlineMs - kStoreReserveMs;
 
 namespace traits {
 struct Internet {
@@ -53,12 +73,14 @@ HRESULT PercentEncodeUtf8(const wchar_t* text, size_t length, wchar_t* out, size
 
 // How WinINet is opened for the proxy settings: mode 0 directly, mode 2
 // through "host" or "host:port" (port above 0), any other mode through
-// the system's configured proxy.
+// the system's configured proxy. In mode 2 a port that is neither 0 (none
+// given) nor a TCP port, 1 to 65535, is refused with E_INVALIDARG: such a
+// request is not sent at all rather than through some other port.
 struct ProxyChoice {
   DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
   WideString proxy;  // empty unless accessType is INTERNET_OPEN_TYPE_PROXY
 };
-bool ChooseProxy(const ProxySettings& settings, ProxyChoice* choice);
+HRESULT ChooseProxy(const ProxySettings& settings, ProxyChoice* choice);
 
 // A session with no agent of its own, no bypass list, and the 10-second
 // connect time-out.
@@ -73,6 +95,43 @@ DWORD FormatBeaconHeaders(const wchar_t* referer, const wchar_t* ieVersion, cons
 // resolves: such a request is not delivered, without asking any resolver.
 bool IsReservedInvalidHost(const wchar_t* host);
 
+// Everything one exchange needs, worked out before it starts, so that the
+// worker reads nothing of the process's settings.
+struct PreparedRequest {
+  wchar_t host[kUrlPartChars];
+  wchar_t path[kUrlPartChars];  // with its query
+  wchar_t headers[kHeaderChars];
+  DWORD headerLength = 0;
+  ProxyChoice proxy;
+  bool sendCredentials = false;  // the proxy's user name and password, set on the request
+  WideString login;
+  WideString password;
+};
+
+// Encodes the URL, takes its host and its path with the query, chooses the
+// proxy and writes the headers. A failure means the request cannot be sent.
+HRESULT PrepareRequest(const StatisticRequest& request, const ProxySettings& settings, const wchar_t* ieVersion,
+                       const wchar_t* ntVersion, PreparedRequest* prepared);
+
+// The handles of one exchange, closed request first.
+struct ExchangeHandles {
+  UniqueInternet session;
+  UniqueInternet connection;
+  UniqueInternet request;
+};
+
+// Sends the request once, on the calling thread: a GET that neither
+// follows a redirect nor writes WinINet's cache, with the send and receive
+// time-outs set. Nonzero when the server answered with any status: a send
+// that ends without one is not delivery. The handles are left open in
+// handles (closing a request may read out the rest of a body).
+int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handles);
+
+// Sends the request on a worker thread and waits at most budgetMs for its
+// answer. Nonzero when the answer came in time; 0 when it did not, or none
+// came, and from then on the worker's outcome is no longer looked at.
+int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs);
+
 // The browser version the User-Agent names: the first 3 characters of the
 // registry's Internet Explorer "Version" text, "0.0" without one.
 void ReadIeVersion(WideString* out);
@@ -85,16 +144,18 @@ class CStatistics {
  public:
   // Stores into the process's offline cache and logs into the data folder.
   CStatistics() : CStatistics(g_statisticCache, nullptr) {}
-  // Stores into cache and logs into logFolder (null: the data folder).
-  CStatistics(StatisticCache& cache, const wchar_t* logFolder);
+  // Stores into cache and logs into logFolder (null: the data folder),
+  // waiting at most exchangeBudgetMs for each exchange.
+  CStatistics(StatisticCache& cache, const wchar_t* logFolder, DWORD exchangeBudgetMs = kExchangeBudgetMs);
   CStatistics(const CStatistics&) = delete;
   CStatistics& operator=(const CStatistics&) = delete;
 
   // Sends the counter's pixel request with this referer, now. Nonzero when
   // delivered; 0 when not (the request is then stored and logged).
   int32_t ReportToCounter(const wchar_t* referer);
-  // One attempt; a request that was sent counts as delivered whatever the
-  // answer's status. An undelivered one is stored and logged.
+  // One attempt, waited for at most the exchange budget; any status the
+  // server answers counts as delivered. An undelivered one is stored and
+  // logged by the calling thread.
   int32_t SendRequest(const StatisticRequest& request);
   // Stores the request in the offline cache and logs how that went.
   HRESULT SaveFailedRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime);
@@ -106,6 +167,7 @@ class CStatistics {
   int32_t Deliver(const StatisticRequest& request);
 
   StatisticCache& cache_;
+  DWORD exchangeBudgetMs_;
   WideString ieVersion_;
   WideString ntVersion_;
   StatisticLogWriter logFile_;

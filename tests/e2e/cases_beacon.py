@@ -22,6 +22,7 @@ from cases_cache import data_folder, sqlite
 from cases_report import ProductKey, install_standin, log_lines, place_version, starting
 from harness import check, check_equal
 from loopback import RecordingServer, closed_port
+from poor_network import DroppingPort
 
 VERSION = "2.5.0.1234"
 REFERER = f"http://127.0.0.1/install/{VERSION}"
@@ -98,10 +99,9 @@ class Product:
     def proxy(self, port, extra=""):
         self.config(f"[Proxy]\nMode=2\nHost=127.0.0.1\nPort={port}\n{extra}")
 
-    def installer(self, plugin_dir=None, name="setup.exe", **defines):
+    def installer(self, plugin_dir=None, name="setup.exe", script="report_install.nsi", **defines):
         h = self.h
-        return h.build_installer("report_install.nsi", name, plugin_dir=plugin_dir or h.loopback_plugin_dir,
-                                 **defines)
+        return h.build_installer(script, name, plugin_dir=plugin_dir or h.loopback_plugin_dir, **defines)
 
     def run(self, exe, result_name="result.txt"):
         """Runs the installer; its result lines and the seconds around it."""
@@ -363,3 +363,40 @@ def case_install_report_eight(h):
             check_equal(["after:[below]"], (folder / "result.txt").read_text().splitlines(), f"stack in {folder.name}")
         check_stored(product, [(COUNTER_URL, REFERER, started, ended)] * 8, "by eight installers")
         check_equal(8, len(product.log_records()), "lines of the log")
+
+
+def case_beacon_deadline(h):
+    """Proxies that never answer, drip a head that never ends, or drop the
+    connection attempt: each holds the installer less than 12 s, and the
+    request is stored and logged."""
+    with Product(h) as product:
+        exe = product.installer(script="report_deadline.nsi")
+        stored = []
+        for name, proxy in (("silent", RecordingServer(behaviour="silent")),
+                            ("drip", RecordingServer(behaviour="drip")), ("dropping", DroppingPort())):
+            with proxy:
+                check(name != "dropping" or proxy.holds_attempts(3), "the full queue answers an attempt")
+                product.proxy(proxy.port)
+                lines, started, ended = product.run(exe)
+            print(f"{name} proxy: {lines}")
+            check(lines[0] == "after:[below]" and int(lines[1][len("held:"):]) < 12000, f"{name} proxy: {lines}")
+            check_equal([] if name == "dropping" else [head(h.kind, PROXY_LINE)], heads(proxy),
+                        f"requests at the {name} proxy")
+            stored.append((COUNTER_URL, REFERER, started, ended))
+            check_stored(product, stored, f"after the {name} proxy")
+        check_equal([install_record()] * 3, product.install_records(), "install records")
+
+
+def case_beacon_worker_outlives_call(h):
+    """After the call gave up, the plug-in stays loaded although NSIS freed
+    it; once the proxy lets go, its worker ends and it is unloaded."""
+    with Product(h) as product:
+        exe = product.installer(script="report_deadline.nsi", WAIT_UNLOAD=1)
+        with RecordingServer(behaviour="drip") as proxy:  # no time-out of the worker's own ends it
+            product.proxy(proxy.port)
+            child = h.start(exe, "/S")
+            h.wait_for(lambda: (h.work / "called.txt").exists(), 120, "the report to return")
+        check_equal(0, child.wait(timeout=120), "exit code of the installer")
+        lines = (h.work / "result.txt").read_text(encoding="latin-1").splitlines()
+        check_equal(["loaded after the call", "unloaded", "file deleted"], lines[2:], "what the installer saw")
+        check_equal(1, len(product.rows()), "rows of feed.cache")

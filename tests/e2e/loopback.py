@@ -3,7 +3,9 @@ every request exactly as it came over the wire (the request line and the
 bytes of every header line) and answers so that WinINet caches nothing.
 
 A server that plays a proxy can ask for credentials: it answers 407 to a
-request without a Proxy-Authorization header.
+request without a Proxy-Authorization header. One can also behave as a poor
+network does: take the request and never answer ("silent"), or drip the
+head of an answer that never ends, a byte every 0.2 s ("drip").
 """
 import socket
 import socketserver
@@ -11,6 +13,7 @@ import threading
 
 GIF = (b"GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
        b"\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;")
+DRIP = b"HTTP/1.1 200 OK\r\nX-Drip: 1\r\n"
 REASONS = {200: "OK", 404: "Not Found", 407: "Proxy Authentication Required"}
 
 
@@ -37,8 +40,10 @@ class Request:
 class RecordingServer:
     """Listens on 127.0.0.1 (port 0: a free one) until closed."""
 
-    def __init__(self, port=0, status=200, ask_credentials=False):
+    def __init__(self, port=0, status=200, ask_credentials=False, behaviour=None):
         self.requests = []
+        self.behaviour = behaviour
+        self.closing = threading.Event()
         self.status = status
         self.ask_credentials = ask_credentials
         outer = self
@@ -68,6 +73,13 @@ class RecordingServer:
                 head, _, data = data.partition(b"\r\n\r\n")
                 request = Request(head)
                 self.requests.append(request)
+                at = 0
+                while self.behaviour and not self.closing.wait(0.2):
+                    if self.behaviour == "drip":  # the lines come round again and again
+                        connection.sendall(DRIP[at % len(DRIP):][:1])
+                        at += 1
+                if self.behaviour:
+                    return
                 if self.ask_credentials and request.header("Proxy-Authorization") is None:
                     self._answer(connection, 407, b"Proxy-Authenticate: Basic realm=\"loopback\"\r\n", keep=True)
                     continue
@@ -85,6 +97,7 @@ class RecordingServer:
         connection.sendall(head + extra + b"\r\n" + body)
 
     def close(self):
+        self.closing.set()
         self.server.shutdown()
         self.server.server_close()
 

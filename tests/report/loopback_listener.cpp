@@ -34,7 +34,8 @@ SOCKET BindLoopback(uint16_t port, uint16_t* bound) {
 
 }  // namespace
 
-LoopbackListener::LoopbackListener(uint16_t port, int status) : status_(status) {
+LoopbackListener::LoopbackListener(uint16_t port, int status, Answering answering)
+    : status_(status), answering_(answering) {
   socket_ = BindLoopback(port, &port_);
   if (socket_ == INVALID_SOCKET) return;
   if (listen(socket_, 8) != 0) {
@@ -86,10 +87,23 @@ void LoopbackListener::Answer(SOCKET connection) {
     std::lock_guard<std::mutex> hold(lock_);
     requests_.push_back(data.substr(0, end));
   }
-  const std::string answer = "HTTP/1.1 " + std::to_string(status_) + (status_ == 200 ? " OK" : " Not Found") +
-                             "\r\nContent-Length: 0\r\nCache-Control: no-store\r\nExpires: 0\r\n"
-                             "Connection: close\r\n\r\n";
+  if (answering_ == Answering::kCloseWithoutAnswer) return;
+  const char* reason = status_ == 200 ? " OK" : status_ == 302 ? " Found" : " Not Found";
+  const std::string location = "Location: http://127.0.0.1:" + std::to_string(port_) + "/again\r\n";
+  const std::string answer = "HTTP/1.1 " + std::to_string(status_) + reason + "\r\n" +
+                             (status_ == 302 ? location : "") +
+                             // An endless body that the connection would be kept for.
+                             (answering_ == Answering::kEndlessBody
+                                  ? "Content-Length: 2000000000\r\nConnection: keep-alive\r\n"
+                                  : "Content-Length: 0\r\nConnection: close\r\n") +
+                             "Cache-Control: no-store\r\nExpires: 0\r\n\r\n";
   send(connection, answer.data(), static_cast<int>(answer.size()), 0);
+  if (answering_ == Answering::kEndlessBody) {
+    const std::string body(4096, 'b');
+    while (!stop_ && send(connection, body.data(), static_cast<int>(body.size()), 0) > 0) {
+    }
+    return;
+  }
   shutdown(connection, SD_SEND);
 }
 

@@ -1,6 +1,8 @@
 // A listener on 127.0.0.1 for the beacon's tests: it keeps the head of every
 // request it receives (the request line and the header lines, as sent) and
-// answers each with the status given, so that WinINet caches nothing.
+// answers each with the status given, so that WinINet caches nothing; a 302
+// sends the client back to the same address. Or, once it has the head, it
+// closes without answering, or answers with a body that never ends.
 #pragma once
 
 #include <winsock2.h>
@@ -15,10 +17,16 @@
 
 namespace tmtest {
 
+enum class Answering {
+  kStatus,            // the status, at once
+  kCloseWithoutAnswer,
+  kEndlessBody,       // the status and headers at once, then a body as fast as it goes, never ending
+};
+
 class LoopbackListener {
  public:
   // Port 0 takes a free port.
-  LoopbackListener(uint16_t port, int status);
+  LoopbackListener(uint16_t port, int status, Answering answering = Answering::kStatus);
   ~LoopbackListener();
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
@@ -33,6 +41,7 @@ class LoopbackListener {
   void Answer(SOCKET connection);
 
   int status_;
+  Answering answering_;
   SOCKET socket_ = INVALID_SOCKET;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

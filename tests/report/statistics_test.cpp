@@ -137,23 +137,31 @@ TEST(FormatBeaconHeaders, CutsTheTextAt1039Characters) {
   }
 }
 
-TEST(ChooseProxy, DirectNamedOrTheSystemsAccordingToTheMode) {
+TEST(ChooseProxy, DirectNamedOrTheSystemsAccordingToTheModeAndNeverThroughAnotherPort) {
   struct Case {
     int32_t mode;
     const wchar_t* host;
     int32_t port;
+    HRESULT result;
     DWORD accessType;
     const wchar_t* proxy;
   };
   const Case cases[] = {
-      {0, L"proxy.test", 3128, INTERNET_OPEN_TYPE_DIRECT, L""},
-      {2, L"proxy.test", 3128, INTERNET_OPEN_TYPE_PROXY, L"proxy.test:3128"},
-      {2, L"proxy.test", 0, INTERNET_OPEN_TYPE_PROXY, L"proxy.test"},
-      {2, L"proxy.test", -1, INTERNET_OPEN_TYPE_PROXY, L"proxy.test"},
-      {2, L"", 8080, INTERNET_OPEN_TYPE_PROXY, L":8080"},
-      {1, L"proxy.test", 3128, INTERNET_OPEN_TYPE_PRECONFIG, L""},
-      {3, L"proxy.test", 3128, INTERNET_OPEN_TYPE_PRECONFIG, L""},
-      {-1, L"proxy.test", 3128, INTERNET_OPEN_TYPE_PRECONFIG, L""},
+      {0, L"proxy.test", 3128, S_OK, INTERNET_OPEN_TYPE_DIRECT, L""},
+      {0, L"proxy.test", 65616, S_OK, INTERNET_OPEN_TYPE_DIRECT, L""},
+      {2, L"proxy.test", 3128, S_OK, INTERNET_OPEN_TYPE_PROXY, L"proxy.test:3128"},
+      {2, L"proxy.test", 0, S_OK, INTERNET_OPEN_TYPE_PROXY, L"proxy.test"},
+      {2, L"proxy.test", 1, S_OK, INTERNET_OPEN_TYPE_PROXY, L"proxy.test:1"},
+      {2, L"proxy.test", 65535, S_OK, INTERNET_OPEN_TYPE_PROXY, L"proxy.test:65535"},
+      // Not a port: WinINet would keep its low 16 bits (65616 is 80).
+      {2, L"proxy.test", 65536, E_INVALIDARG, INTERNET_OPEN_TYPE_PROXY, L""},
+      {2, L"proxy.test", 65616, E_INVALIDARG, INTERNET_OPEN_TYPE_PROXY, L""},
+      {2, L"proxy.test", -1, E_INVALIDARG, INTERNET_OPEN_TYPE_PROXY, L""},
+      {2, L"", 8080, S_OK, INTERNET_OPEN_TYPE_PROXY, L":8080"},
+      {1, L"proxy.test", 3128, S_OK, INTERNET_OPEN_TYPE_PRECONFIG, L""},
+      {1, L"proxy.test", 65616, S_OK, INTERNET_OPEN_TYPE_PRECONFIG, L""},
+      {3, L"proxy.test", 3128, S_OK, INTERNET_OPEN_TYPE_PRECONFIG, L""},
+      {-1, L"proxy.test", 3128, S_OK, INTERNET_OPEN_TYPE_PRECONFIG, L""},
   };
   for (const Case& c : cases) {
     tmn::ProxySettings settings;
@@ -162,7 +170,7 @@ TEST(ChooseProxy, DirectNamedOrTheSystemsAccordingToTheMode) {
     settings.port = c.port;
     tmn::ProxyChoice choice;
     choice.proxy = MakeWide(L"junk");
-    ASSERT_TRUE(tmn::ChooseProxy(settings, &choice));
+    EXPECT_EQ(c.result, tmn::ChooseProxy(settings, &choice)) << c.mode << " " << c.port;
     EXPECT_EQ(c.accessType, choice.accessType) << c.mode << " " << c.port;
     EXPECT_EQ(c.proxy, Text(choice.proxy)) << c.mode << " " << c.port;
   }
@@ -257,7 +265,7 @@ class SendRequest : public ::testing::Test {
     request.requestTime = 1700000000;
     return statistics_.SendRequest(request);
   }
-  void UseProxy(uint16_t port) {
+  void UseProxy(int32_t port) {
     product_.WriteConfig("[Proxy]\nMode=2\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\n");
   }
   // The records of the log's lines.
@@ -275,7 +283,7 @@ class SendRequest : public ::testing::Test {
   tmtest::InstalledProduct product_;
   tmtest::TempDir dir_{L"beacon"};
   tmn::StatisticCache cache_{(dir_ / L"setup.exe").c_str(), (dir_ / L"data").c_str()};
-  tmn::CStatistics statistics_{cache_, dir_.path().c_str()};
+  tmn::CStatistics statistics_{cache_, dir_.path().c_str(), 3000};
 };
 
 std::string Head(const std::vector<std::string>& lines) {
@@ -310,6 +318,34 @@ TEST_F(SendRequest, AnyAnswerCountsAsDeliveredAndNothingIsStored) {
   EXPECT_EQ(0u, proxy.Requests()[0].find("GET http://127.0.0.1:80/2813985/tongji.gif HTTP/1.1\r\n"))
       << proxy.Requests()[0];
   EXPECT_EQ(std::vector<std::wstring>{}, Logged());
+}
+
+// An endless body is delivered at its head: the worker hands its outcome
+// over before closing the request reads the body out.
+TEST_F(SendRequest, OnlyAnAnswerIsDeliveryAndARedirectIsAnAnswerNotFollowed) {
+  using tmtest::Answering;
+  struct Case {
+    Answering answering;
+    int status;
+    int32_t delivered;
+  };
+  const Case cases[] = {
+      {Answering::kStatus, 302, 1},
+      {Answering::kEndlessBody, 200, 1},
+      {Answering::kCloseWithoutAnswer, 200, 0},
+  };
+  const std::wstring url = L"http://127.0.0.1/2813985/tongji.gif";
+  std::vector<std::wstring> stored;
+  for (const Case& c : cases) {
+    const int which = static_cast<int>(c.answering);
+    LoopbackListener proxy(0, c.status, c.answering);
+    ASSERT_TRUE(proxy.listening());
+    UseProxy(proxy.port());
+    EXPECT_EQ(c.delivered, Send(url)) << which;
+    EXPECT_EQ(1u, proxy.Requests().size()) << which;
+    if (c.delivered == 0) stored.push_back(StoreFailed(url));
+    EXPECT_EQ(stored, Logged()) << which;
+  }
 }
 
 TEST_F(SendRequest, AnUndeliveredRequestIsStoredAndLoggedWithItsUrlUnencoded) {
