@@ -63,8 +63,9 @@ struct Statement : ICacheStatement {
   Statement* next = nullptr;
 };
 
-// How long SQLite waits for another connection's lock to go.
-constexpr int kBusyWaitMs = 1000;
+// How long SQLite waits for another connection's lock to go: long enough
+// for a reader of a moment, short beside the time a store is given.
+constexpr int kBusyWaitMs = 500;
 
 bool OpensForItselfAlone() {
   wchar_t value[8];
