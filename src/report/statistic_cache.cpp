@@ -30,6 +30,40 @@ void OpenToEveryone(const wchar_t* path, uint8_t aceFlags) {
   RewriteDacl(path, &entry, 1);
 }
 
+// Makes the cache file when missing (empty, for the library to fill) and
+// holds it, then checks that it is the plug-in's own and opens it to
+// Everyone. The caller lets it go right before the library opens it.
+HRESULT HoldCacheFile(const WideString& path, UniqueFile* held) {
+  UniqueFile cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
+  if (!cacheFile && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // Made empty here, so that its access is set before the library opens it.
+    UniqueFile empty(::CreateFileW(path.Get(), GENERIC_ALL, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    empty.reset();
+    cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
+  }
+  // A file link or a second name would carry the access and the move below
+  // to a file that is not the cache.
+  if (!cacheFile || IsLinkOrMultiLinked(cacheFile.get(), path.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+  OpenToEveryone(path.Get(), 0);
+  *held = static_cast<UniqueFile&&>(cacheFile);
+  return S_OK;
+}
+
+// Moves a refused cache aside to "<cache>.bad", so that no row is lost when
+// the refusal came from a lock or a passing fault.
+HRESULT MoveRefusedCacheAside(const WideString& path) {
+  WideString aside;
+  if (!aside.Assign(path) || !aside.Append(kRefusedCacheSuffix)) return E_OUTOFMEMORY;
+  // What stands at either name now is examined again: the library had the
+  // file to itself meanwhile, and the plug-in did not hold it.
+  if (IsLinkOrMultiLinked(path.Get()) || IsLinkOrMultiLinked(aside.Get()))
+    return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+  // Read-only would keep the next refused cache from replacing this one.
+  g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
+  if (!::MoveFileExW(path.Get(), aside.Get(), MOVEFILE_REPLACE_EXISTING)) return HResultFromWin32(::GetLastError());
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library) {
@@ -118,32 +152,28 @@ HRESULT StatisticCache::OpenCache() {
 
   WideString path;
   if (!path.Assign(folder.path()) || !path.Append(L'\\') || !path.Append(kCacheFileName)) return E_OUTOFMEMORY;
-  UniqueFile cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
-  if (!cacheFile && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-    // Made empty here, so that its access is set before the library opens it.
-    UniqueFile empty(::CreateFileW(path.Get(), GENERIC_ALL, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    empty.reset();
-    cacheFile = OpenEntryItself(path.Get(), FILE_READ_DATA, OPEN_EXISTING, false);
-  }
-  // A file link or a second name would carry the access and the delete
-  // below to a file that is not the cache.
-  if (!cacheFile || IsLinkOrMultiLinked(cacheFile.get(), path.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
-  OpenToEveryone(path.Get(), 0);
-
+  UniqueFile cacheFile;
+  RETURN_IF_FAILED(HoldCacheFile(path, &cacheFile));
   RETURN_IF_FAILED(CreateDatabaseObject(&database_));
+  cachePath_ = static_cast<WideString&&>(path);
   const ICacheDatabaseOperations& db = *database_->operations;
-  HRESULT result = db.OpenDatabase(database_, path.Get());
+  // The file is let go right before the library opens it: a library that
+  // opens its file for itself alone would be refused while it is held. The
+  // file the library leaves is examined once it is let go (SaveRequest).
+  cacheFile.reset();
+  HRESULT result = db.OpenDatabase(database_, cachePath_.Get());
   if (FAILED(result)) {
-    // A file the library cannot read as a database is replaced, once. It
-    // must be let go to be deleted: what stands at its name is examined again.
-    cacheFile.reset();
-    if (IsLinkOrMultiLinked(path.Get())) {
+    // A file the library cannot read as a database is moved aside, never
+    // deleted: a lock or a passing fault may have refused it, and its rows
+    // are kept. A new one is made in its place, once.
+    HRESULT moved = MoveRefusedCacheAside(cachePath_);
+    if (SUCCEEDED(moved)) moved = HoldCacheFile(cachePath_, &cacheFile);
+    if (FAILED(moved)) {
       ReleaseDatabase();
-      return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+      return moved == HResultFromWin32(ERROR_CANT_ACCESS_FILE) ? moved : result;
     }
-    g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
-    g_fileSystem.deleteFile(path.Get());
-    result = db.OpenDatabase(database_, path.Get());
+    cacheFile.reset();
+    result = db.OpenDatabase(database_, cachePath_.Get());
   }
   if (SUCCEEDED(result) && db.TableExists(database_, kCacheTableName) == 0) {
     ICacheStatement* create = nullptr;
@@ -176,14 +206,25 @@ HRESULT StatisticCache::InsertRequest(const wchar_t* url, const wchar_t* referer
   return result;
 }
 
-HRESULT StatisticCache::SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime) {
-  if (cacheMutex_) ::WaitForSingleObject(cacheMutex_.get(), INFINITE);
-  HRESULT result = S_OK;
-  if (url != nullptr && *url != L'\0') {
-    result = InsertRequest(url, referer, requestTime);
-    // The file stays open only while the mutex is held.
-    ReleaseDatabase();
+HRESULT StatisticCache::SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
+                                    DWORD lockWaitMs) {
+  if (url == nullptr || *url == L'\0') return S_OK;
+  if (cacheMutex_) {
+    // A mutex left by a process that ended while storing is ours now: the
+    // library finds whatever that store left.
+    const DWORD wait = ::WaitForSingleObject(cacheMutex_.get(), lockWaitMs);
+    if (wait == WAIT_TIMEOUT) return HResultFromWin32(ERROR_TIMEOUT);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return HResultFromWin32(::GetLastError());
   }
+  cachePath_.Clear();
+  HRESULT result = InsertRequest(url, referer, requestTime);
+  // The file stays open only while the mutex is held.
+  const bool opened = database_ != nullptr;
+  ReleaseDatabase();
+  // Between the check and the library's open the file was not held: a link
+  // put there meanwhile is found now, and the row is not called stored.
+  if (opened && SUCCEEDED(result) && IsLinkOrMultiLinked(cachePath_.Get()))
+    result = HResultFromWin32(ERROR_CANT_ACCESS_FILE);
   if (cacheMutex_) ::ReleaseMutex(cacheMutex_.get());
   return result;
 }

@@ -18,6 +18,11 @@ namespace tmn {
 constexpr wchar_t kCacheMutexName[] = L"Global\\{7BDE6A0F-C5BC-4579-BA89-9262EA1A9856}";
 constexpr wchar_t kDatabaseLibraryName[] = L"tarnbase.dll";
 constexpr wchar_t kCacheFileName[] = L"feed.cache";
+// Where a cache the library refuses is moved aside, replacing an older one.
+constexpr wchar_t kRefusedCacheSuffix[] = L".bad";
+// How long a store waits for another process's store to end. A process
+// that hangs while it holds the mutex must not hold the installer too.
+constexpr DWORD kCacheLockWaitMs = 2000;
 constexpr wchar_t kCacheTableName[] = L"statistic3";
 constexpr wchar_t kCreateCacheTable[] =
     L"CREATE TABLE statistic3(CommitTime integer,ID integer,URL varchar,RefererURL varchar,PRIMARY KEY( ID ))";
@@ -46,8 +51,13 @@ class StatisticCache {
   StatisticCache& operator=(const StatisticCache&) = delete;
 
   // Stores one request under the mutex and closes the database again; the
-  // library stays loaded. An empty URL stores nothing and gives S_OK.
-  HRESULT SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime);
+  // library stays loaded. An empty URL stores nothing and gives S_OK. A
+  // mutex not had within lockWaitMs fails the store with
+  // HRESULT_FROM_WIN32(ERROR_TIMEOUT); one left by a process that ended
+  // while holding it is taken. When the library has let the file go, the
+  // file at its name must still be the cache itself, not a link.
+  HRESULT SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
+                      DWORD lockWaitMs = kCacheLockWaitMs);
 
   // The steps of a store, each returning its result code.
   HRESULT LoadDatabaseLibrary();  // S_FALSE when already loaded
@@ -71,6 +81,7 @@ class StatisticCache {
   UniqueHandle cacheMutex_;
   WideString hostPath_;    // empty: the host executable's
   WideString dataFolder_;  // empty: the data folder
+  WideString cachePath_;   // the file the last store opened; checked once it is let go
 };
 
 // The process-wide cache, built when the module loads.

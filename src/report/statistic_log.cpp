@@ -10,18 +10,19 @@ namespace tmn {
 
 namespace {
 
-// Appending only: a write lands at the end of the file, wherever other
-// processes have written meanwhile. Reading lets the file be measured and
-// locked.
-constexpr DWORD kLogAccess = GENERIC_READ | FILE_APPEND_DATA;
+// Writing, not appending only: a line cut short is taken back by ending the
+// file where it ended before. Reading lets the file be measured and locked.
+constexpr DWORD kLogAccess = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr wchar_t kByteOrderMark = 0xFEFF;  // FF FE in the file
 
 // A byte lock that every writer of a log holds for one write, at an offset
 // no log reaches, so that readers are never refused. Appending alone is not
 // atomic everywhere (Wine measures the file, then writes): under the lock a
-// line always lands whole, and the first writer of an empty log puts the
-// mark first. Where the file system has no locks, appending alone remains.
+// line always lands whole at the end, the first writer of an empty log puts
+// the mark first, and a cut line can be taken back. Where the file system
+// has no locks, each line goes to the end found right before it, and a cut
+// line is left, as another writer may have written after it.
 class LogWriteLock {
  public:
   explicit LogWriteLock(HANDLE file) : file_(file) {
@@ -32,6 +33,7 @@ class LogWriteLock {
   ~LogWriteLock() {
     if (locked_) ::UnlockFileEx(file_, 0, 1, 0, &place_);
   }
+  bool locked() const { return locked_; }
   LogWriteLock(const LogWriteLock&) = delete;
   LogWriteLock& operator=(const LogWriteLock&) = delete;
 
@@ -77,6 +79,8 @@ UniqueFile OpenForAppending(const WideString& path, DWORD disposition) {
 }
 
 }  // namespace
+
+LogWriteCall g_logWrite = ::WriteFile;
 
 bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
                            int32_t count, HRESULT error, WideString* record) {
@@ -147,12 +151,19 @@ bool StatisticLog::AppendLogLine(const wchar_t* record) {
 
   CriticalSectionLock lock(lock_);
   LogWriteLock fileLock(file_.get());
-  LARGE_INTEGER size;
+  // Every writer holds the lock: the end found here stays the end until
+  // this line is written, and nothing else can land after a cut line.
+  LARGE_INTEGER end;
+  const LARGE_INTEGER zero = {};
+  if (!::SetFilePointerEx(file_.get(), zero, &end, FILE_END)) return false;
   DWORD written = 0;
-  if (::GetFileSizeEx(file_.get(), &size) && size.QuadPart == 0 &&
-      !::WriteFile(file_.get(), &kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr))
-    return false;
-  return ::WriteFile(file_.get(), line.Get(), bytes, &written, nullptr) && written == bytes;
+  bool whole = end.QuadPart != 0 ||
+               (g_logWrite(file_.get(), &kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr) &&
+                written == sizeof(kByteOrderMark));
+  whole = whole && g_logWrite(file_.get(), line.Get(), bytes, &written, nullptr) && written == bytes;
+  if (!whole && fileLock.locked() && ::SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN))
+    ::SetEndOfFile(file_.get());
+  return whole;
 }
 
 StatisticLogWriter::StatisticLogWriter(const wchar_t* folder) { folder_.Assign(folder); }

@@ -2,10 +2,11 @@
 // folder, "<executable>_statistic.log", that says which undelivered
 // requests were stored in the offline cache and which stores failed.
 //
-// Several installers may write the same log at once: the file is opened for
-// appending only, and each line is written under a lock that every writer
-// of the log takes, so that every line lands whole at the end and the FF FE
-// mark comes before the first line.
+// Several installers may write the same log at once: each line is written
+// at the end under a lock that every writer of the log takes, so that every
+// line lands whole at the end and the FF FE mark comes before the first
+// line. A line that does not fit (a full disk) is taken back whole, so that
+// the next one does not start in the middle of it.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +20,11 @@ namespace tmn {
 
 constexpr wchar_t kStoredTag[] = L"INFO.SaveStatistic";
 constexpr wchar_t kStoreFailedTag[] = L"ERROR.SaveStatistic";
+
+// The write of a log's bytes. Tests put another in to cut a write short,
+// as a full disk does, which Wine does not do on demand.
+using LogWriteCall = BOOL(WINAPI*)(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED place);
+extern LogWriteCall g_logWrite;
 
 // A log larger than this when it is opened is moved aside to "<log>.old".
 constexpr ULONGLONG kLogRotationBytes = 5242880;

@@ -5,9 +5,9 @@
 namespace tmn {
 
 HRESULT SaveFailedRequest(StatisticCache& cache, StatisticLogWriter& log, const wchar_t* url,
-                          const wchar_t* referer, int64_t requestTime) {
+                          const wchar_t* referer, int64_t requestTime, DWORD lockWaitMs) {
   if (url == nullptr || *url == L'\0') return HResultFromWin32(ERROR_BAD_ARGUMENTS);
-  const HRESULT result = cache.SaveRequest(url, referer, requestTime);
+  const HRESULT result = cache.SaveRequest(url, referer, requestTime, lockWaitMs);
   log.WriteStatisticLog(url, referer, SUCCEEDED(result) ? kStoredTag : kStoreFailedTag, requestTime, 1, result);
   return result;
 }

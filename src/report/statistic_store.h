@@ -14,8 +14,10 @@ namespace tmn {
 // Stores the request and logs the result of the store: "INFO.SaveStatistic"
 // when it is 0 or more, "ERROR.SaveStatistic" with the code when it is
 // negative, with the URL, the referer, the time and a count of 1. An empty
-// URL is neither stored nor logged and gives 0x800700A0.
+// URL is neither stored nor logged and gives 0x800700A0. The store waits at
+// most lockWaitMs for the cache's mutex; a store that times out is logged
+// as failed with HRESULT_FROM_WIN32(ERROR_TIMEOUT).
 HRESULT SaveFailedRequest(StatisticCache& cache, StatisticLogWriter& log, const wchar_t* url,
-                          const wchar_t* referer, int64_t requestTime);
+                          const wchar_t* referer, int64_t requestTime, DWORD lockWaitMs = kCacheLockWaitMs);
 
 }  // namespace tmn

@@ -10,6 +10,17 @@
 //   begin        every BeginTransaction     step          every Step
 // Failures carry FACILITY_ITF codes built from SQLite's result codes, so a
 // caller's log shows which step failed.
+//
+// With TM_TARNBASE_EXCLUSIVE set (to anything but "0"), the library opens
+// its file for itself alone, as some engines do: OpenDatabase fails with
+// the sharing violation's code while any other program has the file open,
+// and nobody else can open it until the database is released. The file is
+// then read whole into memory and written back whole when it is released.
+//
+// Otherwise SQLite opens the file shared, as it always does, and waits a
+// while for a database another process is reading or writing, as a real
+// engine does, instead of failing at once. Only a file that is not a
+// database is refused by OpenDatabase.
 #include <windows.h>
 
 #include <new>
@@ -52,10 +63,24 @@ struct Statement : ICacheStatement {
   Statement* next = nullptr;
 };
 
+// How long SQLite waits for another connection's lock to go: long enough
+// for a reader of a moment, short beside the time a store is given.
+constexpr int kBusyWaitMs = 500;
+
+bool OpensForItselfAlone() {
+  wchar_t value[8];
+  const DWORD length = GetEnvironmentVariableW(L"TM_TARNBASE_EXCLUSIVE", value, 8);
+  return length != 0 && length < 8 && wcscmp(value, L"0") != 0;
+}
+
 struct Database : ICacheDatabase {
   sqlite3* connection = nullptr;
   Statement* statements = nullptr;  // kept until the database closes
   bool opened = false;              // an open was asked for before
+  // Opened for itself alone: the file, held without sharing, and whether
+  // the database in memory is to be written back to it.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  bool writeBack = false;
 };
 
 Database* Of(ICacheDatabase* self) { return static_cast<Database*>(self); }
@@ -70,8 +95,44 @@ void CloseConnection(Database* database) {
     sqlite3_finalize(statement->statement);
     delete statement;
   }
+  if (database->writeBack) {
+    // The whole database, written over the file it was read from.
+    sqlite3_int64 size = 0;
+    unsigned char* image = sqlite3_serialize(database->connection, "main", &size, 0);
+    DWORD written = 0;
+    LARGE_INTEGER start = {};
+    if (image != nullptr && size < MAXDWORD && SetFilePointerEx(database->file, start, nullptr, FILE_BEGIN) &&
+        WriteFile(database->file, image, static_cast<DWORD>(size), &written, nullptr))
+      SetEndOfFile(database->file);
+    sqlite3_free(image);
+  }
+  database->writeBack = false;
   sqlite3_close(database->connection);
   database->connection = nullptr;
+  if (database->file != INVALID_HANDLE_VALUE) CloseHandle(database->file);
+  database->file = INVALID_HANDLE_VALUE;
+}
+
+// Opens the file for this object alone and reads it into an in-memory
+// database.
+int OpenForItselfAlone(Database* database, const wchar_t* path) {
+  database->file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+  if (database->file == INVALID_HANDLE_VALUE) return SQLITE_CANTOPEN;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(database->file, &size) || size.QuadPart > (1 << 30)) return SQLITE_IOERR;
+  int code = sqlite3_open16(L":memory:", &database->connection);
+  if (code != SQLITE_OK || size.QuadPart == 0) return code;
+  unsigned char* image = static_cast<unsigned char*>(sqlite3_malloc64(size.QuadPart));
+  DWORD read = 0;
+  if (image == nullptr) return SQLITE_NOMEM;
+  const DWORD bytes = static_cast<DWORD>(size.QuadPart);
+  if (!ReadFile(database->file, image, bytes, &read, nullptr) || read != bytes) {
+    sqlite3_free(image);
+    return SQLITE_IOERR;
+  }
+  return sqlite3_deserialize(database->connection, "main", image, size.QuadPart, size.QuadPart,
+                             SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_RESIZEABLE);
 }
 
 HRESULT Execute(Database* database, const char* sql) {
@@ -86,15 +147,28 @@ HRESULT PRODUCT_CALL OpenDatabase(ICacheDatabase* self, const wchar_t* path) {
   if (FailureRequested(L"open") || (first && FailureRequested(L"open-once"))) return FromSqlite(SQLITE_CANTOPEN);
   if (path == nullptr) return E_POINTER;
   CloseConnection(database);
-  // No busy time-out: the caller's mutex keeps writers apart, and a writer
-  // that comes in without it is refused at once, so that it shows.
-  int code = sqlite3_open16(path, &database->connection);
+  const bool alone = OpensForItselfAlone();
+  int code = alone ? OpenForItselfAlone(database, path) : sqlite3_open16(path, &database->connection);
+  if (alone && code == SQLITE_CANTOPEN) {
+    // The system's own code: a sharing violation when another program has the file.
+    const HRESULT refused = HRESULT_FROM_WIN32(GetLastError());
+    CloseConnection(database);
+    return refused;
+  }
+  if (code == SQLITE_OK && !alone) sqlite3_busy_timeout(database->connection, kBusyWaitMs);
   // SQLite reads the file only when asked: read the schema now, so that a
-  // file that is no database is refused here.
-  if (code == SQLITE_OK) code = sqlite3_exec(database->connection, "SELECT count(*) FROM sqlite_master", nullptr,
-                                             nullptr, nullptr);
-  if (code != SQLITE_OK) CloseConnection(database);
-  return FromSqlite(code);
+  // file that is no database is refused here. A database still locked by
+  // another process after the busy wait is a database: the steps that need
+  // it fail on their own.
+  if (code == SQLITE_OK)
+    code = sqlite3_exec(database->connection, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (code == SQLITE_BUSY || code == SQLITE_LOCKED) code = SQLITE_OK;
+  if (code != SQLITE_OK) {
+    CloseConnection(database);
+    return FromSqlite(code);
+  }
+  database->writeBack = alone;
+  return S_OK;
 }
 
 void PRODUCT_CALL ReleaseDatabase(ICacheDatabase* self) {

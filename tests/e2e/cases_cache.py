@@ -9,6 +9,7 @@ The cache is read with Debian's sqlite3.
 """
 import re
 import shutil
+import sqlite3
 import subprocess
 
 from harness import check, check_equal
@@ -110,5 +111,32 @@ def case_cache_long_host_path(h):
                             f"store at {length}")
                 check_equal(["1"], sqlite(data_folder(h) / "feed.cache", "select count(*) from statistic3"),
                             "rows after the store at 260")
+    finally:
+        shutil.rmtree(data_folder(h), ignore_errors=True)
+
+
+def case_cache_exclusive_and_held(h):
+    """A library that opens feed.cache for itself alone keeps a row for each
+    of three requests. A cache another program holds locked through a whole
+    store keeps its rows: the store fails, and nothing is moved aside."""
+    shutil.rmtree(data_folder(h), ignore_errors=True)
+    try:
+        store = install_store_program(h)
+
+        def run(i, env):
+            done = subprocess.run(["wine", str(store), *map(str, request(i))], cwd=h.work, env=env,
+                                  capture_output=True, timeout=300)
+            return done.returncode, done.stdout.strip()
+        for i in range(3):
+            check_equal((0, b"stored 0x00000000"), run(i, {**h.env, "TM_TARNBASE_EXCLUSIVE": "1"}), f"store {i}")
+        check_stored(h, 3)
+        cache = data_folder(h) / "feed.cache"
+        holder = sqlite3.connect(str(cache), isolation_level=None)
+        holder.executemany("insert into statistic3 (URL) values (?)", [(f"http://held.test/{i}",) for i in range(77)])
+        holder.execute("begin exclusive")
+        check_equal((4, b"stored 0x80040105"), run(3, h.env), "the store into a held cache")
+        holder.close()
+        check_equal(["80"], sqlite(cache, "select count(*) from statistic3"), "rows of the held cache")
+        check(not (data_folder(h) / "feed.cache.bad").exists(), "the held cache was moved aside")
     finally:
         shutil.rmtree(data_folder(h), ignore_errors=True)

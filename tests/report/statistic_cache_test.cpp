@@ -304,21 +304,42 @@ TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryo
   }
 }
 
-TEST_F(CacheStoreTest, AFileTheLibraryCannotReadIsReplacedOnce) {
+TEST_F(CacheStoreTest, AFileTheLibraryCannotReadIsMovedAsideOnce) {
   ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, data_.c_str(), nullptr));
   ASSERT_TRUE(tmtest::WriteFileText(file_, std::string(4096, 'g')));
+  ASSERT_TRUE(tmtest::WriteFileText(file_ + L".bad", "older"));
   SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_READONLY);
   FileSystemRecorder recorder;
   tmn::StatisticCache cache(host_.c_str(), data_.c_str());
   EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 5));
-  const std::vector<std::wstring> replaced = {L"attributes " + file_ + L" 0x80", L"delete " + file_};
+  const std::vector<std::wstring> replaced = {L"attributes " + file_ + L" 0x80"};
   std::vector<std::wstring> calls;
   for (const std::wstring& call : recorder.Calls())
     if (call.rfind(L"attributes ", 0) == 0 || call.rfind(L"delete ", 0) == 0) calls.push_back(call);
   EXPECT_EQ(replaced, calls);
+  EXPECT_EQ(std::string(4096, 'g'), tmtest::ReadFileBytes(file_ + L".bad"));
   const CacheFile file = ReadCacheFile(file_);
   EXPECT_EQ(L"ok", file.integrity);
   EXPECT_EQ(Describe({{5, 1, L"http://h/1", L"http://r/"}}), Describe(file.rows));
+}
+
+TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedHolder) {
+  const wchar_t* name = kTestMutexName.c_str();
+  tmn::StatisticCache cache(host_.c_str(), data_.c_str(), name);
+  tmn::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name)),
+      ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex.get(), 0));
+  HRESULT held = S_OK;
+  std::thread store([&] { held = cache.SaveRequest(L"http://h/1", L"http://r/", 1, 200); SetEvent(ended.get()); });
+  WaitForSingleObject(ended.get(), 10000);  // a store that waited without limit ends stored
+  ReleaseMutex(mutex.get());
+  store.join();
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), held);
+  EXPECT_FALSE(tmtest::FileExists(file_));
+
+  std::thread([&mutex] { WaitForSingleObject(mutex.get(), INFINITE); }).join();  // ends holding it
+  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/", 2, 200));
+  EXPECT_TRUE(CacheMutexIsFree(name));
 }
 
 TEST_F(CacheStoreTest, RefusedAccessWritesDoNotStopTheStore) {
@@ -337,6 +358,7 @@ TEST_F(CacheStoreTest, EachStoreIsLoggedWithItsTagAndCode) {
     const wchar_t* failures;
     const wchar_t* library;  // copied in as tarnbase.dll; null: none
     HRESULT expected;
+    bool tableMade = false;  // the cache exists with its table: no CREATE TABLE
   };
   const std::wstring standIn = StandInPath(), plugin = tmtest::PluginDllPath();
   const Case cases[] = {
@@ -347,7 +369,8 @@ TEST_F(CacheStoreTest, EachStoreIsLoggedWithItsTagAndCode) {
       {L"open refused once", L"open-once", standIn.c_str(), S_OK},
       {L"open refused twice", L"open", standIn.c_str(), static_cast<HRESULT>(0x8004010E)},
       {L"prepare fails", L"prepare", standIn.c_str(), static_cast<HRESULT>(0x80040101)},
-      {L"prepare gives no statement", L"prepare-empty", standIn.c_str(), E_UNEXPECTED},
+      {L"prepare gives no table statement", L"prepare-empty", standIn.c_str(), E_UNEXPECTED},
+      {L"prepare gives no insert statement", L"prepare-empty", standIn.c_str(), E_UNEXPECTED, true},
       {L"transaction refused", L"begin", standIn.c_str(), static_cast<HRESULT>(0x80040105)},
       {L"step fails", L"step", standIn.c_str(), static_cast<HRESULT>(0x8004010A)},
   };
@@ -358,10 +381,11 @@ TEST_F(CacheStoreTest, EachStoreIsLoggedWithItsTagAndCode) {
     if (c.library != nullptr) {
       ASSERT_TRUE(CopyFileW(c.library, library.c_str(), FALSE));
     }
-    LibraryFailures failures(c.failures);
     {
       tmn::StatisticCache cache((app + L"\\setup.exe").c_str(), data.c_str());
       tmn::StatisticLogWriter log(dir.path().c_str());
+      if (c.tableMade) { ASSERT_EQ(S_OK, cache.SaveRequest(L"http://h/0", L"", 1)) << c.what; }
+      LibraryFailures failures(c.failures);
       EXPECT_EQ(c.expected, tmn::SaveFailedRequest(cache, log, L"http://h/p?q", L"http://r/", 1700000000))
           << c.what;
       EXPECT_FALSE(cache.IsDatabaseOpen()) << c.what;
@@ -404,6 +428,29 @@ TEST_F(CacheStoreTest, AtTheEndOfTheProcessTheLibraryIsLeftToTheSystem) {
   EXPECT_NE(nullptr, library);
   FreeLibrary(library);  // what the end of the process does
   EXPECT_EQ(nullptr, GetModuleHandleW(library_.c_str()));
+}
+
+TEST_F(CacheStoreTest, ASecondNameGivenWhileTheLibraryHasTheFileFailsTheStore) {
+  tmn::StatisticCache cache(host_.c_str(), data_.c_str());
+  ASSERT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 1));
+  sqlite3 *reader = nullptr, *prober = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open16(file_.c_str(), &reader));
+  ASSERT_EQ(SQLITE_OK, sqlite3_open16(file_.c_str(), &prober));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM statistic3;", nullptr, nullptr, nullptr));
+  // Once the store is in its transaction, past the checks made before the
+  // library opened the file, the file gets a second name; then the reader
+  // the commit waits for ends.
+  std::thread linker([&] {
+    for (int i = 0; i < 2000; ++i, Sleep(5))
+      if (sqlite3_exec(prober, "BEGIN IMMEDIATE; ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_BUSY) break;
+    CreateHardLinkW((dir_ / L"second").c_str(), file_.c_str(), nullptr);
+    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE), cache.SaveRequest(L"http://h/2", L"http://r/", 2));
+  linker.join();
+  sqlite3_close(prober);
+  sqlite3_close(reader);
+  EXPECT_EQ(2u, ReadCacheFile(file_).rows.size());  // committed after the reader
 }
 
 #else

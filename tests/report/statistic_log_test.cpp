@@ -175,6 +175,27 @@ TEST(StatisticLog, ALogThatCannotBeOpenedDropsItsLines) {
   EXPECT_EQ("", tmtest::ReadFileBytes(held));
 }
 
+// A full disk: half of a line lands, then the write fails.
+BOOL WINAPI WriteHalfOfALine(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED place) {
+  WriteFile(file, data, bytes / 2, written, place);
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
+TEST(StatisticLog, ALineCutShortIsTakenBackSoTheNextOneStartsWhole) {
+  TempDir dir(L"slog");
+  const std::wstring path = dir / L"x.log";
+  tmn::StatisticLog log;
+  log.OpenStatisticLog(path.c_str());
+  EXPECT_TRUE(log.AppendLogLine(L"[A] first"));
+  const std::string before = tmtest::ReadFileBytes(path);
+  tmn::g_logWrite = WriteHalfOfALine;
+  const bool cut = log.AppendLogLine(L"[B] second");
+  tmn::g_logWrite = WriteFile;
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(before, tmtest::ReadFileBytes(path));
+}
+
 TEST(StatisticLog, ALogOrAMovedAsideLogWithASecondNameIsLeftAlone) {
   TempDir dir(L"slog");
   const std::wstring path = dir / L"x.log", other = dir / L"other.txt";
