@@ -254,7 +254,7 @@ int32_t CStatistics::SendRequest(const StatisticRequest& request) {
 }
 
 HRESULT CStatistics::SaveFailedRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime) {
-  return tmn::SaveFailedRequest(cache_, logFile_, url, referer, requestTime);
+  return tmn::SaveFailedRequest(cache_, logFile_, url, referer, requestTime, kStoreLockWaitMs);
 }
 
 int32_t CStatistics::Deliver(const StatisticRequest& request) {

@@ -43,8 +43,10 @@ constexpr DWORD kTransferTimeoutMs = 10000;
 // A beacon call, from the request to the store of an undelivered one.
 constexpr DWORD kBeaconDeadlineMs = 12000;
 // What the store of an undelivered request may take: the wait for the
-// cache's lock, at most 2 s, then the insert and the log line.
+// cache's lock, then the insert (with the database's own waits for a busy
+// file) and the log line.
 constexpr DWORD kStoreReserveMs = 2500;
+constexpr DWORD kStoreLockWaitMs = 1000;
 // How long the installer's thread waits for the exchange.
 constexpr DWORD kExchangeBudgetMs = kBeaconDeadlineMs - kStoreReserveMs;
 
