@@ -1,5 +1,5 @@
-// The report subsystem's process-wide objects. They are defined together in
-// this one file because C++ orders construction only within a file: they are
+// The process-wide objects of the reports and of the beacon below them. They
+// are defined together in this one file because C++ orders construction only within a file: they are
 // built in the order written here when the module loads, before any export
 // runs, and destroyed in the reverse order when it unloads, under the loader
 // lock (so their destructors may close handles and free libraries, but never

@@ -1,6 +1,6 @@
-// The beacon's process-wide objects, defined with the report subsystem's
-// other process-wide objects in process_objects.cpp, in their order of
-// construction.
+// The beacon's process-wide objects. beacon/ declares only their types; the
+// objects are defined with the reports' own in process_objects.cpp, in their
+// order of construction.
 #pragma once
 
 #include "beacon/statistic_cache.h"
