@@ -10,7 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "report/product_library.h"
+#include "beacon/product_library.h"
 
 namespace tmn {
 

@@ -1,5 +1,5 @@
-// The report subsystem's process-wide objects. They are defined together in
-// this one file because C++ orders construction only within a file: they are
+// The process-wide objects of the reports and of the beacon below them. They
+// are defined together in this one file because C++ orders construction only within a file: they are
 // built in the order written here when the module loads, before any export
 // runs, and destroyed in the reverse order when it unloads, under the loader
 // lock (so their destructors may close handles and free libraries, but never
@@ -14,12 +14,14 @@
 // The beacon's worker thread, which may outlive an export call and end
 // only after the host freed the module, touches none of these objects: it
 // holds the module and shares only a heap block with the caller.
+#include "report/process_objects.h"
+
 #include <utility>
 
 #include "base/wide_string.h"
+#include "beacon/statistic_cache.h"
+#include "beacon/statistics.h"
 #include "report/install_identity.h"
-#include "report/statistic_cache.h"
-#include "report/statistics.h"
 #include "report/system_description.h"
 
 namespace tmn {
@@ -41,9 +43,10 @@ WideString g_osDescription = TextOf(L"win");  // 2
 StatisticCache g_statisticCache;
 
 // 4. The beacon client, made by the first install beacon of the process.
-// Its destructor closes the statistic log.
+// It stores into the cache above and logs into the data folder; its
+// destructor closes the statistic log.
 CStatistics& ProcessStatistics() {
-  static CStatistics statistics;
+  static CStatistics statistics(g_statisticCache, nullptr);
   return statistics;
 }
 

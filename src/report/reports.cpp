@@ -2,10 +2,11 @@
 
 #include <utility>
 
+#include "beacon/endpoints.h"
+#include "beacon/statistics.h"
 #include "report/collect_client.h"
-#include "report/endpoints.h"
 #include "report/install_identity.h"
-#include "report/statistics.h"
+#include "report/process_objects.h"
 #include "report/system_description.h"
 
 namespace tmn {

@@ -26,7 +26,7 @@
 #include <new>
 #include <wchar.h>
 
-#include "report/cache_interfaces.h"
+#include "beacon/cache_interfaces.h"
 #include "sqlite3.h"
 
 namespace {

@@ -6,9 +6,10 @@
 
 #include <stdint.h>
 
-#include "report/statistic_cache.h"
-#include "report/statistic_log.h"
-#include "report/statistic_store.h"
+#include "beacon/statistic_cache.h"
+#include "beacon/statistic_log.h"
+#include "beacon/statistic_store.h"
+#include "report/process_objects.h"
 
 namespace {
 tmn::StatisticLogWriter g_log;

@@ -1,4 +1,4 @@
-#include "report/statistic_store.h"
+#include "beacon/statistic_store.h"
 
 #include "base/result.h"
 

@@ -11,7 +11,7 @@
 
 #include "base/unique.h"
 #include "base/wide_string.h"
-#include "report/cache_interfaces.h"
+#include "beacon/cache_interfaces.h"
 
 namespace tmn {
 
@@ -83,8 +83,5 @@ class StatisticCache {
   WideString dataFolder_;  // empty: the data folder
   WideString cachePath_;   // the file the last store opened; checked once it is let go
 };
-
-// The process-wide cache, built when the module loads.
-extern StatisticCache g_statisticCache;
 
 }  // namespace tmn

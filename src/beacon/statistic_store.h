@@ -6,8 +6,8 @@
 
 #include <stdint.h>
 
-#include "report/statistic_cache.h"
-#include "report/statistic_log.h"
+#include "beacon/statistic_cache.h"
+#include "beacon/statistic_log.h"
 
 namespace tmn {
 

@@ -1,4 +1,4 @@
-#include "report/endpoints.h"
+#include "beacon/endpoints.h"
 
 #ifndef TM_COUNTER_HOST
 #error "TM_COUNTER_HOST names the page counter's host"

@@ -1,4 +1,4 @@
-#include "report/report_test_support.h"
+#include "beacon/report_test_support.h"
 
 #include <fstream>
 #include <iterator>

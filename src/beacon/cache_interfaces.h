@@ -13,7 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "report/product_library.h"
+#include "beacon/product_library.h"
 
 namespace tmn {
 

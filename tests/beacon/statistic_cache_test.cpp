@@ -12,9 +12,10 @@
 
 #include "base/this_module.h"
 #include "base/unique.h"
-#include "report/report_test_support.h"
-#include "report/statistic_cache.h"
-#include "report/statistic_store.h"
+#include "beacon/report_test_support.h"
+#include "beacon/statistic_cache.h"
+#include "beacon/statistic_store.h"
+#include "report/process_objects.h"
 #include "support/file_system_recorder.h"
 #include "support/test_support.h"
 

@@ -24,8 +24,8 @@
 
 #include "base/unique.h"
 #include "base/wide_string.h"
-#include "report/statistic_cache.h"
-#include "report/statistic_log.h"
+#include "beacon/statistic_cache.h"
+#include "beacon/statistic_log.h"
 #include "settings/product_settings.h"
 
 namespace tmn {
@@ -144,8 +144,6 @@ void ReadNtVersion(WideString* out);
 // once, and the statistic log of its undelivered requests.
 class CStatistics {
  public:
-  // Stores into the process's offline cache and logs into the data folder.
-  CStatistics() : CStatistics(g_statisticCache, nullptr) {}
   // Stores into cache and logs into logFolder (null: the data folder),
   // waiting at most exchangeBudgetMs for each exchange.
   CStatistics(StatisticCache& cache, const wchar_t* logFolder, DWORD exchangeBudgetMs = kExchangeBudgetMs);
@@ -174,9 +172,5 @@ class CStatistics {
   WideString ntVersion_;
   StatisticLogWriter logFile_;
 };
-
-// The process's beacon client, made by its first use and destroyed when
-// the module unloads, before the offline cache.
-CStatistics& ProcessStatistics();
 
 }  // namespace tmn

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "report/report_test_support.h"
-#include "report/statistic_log.h"
+#include "beacon/report_test_support.h"
+#include "beacon/statistic_log.h"
 #include "support/test_support.h"
 
 using tmtest::LogContents;

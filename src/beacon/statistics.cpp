@@ -1,4 +1,4 @@
-#include "report/statistics.h"
+#include "beacon/statistics.h"
 
 #include <new>
 #include <utility>
@@ -8,8 +8,8 @@
 #include "base/result.h"
 #include "base/unix_time.h"
 #include "base/windows_version.h"
-#include "report/endpoints.h"
-#include "report/statistic_store.h"
+#include "beacon/endpoints.h"
+#include "beacon/statistic_store.h"
 
 namespace tmn {
 

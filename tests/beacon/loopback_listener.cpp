@@ -1,4 +1,4 @@
-#include "report/loopback_listener.h"
+#include "beacon/loopback_listener.h"
 
 #include <ws2tcpip.h>
 

@@ -1,13 +1,13 @@
-#include "report/statistic_cache.h"
+#include "beacon/statistic_cache.h"
 
 #include "base/number.h"
 #include "base/result.h"
 #include "base/this_module.h"
+#include "beacon/data_folder.h"
 #include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
-#include "report/data_folder.h"
 #include "security/access_list.h"
 
 namespace tmn {

@@ -1,7 +1,7 @@
 // The beacon's parts: the URL encoding, the headers, the proxy choice and
 // the session it opens, the version texts of the User-Agent; and single
 // requests over WinINet to listeners on 127.0.0.1.
-#include "report/loopback_listener.h"
+#include "beacon/loopback_listener.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "report/report_test_support.h"
-#include "report/statistics.h"
+#include "beacon/report_test_support.h"
+#include "beacon/statistics.h"
+#include "report/process_objects.h"
 #include "support/installed_product.h"
 #include "support/product_support.h"
 
@@ -241,7 +242,7 @@ TEST_F(BrowserVersion, IsZeroDotZeroWithoutAVersionText) {
 
 TEST_F(BrowserVersion, IsReadOncePerClient) {
   version_.SetText(L"8.0.7601.17514");
-  tmn::CStatistics statistics;
+  tmn::CStatistics statistics(tmn::g_statisticCache, nullptr);
   EXPECT_EQ(L"8.0", Text(statistics.GetIeVersion()));
   version_.SetText(L"11.0");
   EXPECT_EQ(L"8.0", Text(statistics.GetIeVersion()));
@@ -271,7 +272,7 @@ class SendRequest : public ::testing::Test {
   // The records of the log's lines.
   std::vector<std::wstring> Logged() const {
     std::vector<std::wstring> records;
-    for (const std::wstring& line : tmtest::ReadLog(dir_ / L"report_tests.exe_statistic.log").lines)
+    for (const std::wstring& line : tmtest::ReadLog(dir_ / L"beacon_tests.exe_statistic.log").lines)
       records.push_back(tmtest::RecordOfLine(line));
     return records;
   }

@@ -1,10 +1,10 @@
-#include "report/statistic_log.h"
+#include "beacon/statistic_log.h"
 
 #include "base/result.h"
+#include "beacon/data_folder.h"
 #include "fs/link_checks.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
-#include "report/data_folder.h"
 
 namespace tmn {
 

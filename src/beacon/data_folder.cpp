@@ -1,4 +1,4 @@
-#include "report/data_folder.h"
+#include "beacon/data_folder.h"
 
 #include <shlobj.h>
 
