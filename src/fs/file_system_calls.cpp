@@ -3,8 +3,11 @@
 namespace tmn {
 
 const FileSystemCalls kWindowsFileSystem = {
-    ::FindFirstFileW,     ::FindNextFileW,          ::DeleteFileW,         ::RemoveDirectoryW,
-    ::SetFileAttributesW, ::GetNamedSecurityInfoW, ::SetNamedSecurityInfoW,
+    ::FindFirstFileW,           ::FindNextFileW,       ::DeleteFileW,
+    ::RemoveDirectoryW,         ::SetFileAttributesW,  ::GetNamedSecurityInfoW,
+    ::SetNamedSecurityInfoW,    ::CreateFileW,         CallNtCreateFile,
+    CallNtQueryDirectoryFile,   CallNtQueryInformationFile, CallNtSetInformationFile,
+    ::GetFileInformationByHandle, ::GetSecurityInfo,   ::SetSecurityInfo,
 };
 
 FileSystemCalls g_fileSystem = kWindowsFileSystem;

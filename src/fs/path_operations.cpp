@@ -107,6 +107,24 @@ int AppendPath(WideString& base, const wchar_t* more) {
   return 1;
 }
 
+bool JoinName(const WideString& folder, const wchar_t* name, size_t length, WideString* out) {
+  if (!out->Assign(folder)) return false;
+  if (!folder.IsEmpty() && !folder.EndsWith(L'\\') && !folder.EndsWith(L'/') && !out->Append(L'\\')) return false;
+  return out->Append(name, length);
+}
+
+bool JoinName(const WideString& folder, const wchar_t* name, WideString* out) {
+  size_t length = 0;
+  while (name[length] != L'\0') ++length;
+  return JoinName(folder, name, length, out);
+}
+
+void TrimTrailingSeparators(WideString& path) {
+  while (path.Length() > 1 && (path.EndsWith(L'\\') || path.EndsWith(L'/')) &&
+         !(path.Length() == 3 && path[1] == L':'))
+    path.Truncate(path.Length() - 1);
+}
+
 bool IsUncPath(const wchar_t* path) {
   if (path == nullptr || path[0] == L'\0') return false;
   if (StartsWithLongPathPrefix(path)) return IsUncMarker(path + 4);
