@@ -41,6 +41,11 @@ bool ReadReachedByItsName(HANDLE entry, const wchar_t* path) {
 
 }  // namespace
 
+bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
+}
+
 bool IsLinkOrMultiLinked(const EntryFacts& facts) {
   if (facts.listedAttributes == INVALID_FILE_ATTRIBUTES) return true;
   if ((facts.listedAttributes | facts.openedAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) return true;

@@ -46,7 +46,7 @@ bool SameText(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength
 }
 
 // What one query tells of an opened entry, the name it reached included.
-class EntryFacts {
+class OpenedFacts {
  public:
   NTSTATUS Read(HANDLE entry) {
     for (;;) {
@@ -111,7 +111,7 @@ bool OpenedIsLink(HANDLE entry, DWORD attributes) {
 // Checks the opened child of parent named name: the name its handle reached
 // is the parent's checked name and its own; the id is expected (unless any
 // id will do); a link only where one was listed, or where nothing was.
-Verdict CheckOpened(HANDLE entry, const EntryFacts& facts, const HeldEntry& parent, const wchar_t* name,
+Verdict CheckOpened(HANDLE entry, const OpenedFacts& facts, const HeldEntry& parent, const wchar_t* name,
                     size_t length, uint64_t expectedId, bool listedAsLink) {
   const NtAllInformation& info = facts.Info();
   if (expectedId != kAnyId && static_cast<uint64_t>(info.indexNumber.QuadPart) != expectedId) return Verdict::kNotOwn;
@@ -157,7 +157,7 @@ ULONG OptionsFor(int kind) {
 bool RepairRefused(const DeleteRequest& request, const RefusedDeleteHook* hook, RefusedStep step) {
   if (hook == nullptr) return false;
   UniqueFile secured;
-  EntryFacts facts;
+  OpenedFacts facts;
   return OpenRelative(request.parent->handle.get(), request.name, request.length, kRepairAccess,
                       OptionsFor(request.kind), &secured) >= 0 &&
          facts.Read(secured.get()) >= 0 &&
@@ -171,7 +171,7 @@ bool RepairRefused(const DeleteRequest& request, const RefusedDeleteHook* hook, 
 // for deletion through that handle. A refused step goes to the hook and is
 // tried once more. A file with another name keeps its read-only attribute:
 // only this name goes.
-HRESULT DeleteEntry(const DeleteRequest& request, UniqueFile* held, EntryFacts& facts,
+HRESULT DeleteEntry(const DeleteRequest& request, UniqueFile* held, OpenedFacts& facts,
                     const RefusedDeleteHook* hook) {
   UniqueFile opened;
   if (held != nullptr) opened = std::move(*held);
@@ -237,6 +237,10 @@ struct TreeItem {
 // and how many queued entries wake it sooner.
 constexpr DWORD kDeleteCadenceMs = 500;
 constexpr size_t kWakeBatch = 64;
+// How many entries the walker may list ahead of the deleter: beyond it, it
+// waits for the deleter to take them, so a tree of any size costs the
+// same memory.
+constexpr size_t kQueueLimit = 4096;
 
 struct TreeDeletion {
   const RefusedDeleteHook* hook = nullptr;
@@ -244,6 +248,7 @@ struct TreeDeletion {
   CriticalSection lock;
   Queue<TreeItem> queue;
   UniqueHandle batchReady;
+  UniqueHandle roomReady;  // set by the deleter each time it empties the queue
   uint32_t unqueuedEnd = 0;
   Array<TreeFolder*> folders;  // every folder record, freed when the deletion ends
   volatile LONG left = 0;      // something stayed
@@ -270,10 +275,15 @@ TreeFolder* NewFolder(TreeDeletion& deletion) {
 }
 
 HRESULT QueueItem(TreeDeletion& deletion, TreeItem&& item) {
-  CriticalSectionLock lock(deletion.lock);
-  if (!deletion.queue.PushBack(std::move(item))) return E_OUTOFMEMORY;
-  // Once per batch, not per entry: the deleter empties the whole queue.
-  if (deletion.queue.Size() == kWakeBatch && deletion.batchReady) ::SetEvent(deletion.batchReady.get());
+  bool full;
+  {
+    CriticalSectionLock lock(deletion.lock);
+    if (!deletion.queue.PushBack(std::move(item))) return E_OUTOFMEMORY;
+    // Once per batch, not per entry: the deleter empties the whole queue.
+    if (deletion.queue.Size() == kWakeBatch && deletion.batchReady) ::SetEvent(deletion.batchReady.get());
+    full = deletion.queue.Size() >= kQueueLimit;
+  }
+  if (full && deletion.roomReady) ::WaitForSingleObject(deletion.roomReady.get(), INFINITE);
   return S_OK;
 }
 
@@ -376,7 +386,7 @@ DWORD WINAPI WalkerThread(void* parameter) {
 }
 
 // Handles one queued item on the deleting thread; false on the end marker.
-bool DeleteQueuedItem(TreeDeletion& deletion, TreeItem& item, EntryFacts& facts) {
+bool DeleteQueuedItem(TreeDeletion& deletion, TreeItem& item, OpenedFacts& facts) {
   if (item.flags & kItemEnd) return false;
   HRESULT result;
   if (item.flags & kItemFolder) {
@@ -400,6 +410,7 @@ uint32_t DrainQueue(TreeDeletion& deletion, Array<TreeItem>& batch) {
     if (!batch.Push(std::move(deletion.queue.Front()))) return 0;
     deletion.queue.DropFront();
   }
+  if (deletion.roomReady) ::SetEvent(deletion.roomReady.get());
   return deletion.unqueuedEnd;
 }
 
@@ -414,10 +425,11 @@ HRESULT DeleteHeldTree(const HeldEntry& parent, const wchar_t* name, size_t leng
   const uint64_t rootId = root.fileId;
   deletion.root->held = std::move(root);
   deletion.batchReady.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  deletion.roomReady.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   UniqueHandle walker(::CreateThread(nullptr, 0, WalkerThread, &deletion, 0, nullptr));
   if (!walker) return HResultFromLastError();
 
-  EntryFacts facts;
+  OpenedFacts facts;
   Array<TreeItem> batch;
   uint32_t endFlags = 0;
   while (endFlags == 0) {
@@ -455,7 +467,7 @@ HRESULT DeleteHeldTree(const HeldEntry& parent, const wchar_t* name, size_t leng
 // checks it and deletes it: a folder with everything below it.
 HRESULT DeleteNamedChild(const HeldEntry& parent, const wchar_t* name, size_t length, uint64_t expectedId,
                          bool listedAsLink, int kind, const RefusedDeleteHook* hook) {
-  EntryFacts facts;
+  OpenedFacts facts;
   const DeleteRequest request{&parent, name, length, expectedId, listedAsLink, kind};
   if (kind == 0 || listedAsLink) return DeleteEntry(request, nullptr, facts, listedAsLink ? nullptr : hook);
   UniqueFile opened;
@@ -513,7 +525,7 @@ HRESULT OpenParentOf(const WideString& path, HeldEntry* parent, WideString* name
                                                kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                                nullptr));
   if (!parent->handle) return HResultFromLastError();
-  EntryFacts facts;
+  OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(parent->handle.get())));
   parent->fileId = static_cast<uint64_t>(facts.Info().indexNumber.QuadPart);
   parent->attributes = facts.Info().fileAttributes;
@@ -521,12 +533,6 @@ HRESULT OpenParentOf(const WideString& path, HeldEntry* parent, WideString* name
 }
 
 }  // namespace
-
-bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
-  // Tag 0 is no tag at all: Wine reports it for a Unix symbolic link.
-  return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
-}
 
 bool ReachedAsChildOf(const wchar_t* reported, size_t reportedLength, const WideString& folder, const wchar_t* name,
                       size_t nameLength) {
@@ -652,7 +658,7 @@ HRESULT OpenCheckedChild(const HeldEntry& parent, const ListedEntry& listed, ACC
   const NTSTATUS status =
       OpenRelative(parent.handle.get(), listed.name, listed.nameLength, access, OptionsFor(folder ? 1 : 0), &opened);
   if (status < 0) return FromOpenStatus(status);
-  EntryFacts facts;
+  OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
   if (IsLinkEntry(listed.attributes, listed.reparseTag) ||
       CheckOpened(opened.get(), facts, parent, listed.name, listed.nameLength, listed.fileId, false) != Verdict::kOwn)
@@ -668,7 +674,7 @@ HRESULT OpenChildFolder(const HeldEntry& parent, const wchar_t* name, size_t len
   UniqueFile opened;
   const NTSTATUS status = OpenRelative(parent.handle.get(), name, length, kFolderAccess & ~DELETE, kOpenOptions, &opened);
   if (status < 0) return FromOpenStatus(status);
-  EntryFacts facts;
+  OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
   if (CheckOpened(opened.get(), facts, parent, name, length, kAnyId, false) != Verdict::kOwn) return kEntryNotOwn;
   if (!facts.Info().directory) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
@@ -704,7 +710,7 @@ HRESULT DeleteTree(const WideString& path, const RefusedDeleteHook* hook) {
   UniqueFile opened;
   const NTSTATUS status = OpenRelative(parent.handle.get(), name.Get(), name.Length(), kFolderAccess, kOpenOptions, &opened);
   if (status < 0) return FromOpenStatus(status);
-  EntryFacts facts;
+  OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
   const Verdict verdict = CheckOpened(opened.get(), facts, parent, name.Get(), name.Length(), kAnyId, false);
   if (verdict == Verdict::kNotOwn) return kEntryNotOwn;

@@ -28,6 +28,7 @@
 #include "base/heap.h"
 #include "base/unique.h"
 #include "base/wide_string.h"
+#include "fs/link_checks.h"
 
 namespace tmn {
 
@@ -130,12 +131,6 @@ HRESULT DeleteChildByName(const HeldEntry& parent, const wchar_t* name, size_t l
 // as DeleteChild, and those of OpenFolderByPath for the root; a root that
 // is a link is removed as a link (S_OK) or left (kTreeNotAllDeleted).
 HRESULT DeleteTree(const WideString& path, const RefusedDeleteHook* hook);
-
-// Whether a listed entry is a link: a reparse point whose tag is a name
-// surrogate (junction, symbolic link) or cannot be read (tag 0, as Wine
-// lists a Unix link to a folder). Other reparse points (deduplicated or
-// compressed files) are ordinary entries.
-bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
 
 // Whether reported, the name a child's handle reached, is folder's checked
 // name, a backslash, and the child's name. Letter case aside, and trailing

@@ -263,7 +263,9 @@ TEST(ForceDeleteTree, AnUnlistableSubdirectoryEndsTheWalkButWhatWasQueuedGoes) {
   }
   for (const std::wstring entry : {L"a.txt", L"z.txt", L"sub\\b.txt", L"sub\\empty"}) {
     const bool wasListed = std::find(listedBefore.begin(), listedBefore.end(), entry) != listedBefore.end();
-    if (!wasListed) EXPECT_TRUE(Exists(root + L"\\" + entry)) << tmtest::Narrow(entry);
+    if (!wasListed) {
+      EXPECT_TRUE(Exists(root + L"\\" + entry)) << tmtest::Narrow(entry);
+    }
   }
 }
 
