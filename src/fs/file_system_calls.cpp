@@ -5,7 +5,8 @@ namespace tmn {
 const FileSystemCalls kWindowsFileSystem = {
     ::FindFirstFileW,           ::FindNextFileW,       ::DeleteFileW,
     ::RemoveDirectoryW,         ::SetFileAttributesW,  ::GetNamedSecurityInfoW,
-    ::SetNamedSecurityInfoW,    ::CreateFileW,         CallNtCreateFile,
+    ::SetNamedSecurityInfoW,    ::GetFileAttributesW,  ::CreateDirectoryW,
+    ::CreateFileW,         CallNtCreateFile,
     CallNtQueryDirectoryFile,   CallNtQueryInformationFile, CallNtSetInformationFile,
     ::GetFileInformationByHandle, ::GetSecurityInfo,   ::SetSecurityInfo,
 };

@@ -1,5 +1,6 @@
-// The file and security calls of the tree deleter, the folder walks and the
-// access repair, reached through one table so that tests can make Windows
+// Every file and security call of fs/, security/ and removal/ (the tree
+// deleter, the folder walks, the link checks, folder chains and the access
+// repair), reached through one table so that tests can make Windows
 // refuse or show what Wine will not (a delete, a removal, an attribute
 // change, a listing, a reparse point, a security read or write).
 #pragma once
@@ -22,6 +23,8 @@ struct FileSystemCalls {
                                       PSECURITY_DESCRIPTOR* descriptor);
   DWORD(WINAPI* setNamedSecurityInfo)(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
                                       PSID owner, PSID group, PACL dacl, PACL sacl);
+  DWORD(WINAPI* getFileAttributes)(LPCWSTR path);
+  BOOL(WINAPI* createDirectory)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
   // Handle-level calls: a folder opened by path, entries opened relative to
   // it, listed, examined, changed and deleted through their handles.
   HANDLE(WINAPI* createFile)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,

@@ -54,7 +54,9 @@ class FolderListing {
   explicit FolderListing(HANDLE folder) : folder_(folder) {}
   HRESULT Next(ListedEntry* entry);
   // The entry of exactly that name: S_OK, or HRESULT_FROM_WIN32 of
-  // ERROR_FILE_NOT_FOUND when the folder holds none.
+  // ERROR_FILE_NOT_FOUND when the folder holds none. The first listing of a
+  // handle fixes its pattern (Wine keeps it across restarts): Find on a
+  // handle of its own, never one listed before.
   HRESULT Find(const wchar_t* name, size_t length, ListedEntry* entry);
 
  private:

@@ -233,42 +233,6 @@ INSTANTIATE_TEST_SUITE_P(ByWindowsVersion, RefusedDeletion, ::testing::Values(fa
                            return info.param ? std::string("BeforeVersion6") : std::string("Version6AndLater");
                          });
 
-TEST(ForceDeleteTree, AnUnlistableSubdirectoryEndsTheWalkButWhatWasQueuedGoes) {
-  TempDir dir(L"delete");
-  const std::wstring root = MakeTree(dir);
-  const std::wstring locked = root + L"\\sub\\deeper";
-  FileSystemRecorder recorder;
-  recorder.refuseListing = [&](const std::wstring& path) { return path == locked; };
-
-  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
-
-  // It and every directory above it stay; nothing after it was listed.
-  for (const std::wstring& kept : {locked, root + L"\\sub", root}) EXPECT_TRUE(Exists(kept));
-  EXPECT_TRUE(Exists(locked + L"\\c.txt"));
-  const std::vector<std::wstring> calls = recorder.CallsBelow(root);
-  EXPECT_TRUE(Only(calls, L"remove").size() <= 1);  // at most sub\empty, listed before
-  const size_t failure = IndexOf(calls, L"list sub\\deeper");
-  ASSERT_LT(failure, calls.size());
-  // Entries never listed before the failure stay. (A folder is listed a
-  // buffer at a time, so some listed before it may stay too.)
-  std::vector<std::wstring> listedBefore;
-  std::wstring listing;
-  for (size_t i = 0; i < failure; ++i) {
-    if (calls[i].rfind(L"list ", 0) == 0) listing = calls[i].substr(5);
-    if (calls[i].rfind(L"listed ", 0) == 0) {
-      const std::wstring name = calls[i].substr(7);
-      if (name == L"." || name == L".." || name == L"deeper" || name == L"sub") continue;
-      listedBefore.push_back(listing == L"." ? name : listing + L"\\" + name);
-    }
-  }
-  for (const std::wstring entry : {L"a.txt", L"z.txt", L"sub\\b.txt", L"sub\\empty"}) {
-    const bool wasListed = std::find(listedBefore.begin(), listedBefore.end(), entry) != listedBefore.end();
-    if (!wasListed) {
-      EXPECT_TRUE(Exists(root + L"\\" + entry)) << tmtest::Narrow(entry);
-    }
-  }
-}
-
 // root\dedup.dat (read-only), root\cloud\c.txt, root\junction\inner.txt,
 // root\unknown\u.txt, root\symlink.txt: real entries that the listing
 // reports as reparse points with the tags of their names.
