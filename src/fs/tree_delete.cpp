@@ -492,6 +492,8 @@ HRESULT DeleteNamedChild(const HeldEntry& parent, const wchar_t* name, size_t le
 // Opens the folder that holds the last name of path, by path, and hands
 // back where that name starts.
 HRESULT OpenParentOf(const WideString& path, HeldEntry* parent, WideString* name) {
+  // A path built from an empty variable must not name a whole disk.
+  if (path.IsEmpty() || ResolvesToVolumeOrShareRoot(path)) return E_INVALIDARG;
   WideString trimmed;
   if (!trimmed.Assign(path)) return E_OUTOFMEMORY;
   TrimTrailingSeparators(trimmed);

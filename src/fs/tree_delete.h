@@ -103,7 +103,8 @@ struct RefusedDeleteHook {
 // opened and checked relative to it. kEntryNotOwn when the folder is a link
 // or changed between the listing and the open; ERROR_FILE_NOT_FOUND or
 // ERROR_PATH_NOT_FOUND when nothing is there; ERROR_DIRECTORY for a file;
-// E_INVALIDARG for a path whose last name is empty, "." or "..".
+// E_INVALIDARG for a path that names a volume or share root, or whose last
+// name is empty, "." or "..", or holds a wildcard.
 HRESULT OpenFolderByPath(const WideString& path, HeldEntry* folder);
 
 // Opens the listed child of parent relative to its handle, without
