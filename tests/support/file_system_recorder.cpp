@@ -131,6 +131,7 @@ NTSTATUS NTAPI RecordOpenRelative(PHANDLE file, ACCESS_MASK access, POBJECT_ATTR
   path.append(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
   g_recorder->Record(L"open " + path);
   if (g_recorder->beforeOpen) g_recorder->beforeOpen(path);
+  if (g_recorder->refuseOpen && g_recorder->refuseOpen(path, access)) return tmn::kStatusAccessDenied;
   return g_recorder->Found().openRelative(file, access, object, status, allocation, attributes, share, disposition,
                                           options, ea, eaLength);
 }
