@@ -87,7 +87,8 @@ NTSTATUS OpenRelative(HANDLE parent, const wchar_t* name, size_t length, ACCESS_
 }
 
 HRESULT FromOpenStatus(NTSTATUS status) {
-  if (status == kStatusObjectNameNotFound || status == kStatusNoSuchFile) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  if (status == kStatusObjectNameNotFound || status == kStatusNoSuchFile)
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   return HResultFromNtStatus(status);
 }
 
@@ -215,9 +216,7 @@ HRESULT DeleteEntry(const DeleteRequest& request, UniqueFile* held, OpenedFacts&
         OpenRelative(request.parent->handle.get(), request.name, request.length, folder ? kFolderAccess : kFileAccess,
                      OptionsFor(folder ? 1 : 0), &fresh) >= 0 &&
         facts.Read(fresh.get()) >= 0 &&
-        CheckOpened(fresh.get(), facts, *request.parent, request.name, request.length,
-                    id, false) ==
-            Verdict::kOwn;
+        CheckOpened(fresh.get(), facts, *request.parent, request.name, request.length, id, false) == Verdict::kOwn;
     deleted = reopened ? MarkForDeletion(fresh.get()) : kStatusAccessDenied;
   }
   // What stays, or lives on under another name, keeps its attribute.
@@ -540,9 +539,9 @@ HRESULT OpenParentOf(const WideString& path, HeldEntry* parent, WideString* name
       return E_OUTOFMEMORY;
     parentPath = full.Get();
   }
-  parent->handle.reset(g_fileSystem.createFile(parentPath, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                               kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                               nullptr));
+  constexpr ACCESS_MASK kListing = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  parent->handle.reset(g_fileSystem.createFile(parentPath, kListing, kShareAll, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!parent->handle) return HResultFromLastError();
   OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(parent->handle.get())));
@@ -691,7 +690,8 @@ HRESULT OpenCheckedChild(const HeldEntry& parent, const ListedEntry& listed, ACC
 HRESULT OpenChildFolder(const HeldEntry& parent, const wchar_t* name, size_t length, HeldEntry* child) {
   if (IsDotOrDotDot(name, length)) return E_INVALIDARG;
   UniqueFile opened;
-  const NTSTATUS status = OpenRelative(parent.handle.get(), name, length, kFolderAccess & ~DELETE, kOpenOptions, &opened);
+  const NTSTATUS status =
+      OpenRelative(parent.handle.get(), name, length, kFolderAccess & ~DELETE, kOpenOptions, &opened);
   if (status < 0) return FromOpenStatus(status);
   OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));

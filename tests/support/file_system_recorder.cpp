@@ -150,7 +150,8 @@ NTSTATUS NTAPI RecordQueryDirectory(HANDLE folder, HANDLE event, PVOID apc, PVOI
     const std::wstring name(entry->fileName, entry->fileNameLength / sizeof(wchar_t));
     if (name != L"." && name != L"..") {
       g_recorder->Record(L"listed " + name);
-      if (g_recorder->listedAttributes) entry->fileAttributes = g_recorder->listedAttributes(name, entry->fileAttributes);
+      if (g_recorder->listedAttributes)
+        entry->fileAttributes = g_recorder->listedAttributes(name, entry->fileAttributes);
       if (g_recorder->listedTag) entry->eaSizeOrReparseTag = g_recorder->listedTag(name, entry->eaSizeOrReparseTag);
     }
     if (entry->nextEntryOffset == 0) break;
