@@ -6,6 +6,7 @@
 #include "base/ascii.h"
 #include "base/unique.h"
 #include "fs/file_system_calls.h"
+#include "fs/folder_identity.h"
 #include "fs/path_checks.h"
 #include "removal/download_ledger.h"
 #include "removal/folder_walk.h"
@@ -157,10 +158,14 @@ void CleanHotfixDownloads(const WideString& answer) {
   const WideString downloadDir = ConfiguredDir(GetHotfixDownloadDir, configFile);
   DownloadLedger ledger;
   ledger.Load();
-  const uint64_t total = ledger.TotalDownloadedSize();
-  if (total > 0 && !IsYes(answer)) {
-    // The downloads stay, and so does the folder holding them.
-    if (!IsSameOrBelowFolder(downloadDir.Get(), hotfixDir.Get())) ShellDeleteFolder(hotfixDir);
+  // A ledger whose downloads cannot all be measured may list some all the
+  // same: the answer decides for them as for measured ones.
+  const bool holdsDownloads = ledger.TotalDownloadedSize() > 0 || !ledger.MeasuresEveryDownload();
+  if (holdsDownloads && !IsYes(answer)) {
+    // The downloads stay, and so does every folder that may hold them: the
+    // "Hotfix" folder goes only when it is known to lie apart from them,
+    // however either folder is spelt.
+    if (RelateFolders(downloadDir, hotfixDir) == FolderRelation::kApart) ShellDeleteFolder(hotfixDir);
     return;
   }
   ledger.DeleteInstalledDownloads();

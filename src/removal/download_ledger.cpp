@@ -24,8 +24,9 @@ WideString UsableHotfixDownloadDir() {
 }
 
 // Whether the download folder's path reaches path through a junction or
-// directory link, which would lead a delete out of the folder. A step that
-// does not exist ends the check: nothing lies beyond it.
+// directory link, which would lead a delete out of the folder. Only a step
+// that does not exist ends the check (nothing lies beyond it); a step that
+// cannot be looked up for any other reason may be a link, and refuses.
 bool CrossesLink(const WideString& folder, const WideString& path) {
   WideString full, fullFolder;
   if (FAILED(GetFullPath(path.Get(), &full)) || FAILED(GetFullPath(folder.Get(), &fullFolder))) return true;
@@ -36,7 +37,10 @@ bool CrossesLink(const WideString& folder, const WideString& path) {
     if (!step.Assign(full.Get(), end)) return true;
     WIN32_FIND_DATAW entry;
     UniqueFind find(g_fileSystem.findFirstFile(step.Get(), &entry));
-    if (!find) return false;
+    if (!find) {
+      const DWORD error = ::GetLastError();
+      return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
     if (IsLinkEntry(entry.dwFileAttributes, entry.dwReserved0)) return true;
   }
   return false;
@@ -138,8 +142,18 @@ uint64_t DownloadLedger::TotalDownloadedSize() const {
   return total;
 }
 
+bool DownloadLedger::IsReadWhole() const {
+  return downloadsRead_ != SectionRead::kPartial && resultsRead_ != SectionRead::kPartial;
+}
+
+bool DownloadLedger::MeasuresEveryDownload() const {
+  return IsReadWhole() && (downloads.IsEmpty() || !UsableHotfixDownloadDir().IsEmpty());
+}
+
 int DownloadLedger::DeleteInstalledDownloads() {
-  if (downloads.IsEmpty()) return 1;
+  // Deleting by a part of the ledger and rewriting the rest would leave the
+  // sections and the files out of step: all three stay as they are.
+  if (downloads.IsEmpty() || !IsReadWhole()) return 1;
   Array<LedgerEntry> selected;
   for (const LedgerEntry& download : downloads) {
     if (!IsInstalled(results, download.id)) continue;
@@ -166,8 +180,8 @@ int DownloadLedger::DeleteInstalledDownloads() {
     RemoveFirstWithId(downloads, entry.id);
     RemoveFirstWithId(results, entry.id);
   }
-  if (downloadsRead_ != SectionRead::kPartial) SaveSection(filePath.Get(), kDownloadsSection, downloads);
-  if (resultsRead_ != SectionRead::kPartial) SaveSection(filePath.Get(), kResultsSection, results);
+  SaveSection(filePath.Get(), kDownloadsSection, downloads);
+  SaveSection(filePath.Get(), kResultsSection, results);
   return 1;
 }
 

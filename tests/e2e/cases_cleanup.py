@@ -84,14 +84,27 @@ def case_cleanup_leftovers(h):
         check((root / "Orvik" / "Download").is_dir(), "the default software folder was not made")
 
 
+@contextlib.contextmanager
+def drive_letter(h, folder):
+    """A drive letter of the prefix that leads to folder while the case runs."""
+    devices = h.prefix / "dosdevices"
+    letter = next(c for c in "mnopqrstuvwxy" if not os.path.lexists(devices / f"{c}:"))
+    (devices / f"{letter}:").symlink_to(folder, target_is_directory=True)
+    try:
+        yield f"{letter.upper()}:"
+    finally:
+        (devices / f"{letter}:").unlink()
+
+
 def case_cleanup_hotfix(h):
-    with installed_product(h, h.work / "Vardo") as root:
-        lines, _ = h.run_installer(h.build_installer("cleanup_hotfix.nsi", PRODUCT=h.windows_path(root)))
+    with installed_product(h, h.work / "Vardo") as root, drive_letter(h, root / "Hotfix") as drive:
+        lines, _ = h.run_installer(h.build_installer("cleanup_hotfix.nsi", PRODUCT=h.windows_path(root), DRIVE=drive))
     # With "n" and downloads present, the folder holding them stays whole;
     # "Hotfix" goes only when the downloads lie elsewhere.
     check_equal(["n-letter-case hotfix=1 pending=1 installed=1",
                  "n-trailing-backslash hotfix=1 pending=1 installed=1",
                  "n-below hotfix=1 pending=1 installed=1",
+                 "n-drive-letter hotfix=1 pending=1 installed=1",
                  "n-elsewhere hotfix=0 pending=1 installed=1",
                  "y-same hotfix=0 pending=0 installed=0",
                  "y-trailing-backslash hotfix=0 pending=0 installed=0",

@@ -258,9 +258,13 @@ TEST_F(CleanupTest, FoldersThatAreNotFullyQualifiedOrWereCutAreNeitherMeasuredNo
   EXPECT_TRUE(Exists(L"Orvik\\Download\\setup.exe.tmp"));
 }
 
+// How "DownPath" spells its folder below the install folder.
+enum class Spelling { kPlain, kLongForm, kShortNames, kRelative, kDevice, kCut };
+
 struct HotfixCase {
   const char* answer;
   const wchar_t* downPath;  // below the install folder; null: not configured
+  Spelling spelling;
   bool hotfixStays;
   bool pendingStays;
   const char* comment;
@@ -268,18 +272,33 @@ struct HotfixCase {
 
 void PrintTo(const HotfixCase& c, std::ostream* os) { *os << "answer " << c.answer << ", " << c.comment; }
 
+std::string Spell(const std::wstring& folder, Spelling spelling) {
+  wchar_t shortPath[MAX_PATH] = {};
+  switch (spelling) {
+    case Spelling::kLongForm: return tmtest::Narrow(L"\\\\?\\" + folder);
+    case Spelling::kShortNames:
+      EXPECT_NE(0u, GetShortPathNameW(folder.c_str(), shortPath, MAX_PATH));
+      EXPECT_NE(folder, shortPath) << "no name of the path has a short form";
+      return tmtest::Narrow(shortPath);
+    case Spelling::kRelative: return "Hotfix";
+    case Spelling::kDevice: return tmtest::Narrow(L"\\\\.\\" + folder);
+    case Spelling::kCut: return tmtest::Narrow(folder) + "\\" + std::string(300, 'x');
+    default: return tmtest::Narrow(folder);
+  }
+}
+
 class HotfixCleanup : public CleanupTest, public ::testing::WithParamInterface<HotfixCase> {};
 
 TEST_P(HotfixCleanup, KeepsTheDownloadsTheUserKeepsAndTheFolderHoldingThem) {
   const HotfixCase& c = GetParam();
   const std::wstring downloads = c.downPath != nullptr ? std::wstring(c.downPath) : L"Hotfix";
-  std::string config = "[DownFiles]\n1=installed.msu\n2=pending.msu\n[InstedRet]\n1=1\n";
-  if (c.downPath != nullptr) config += "[VulMain]\nDownPath=" + tmtest::Narrow(product_ / downloads) + "\n";
-  product_.WriteConfig(config);
   const std::wstring folder = downloads.substr(0, downloads.find_last_not_of(L'\\') + 1);
   product_.MakeFile(folder + L"\\installed.msu");
   product_.MakeFile(folder + L"\\pending.msu");
   product_.MakeFile(L"Hotfix\\other\\x.bin");
+  std::string config = "[DownFiles]\n1=installed.msu\n2=pending.msu\n[InstedRet]\n1=1\n";
+  if (c.downPath != nullptr) config += "[VulMain]\nDownPath=" + Spell(product_ / downloads, c.spelling) + "\n";
+  product_.WriteConfig(config);
   tmn::CleanHotfixDownloads(tmtest::MakeWide(tmtest::Widen(c.answer)));
   EXPECT_EQ(c.hotfixStays, Exists(L"Hotfix\\other\\x.bin")) << c.comment;
   EXPECT_EQ(c.pendingStays, Exists(folder + L"\\pending.msu")) << c.comment;
@@ -289,13 +308,29 @@ TEST_P(HotfixCleanup, KeepsTheDownloadsTheUserKeepsAndTheFolderHoldingThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     ByAnswerAndFolder, HotfixCleanup,
-    ::testing::Values(HotfixCase{"n", nullptr, true, true, "the default folder holds the downloads"},
-                      HotfixCase{"n", L"HOTFIX", true, true, "the same folder in other letters"},
-                      HotfixCase{"n", L"Hotfix\\", true, true, "the same folder with a trailing backslash"},
-                      HotfixCase{"n", L"Hotfix\\dl", true, true, "a folder below it"},
-                      HotfixCase{"n", L"Elsewhere", false, true, "a folder elsewhere"},
-                      HotfixCase{"y", nullptr, false, false, "the whole folder goes"},
-                      HotfixCase{"y", L"Elsewhere", false, true, "only installed downloads go elsewhere"}));
+    ::testing::Values(
+        HotfixCase{"n", nullptr, Spelling::kPlain, true, true, "the default folder holds the downloads"},
+        HotfixCase{"n", L"HOTFIX", Spelling::kPlain, true, true, "the same folder in other letters"},
+        HotfixCase{"n", L"Hotfix\\", Spelling::kPlain, true, true, "the same folder with a trailing backslash"},
+        HotfixCase{"n", L"Hotfix", Spelling::kLongForm, true, true, "the same folder in the \\\\?\\ form"},
+        HotfixCase{"n", L"Hotfix", Spelling::kShortNames, true, true, "the same folder by its short names"},
+        HotfixCase{"n", L"Hotfix\\dl", Spelling::kPlain, true, true, "a folder below it"},
+        HotfixCase{"n", L".", Spelling::kPlain, true, true, "the install folder, above it"},
+        HotfixCase{"n", L"Hotfix", Spelling::kRelative, true, true, "a relative folder"},
+        HotfixCase{"n", L"Hotfix", Spelling::kDevice, true, true, "a device path"},
+        HotfixCase{"n", L"Hotfix", Spelling::kCut, true, true, "a folder cut by the buffer"},
+        HotfixCase{"n", L"Elsewhere", Spelling::kPlain, false, true, "a folder elsewhere"},
+        HotfixCase{"n", L"Elsewhere", Spelling::kShortNames, false, true, "a folder elsewhere by short names"},
+        HotfixCase{"y", nullptr, Spelling::kPlain, false, false, "the whole folder goes"},
+        HotfixCase{"y", L"Elsewhere", Spelling::kPlain, false, true, "only installed downloads go elsewhere"}));
+
+TEST_F(CleanupTest, AnswerNoKeepsTheHotfixFolderWhenTheLedgerWasNotReadWhole) {
+  // Wine's profile reader keeps a line without "=": what follows it is unseen.
+  product_.WriteConfig("[DownFiles]\nnote\n1=pending.msu\n");
+  product_.MakeFile(L"Hotfix\\pending.msu");
+  tmn::CleanHotfixDownloads(tmtest::MakeWide(L"n"));
+  EXPECT_TRUE(Exists(L"Hotfix\\pending.msu"));
+}
 
 TEST_F(CleanupTest, WithNothingDownloadedTheHotfixFoldersGoWhateverTheAnswer) {
   product_.WriteConfig("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Elsewhere") +

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/file_system_calls.h"
 #include "removal/download_ledger.h"
 #include "support/file_system_recorder.h"
 #include "support/installed_product.h"
@@ -74,6 +75,7 @@ class DownloadLedgerTest : public ::testing::Test {
 TEST_F(DownloadLedgerTest, DeletesOnlyInstalledDownloadsAndRewritesBothSectionsWithTheRest) {
   Install("[DownFiles]\n1=a.msu\n2=b.msu\n007=c.msu\n[InstedRet]\n1=1\n2=0\n2=abc\n7=-1\n");
   EXPECT_EQ(30u, Loaded().TotalDownloadedSize());
+  EXPECT_TRUE(ledger_.MeasuresEveryDownload());
   EXPECT_EQ(1, ledger_.DeleteInstalledDownloads());
   EXPECT_FALSE(Exists(L"a.msu"));
   EXPECT_TRUE(Exists(L"b.msu"));
@@ -136,24 +138,69 @@ TEST_F(DownloadLedgerTest, NamesReachedThroughALinkAreNeitherMeasuredNorDeletedA
   EXPECT_TRUE(made(L"delete l.msu"));
 }
 
-TEST_F(DownloadLedgerTest, ASectionNotReadToItsEndIsNotRewrittenButItsFilesAreDealtWith) {
-  // Wine's profile reader keeps a line without "=" in the section.
-  Install("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n1=1\n2=1\n");
-  Loaded().DeleteInstalledDownloads();
-  EXPECT_FALSE(Exists(L"a.msu"));
-  EXPECT_TRUE(Exists(L"b.msu")) << "hidden behind the line without \"=\"";
-  EXPECT_EQ("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n2=1\n", product_.ReadConfig());
+// The lookup of one step of a download's path fails with a given error.
+struct RefusedStep {
+  static std::wstring step;
+  static DWORD error;
+  static HANDLE WINAPI FindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+    if (step == pattern) {
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+    return tmn::kWindowsFileSystem.findFirstFile(pattern, data);
+  }
+};
+std::wstring RefusedStep::step;
+DWORD RefusedStep::error;
+
+class FindFirstSwap {
+ public:
+  explicit FindFirstSwap(decltype(tmn::FileSystemCalls::findFirstFile) call) { tmn::g_fileSystem.findFirstFile = call; }
+  ~FindFirstSwap() { tmn::g_fileSystem = saved_; }
+
+ private:
+  tmn::FileSystemCalls saved_ = tmn::g_fileSystem;
+};
+
+TEST_F(DownloadLedgerTest, OnlyAStepThatIsNotThereLetsANameThroughAnyOtherFailureRefusesIt) {
+  product_.MakeFile(L"Hotfix\\sub\\x.msu", 1000);
+  const struct {
+    DWORD error;
+    bool passes;
+  } cases[] = {{ERROR_FILE_NOT_FOUND, true}, {ERROR_PATH_NOT_FOUND, true}, {ERROR_ACCESS_DENIED, false},
+               {ERROR_SHARING_VIOLATION, false}, {ERROR_INVALID_PARAMETER, false}};
+  for (const auto& c : cases) {
+    Install("[DownFiles]\n1=sub\\x.msu\n[InstedRet]\n1=1\n");
+    RefusedStep::step = product_ / L"Hotfix\\sub";
+    RefusedStep::error = c.error;
+    FindFirstSwap swap(RefusedStep::FindFirst);
+    tmn::DownloadLedger ledger;
+    ledger.Load();
+    EXPECT_EQ(c.passes ? 1000u : 0u, ledger.TotalDownloadedSize()) << c.error;
+    ledger.DeleteInstalledDownloads();
+    EXPECT_EQ(!c.passes, Exists(L"sub\\x.msu")) << c.error;
+    product_.MakeFile(L"Hotfix\\sub\\x.msu", 1000);
+  }
 }
 
-TEST_F(DownloadLedgerTest, ASectionLongerThanTheBufferIsNotRewritten) {
-  std::string config = "[DownFiles]\n1=a.msu\n";
-  for (int id = 100; config.size() < 80000; ++id) config += std::to_string(id) + "=download_" + std::to_string(id) + ".msu\n";
-  Install(config + "[InstedRet]\n1=1\n");
-  Loaded().DeleteInstalledDownloads();
-  EXPECT_FALSE(Exists(L"a.msu"));
-  // "DownFiles" stays whole; "InstedRet", read whole and emptied, vanishes.
-  const std::string after = product_.ReadConfig();
-  EXPECT_TRUE(after == config) << after.size() << " characters instead of " << config.size();
+// A line without "=" (which Wine's profile reader keeps) or a section
+// longer than the buffer: the ledger and its files stay as they are.
+TEST_F(DownloadLedgerTest, ALedgerNotReadToTheEndOfASectionIsLeftWholeWithItsFiles) {
+  std::string longSection = "[DownFiles]\n1=a.msu\n";
+  for (int id = 100; longSection.size() < 80000; ++id)
+    longSection += std::to_string(id) + "=download_" + std::to_string(id) + ".msu\n";
+  for (const std::string& config : {std::string("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n1=1\n2=1\n"),
+                                    std::string("[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\nkeep me\n"),
+                                    longSection + "[InstedRet]\n1=1\n"}) {
+    Install(config);
+    tmn::DownloadLedger ledger;
+    ledger.Load();
+    EXPECT_FALSE(ledger.MeasuresEveryDownload());
+    ledger.DeleteInstalledDownloads();
+    EXPECT_TRUE(Exists(L"a.msu") && Exists(L"b.msu")) << config.substr(0, 60);
+    const std::string after = product_.ReadConfig();
+    EXPECT_TRUE(after == config) << after.substr(0, 60) << "... instead of " << config.substr(0, 60);
+  }
 }
 
 TEST_F(DownloadLedgerTest, SizesAddUpBeyondFourGigabytesAndFoldersAndMissingFilesCountNothing) {
@@ -179,6 +226,7 @@ TEST_F(DownloadLedgerTest, AnEmptyOrRelativeDownloadFolderMeasuresAndDeletesNoth
     ledger.Load();
     tmtest::FileSystemRecorder recorder;
     EXPECT_EQ(0u, ledger.TotalDownloadedSize()) << folder;
+    EXPECT_FALSE(ledger.MeasuresEveryDownload()) << folder;
     ledger.DeleteInstalledDownloads();
     EXPECT_TRUE(recorder.Calls().empty()) << folder;
     EXPECT_TRUE(Exists(L"a.msu"));
