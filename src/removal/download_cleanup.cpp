@@ -6,6 +6,7 @@
 #include "base/ascii.h"
 #include "base/unique.h"
 #include "fs/file_system_calls.h"
+#include "fs/link_checks.h"
 #include "fs/folder_identity.h"
 #include "fs/path_checks.h"
 #include "removal/download_ledger.h"
@@ -113,7 +114,8 @@ uint64_t GetFolderSize(const WideString& folder, bool recursive) {
 }
 
 int DeleteLeftoverFiles(const WideString& folder) {
-  if (!IsFullyQualifiedPath(folder.Get())) return 1;
+  // A folder in force that is a link leads to files that are not the product's.
+  if (!IsFullyQualifiedPath(folder.Get()) || IsLinkOrMultiLinked(folder.Get())) return 1;
   WideString pattern;
   if (!JoinName(folder, L"*", &pattern)) return 1;
   WIN32_FIND_DATAW data;

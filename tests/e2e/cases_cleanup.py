@@ -133,6 +133,7 @@ def case_cleanup_ledger(h):
 def case_cleanup_links(h):
     outside = h.work / "outside"
     make(outside / "keep.txt", "keep")
+    make(outside / "pkg.exe.tmp", "keep")  # named as a leftover
     with installed_product(h, h.work / "Vardo") as root:
         configured = root / "Configured"
         write_config(root, f"[SoftMain]\nSoftDownDir={h.windows_path(configured)}\n"
@@ -153,7 +154,7 @@ def case_cleanup_links(h):
         check_equal([f"{f}:[below]" for f in ("PromptDeleteHotfixFiles", "PromptDeleteSoftDownloadedFiles",
                                               "PromptDeleteDriverDownloadedFiles", "PromptDelHotfixFiles")],
                     lines, "stacks")
-        check_equal(["keep.txt"], left_below(outside), "the folder behind the links")
+        check_equal(["keep.txt", "pkg.exe.tmp"], left_below(outside), "the folder behind the links")
         check_equal("keep", (outside / "keep.txt").read_text(), "the file behind the links")
         # Everything but the links themselves went where the cleanup deletes whole folders.
         for folder in ("Hotfix", "Orvik/Download"):
