@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Benchmark of PowerDeleteDir against NSIS's own RMDir /r, each inside a real
-installer under Wine, alternating, in one run, and against the floor: a
-program that lists the tree first, untimed, and then times only the
-deletes, one after another. Prints the medians and the ratios for 10,000
-files in 1,000 folders, 2,000 files in 200 folders and one empty folder.
+installer under Wine, alternating, in one run, and against two floors that
+list the tree first, untimed, and then time only the deletes: by path, one
+after another, and through handles (each entry opened relative to its held
+folder, its id and name checked in one query, deleted through the handle).
+Prints the medians and the ratios for 10,000 files in 1,000 folders, 2,000
+files in 200 folders, one empty folder and 100,000 files in 1,000 folders,
+and for the last the peak working set of the installer against one that
+does nothing.
 
 The time of each deletion is taken inside the installer (GetTickCount around
 the call); the whole run of the installer is printed beside it.
@@ -46,11 +50,15 @@ def make_empty_tree(root):
     return 0, 0
 
 
+ALL = ("power", "rmdir", "floor-handle", "floor-path")
 TREES = (
-    ("10,000 files in 1,000 folders", make_tree((10, 9, 10), 10)),
-    ("2,000 files in 200 folders", make_tree((2, 9, 10), 10)),
-    ("one empty folder", make_empty_tree),
+    ("10,000 files in 1,000 folders", make_tree((10, 9, 10), 10), ALL),
+    ("2,000 files in 200 folders", make_tree((2, 9, 10), 10), ALL),
+    ("one empty folder", make_empty_tree, ALL),
+    ("100,000 files in 1,000 folders", make_tree((10, 9, 10), 100), ("power", "rmdir", "nothing")),
 )
+NAMES = {"power": "PowerDeleteDir", "rmdir": "RMDir /r", "floor-handle": "handle floor", "floor-path": "path floor",
+         "nothing": "no deletion"}
 
 
 def main():
@@ -60,7 +68,7 @@ def main():
     floor_exe = build / "bench" / "bin" / "delete_floor.exe"
 
     installers = {}
-    for method in ("power", "rmdir"):
+    for method in ("power", "rmdir", "nothing"):
         out = work / f"{method}.exe"
         subprocess.run(["makensis", "-V2", f"-DPLUGIN_DIR={build / 'x86-ansi'}", f"-DOUT_FILE={out}",
                         f"-DMETHOD={method}", f"-DTREE={windows_path(tree)}", str(HERE / "delete_tree.nsi")],
@@ -74,39 +82,52 @@ def main():
 def run_all(rounds, installers, tree, work, env, floor_exe):
     def run(method, make):
         shutil.rmtree(tree, ignore_errors=True)
-        make(tree)
+        if method != "nothing":
+            make(tree)
         subprocess.run(["sync"])
         started = time.monotonic()
-        if method == "floor":
-            out = subprocess.run(["wine", str(floor_exe), windows_path(tree)], cwd=work, env=env, check=True,
-                                 capture_output=True, text=True).stdout.split()
+        peak = 0
+        if method.startswith("floor"):
+            out = subprocess.run(["wine", str(floor_exe), method[len("floor-"):], windows_path(tree)], cwd=work,
+                                 env=env, check=True, capture_output=True, text=True).stdout.split()
             inside = int(out[0])
         else:
             subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True)
-            inside = int((work / "elapsed.txt").read_text())
+            inside, peak = (int(v) for v in (work / "elapsed.txt").read_text().split())
         wall = (time.monotonic() - started) * 1000
         if tree.exists():
             sys.exit(f"{method}: the tree was not deleted")
-        return inside, wall
+        return inside, wall, peak
 
     wine = subprocess.run(["wine", "--version"], capture_output=True, text=True, env=env).stdout.strip()
-    print(f"PowerDeleteDir against RMDir /r and the floor, {rounds} rounds each, alternating, under {wine}")
-    methods = ("power", "rmdir", "floor")
-    for label, make in TREES:
+    print(f"PowerDeleteDir against RMDir /r and the floors, {rounds} rounds each, alternating, under {wine}")
+    for label, make, methods in TREES:
         times = {m: [] for m in methods}
         walls = {m: [] for m in methods}
+        peaks = {m: [] for m in methods}
         for _ in range(rounds):
             for method in methods:
-                inside, wall = run(method, make)
+                inside, wall, peak = run(method, make)
                 times[method].append(inside)
                 walls[method].append(wall)
-        p, r, f = (statistics.median(times[m]) for m in methods)
+                peaks[method].append(peak)
+        median = {m: statistics.median(times[m]) for m in methods}
         print(f"\n{label}:")
-        for method, name in (("power", "PowerDeleteDir"), ("rmdir", "RMDir /r"), ("floor", "floor")):
-            print(f"  {name:15} median {statistics.median(times[method]):7.0f} ms   (rounds {times[method]}; "
+        for method in methods:
+            print(f"  {NAMES[method]:15} median {median[method]:7.0f} ms   (rounds {times[method]}; "
                   f"whole run {statistics.median(walls[method]):.0f} ms)")
-        print(f"  ratio PowerDeleteDir / RMDir /r: {p / r:.2f}" if r else "  ratio to RMDir /r: RMDir /r took 0 ms")
-        print(f"  ratio PowerDeleteDir / floor:    {p / f:.2f}" if f else "  ratio to the floor: the floor took 0 ms")
+        p = median["power"]
+        for other in methods[1:]:
+            if other == "nothing":
+                continue
+            ratio = f"{p / median[other]:.2f}" if median[other] else f"{NAMES[other]} took 0 ms"
+            print(f"  ratio PowerDeleteDir / {NAMES[other]}: {ratio}")
+        if "nothing" in methods:
+            above = (statistics.median(peaks["power"]) - statistics.median(peaks["nothing"])) / 2**20
+            print(f"  peak working set: PowerDeleteDir {statistics.median(peaks['power']) / 2**20:.1f} MB, "
+                  f"RMDir /r {statistics.median(peaks['rmdir']) / 2**20:.1f} MB, "
+                  f"no deletion {statistics.median(peaks['nothing']) / 2**20:.1f} MB; "
+                  f"PowerDeleteDir above no deletion: {above:.1f} MB")
 
 
 if __name__ == "__main__":

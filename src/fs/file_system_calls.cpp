@@ -3,8 +3,12 @@
 namespace tmn {
 
 const FileSystemCalls kWindowsFileSystem = {
-    ::FindFirstFileW,     ::FindNextFileW,          ::DeleteFileW,         ::RemoveDirectoryW,
-    ::SetFileAttributesW, ::GetNamedSecurityInfoW, ::SetNamedSecurityInfoW,
+    ::FindFirstFileW,           ::FindNextFileW,       ::DeleteFileW,
+    ::RemoveDirectoryW,         ::SetFileAttributesW,  ::GetNamedSecurityInfoW,
+    ::SetNamedSecurityInfoW,    ::GetFileAttributesW,  ::CreateDirectoryW,
+    ::CreateFileW,         CallNtCreateFile,
+    CallNtQueryDirectoryFile,   CallNtQueryInformationFile, CallNtSetInformationFile,
+    ::GetFileInformationByHandle, ::GetSecurityInfo,   ::SetSecurityInfo,
 };
 
 FileSystemCalls g_fileSystem = kWindowsFileSystem;

@@ -2,13 +2,12 @@
 
 #include <winternl.h>
 
+#include "fs/file_system_calls.h"
+
 namespace tmn {
 
 namespace {
 
-constexpr FILE_INFORMATION_CLASS kFileNameInformation = static_cast<FILE_INFORMATION_CLASS>(9);
-using QueryInformationFile = NTSTATUS(NTAPI*)(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
-                                              ULONG length, FILE_INFORMATION_CLASS kind);
 
 // The last component of text[0, length), without trailing separators.
 void LastComponent(const wchar_t* text, size_t length, const wchar_t** name, size_t* nameLength) {
@@ -24,22 +23,23 @@ void LastComponent(const wchar_t* text, size_t length, const wchar_t** name, siz
 bool ReadReachedByItsName(HANDLE entry, const wchar_t* path) {
   // Read through ntdll, which every Windows has, since XP has no
   // GetFileInformationByHandleEx.
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  FARPROC found = ntdll != nullptr ? ::GetProcAddress(ntdll, "NtQueryInformationFile") : nullptr;
-  if (found == nullptr) return true;
-  const auto query = reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(found));
   union {
     ULONG length;  // FILE_NAME_INFORMATION: the length in bytes, then the name
     BYTE bytes[sizeof(ULONG) + 1024 * sizeof(wchar_t)];
   } reached;
   IO_STATUS_BLOCK status = {};
-  if (query(entry, &status, &reached, sizeof(reached), kFileNameInformation) < 0) return true;
+  if (g_fileSystem.queryInformation(entry, &status, &reached, sizeof(reached), kFileNameInformation) < 0) return true;
   const wchar_t* name = reinterpret_cast<const wchar_t*>(reached.bytes + sizeof(ULONG));
   const size_t length = reached.length / sizeof(wchar_t);
   return ReachedByLastName(name, length, path);
 }
 
 }  // namespace
+
+bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
+}
 
 bool IsLinkOrMultiLinked(const EntryFacts& facts) {
   if (facts.listedAttributes == INVALID_FILE_ATTRIBUTES) return true;
@@ -62,14 +62,14 @@ bool ReachedByLastName(const wchar_t* reached, size_t reachedLength, const wchar
 
 UniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD disposition, bool folder) {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-  return UniqueFile(::CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags,
+  return UniqueFile(g_fileSystem.createFile(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags,
                                   nullptr));
 }
 
 bool ReadEntryFacts(HANDLE entry, const wchar_t* path, EntryFacts* facts) {
   BY_HANDLE_FILE_INFORMATION information;
-  if (!::GetFileInformationByHandle(entry, &information)) return false;
-  facts->listedAttributes = ::GetFileAttributesW(path);
+  if (!g_fileSystem.getFileInformationByHandle(entry, &information)) return false;
+  facts->listedAttributes = g_fileSystem.getFileAttributes(path);
   facts->openedAttributes = information.dwFileAttributes;
   facts->linkCount = information.nNumberOfLinks;
   facts->reachedByItsName = ReadReachedByItsName(entry, path);
@@ -82,14 +82,14 @@ bool IsLinkOrMultiLinked(HANDLE entry, const wchar_t* path) {
 }
 
 bool IsLinkOrMultiLinked(const wchar_t* path) {
-  const DWORD attributes = ::GetFileAttributesW(path);
+  const DWORD attributes = g_fileSystem.getFileAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = ::GetLastError();
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
   }
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
   // Nothing but the attributes is needed: opening shares everything.
-  UniqueFile entry(::CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  UniqueFile entry(g_fileSystem.createFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                  nullptr));
   return !entry || IsLinkOrMultiLinked(entry.get(), path);

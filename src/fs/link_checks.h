@@ -11,6 +11,13 @@
 
 namespace tmn {
 
+// The one rule of what counts as a link, for an entry as its folder lists
+// it or as its own handle shows it: a reparse point whose tag is a name
+// surrogate (junction, symbolic link) or cannot be read (tag 0, as Wine
+// lists a Unix link to a folder). Other reparse points (deduplicated or
+// compressed files) are ordinary entries.
+bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
+
 // What is known of one entry, read without following it.
 struct EntryFacts {
   DWORD listedAttributes;  // as its folder lists it (GetFileAttributesW)

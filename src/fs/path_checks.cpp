@@ -4,6 +4,7 @@
 #include "base/heap.h"
 #include "base/result.h"
 #include "base/unique.h"
+#include "fs/path_operations.h"
 
 namespace tmn {
 
@@ -95,11 +96,9 @@ bool IsNameBelowFolder(const wchar_t* folder, const wchar_t* name) {
   if (!IsFullyQualifiedPath(folder) || name == nullptr || name[0] == L'\0' || IsSeparator(name[0]) ||
       HasSpecialCharacter(name))
     return false;
-  WideString joined;
-  if (!joined.Assign(folder)) return false;
-  if (!joined.EndsWith(L'\\') && !joined.EndsWith(L'/') && !joined.Append(L'\\')) return false;
+  WideString joined, base;
   // The folder itself is not a file of it: strictly below only.
-  return joined.Append(name) && PlaceOf(joined.Get(), folder) == Placement::kBelow;
+  return base.Assign(folder) && JoinName(base, name, &joined) && PlaceOf(joined.Get(), folder) == Placement::kBelow;
 }
 
 }  // namespace tmn

@@ -1,5 +1,7 @@
 #include "fs/path_operations.h"
 
+#include "fs/file_system_calls.h"
+
 #include "base/ascii.h"
 #include "base/heap.h"
 #include "base/result.h"
@@ -107,6 +109,24 @@ int AppendPath(WideString& base, const wchar_t* more) {
   return 1;
 }
 
+bool JoinName(const WideString& folder, const wchar_t* name, size_t length, WideString* out) {
+  if (!out->Assign(folder)) return false;
+  if (!folder.IsEmpty() && !folder.EndsWith(L'\\') && !folder.EndsWith(L'/') && !out->Append(L'\\')) return false;
+  return out->Append(name, length);
+}
+
+bool JoinName(const WideString& folder, const wchar_t* name, WideString* out) {
+  size_t length = 0;
+  while (name[length] != L'\0') ++length;
+  return JoinName(folder, name, length, out);
+}
+
+void TrimTrailingSeparators(WideString& path) {
+  while (path.Length() > 1 && (path.EndsWith(L'\\') || path.EndsWith(L'/')) &&
+         !(path.Length() == 3 && path[1] == L':'))
+    path.Truncate(path.Length() - 1);
+}
+
 bool IsUncPath(const wchar_t* path) {
   if (path == nullptr || path[0] == L'\0') return false;
   if (StartsWithLongPathPrefix(path)) return IsUncMarker(path + 4);
@@ -159,16 +179,16 @@ HRESULT CreateFolderChain(const WideString& path) {
   WideString prefix;
   for (size_t at = chain.Find(L'\\'); at != WideString::npos; at = chain.Find(L'\\', at + 1)) {
     if (!prefix.Assign(chain.Get(), at)) return E_OUTOFMEMORY;
-    DWORD attributes = ::GetFileAttributesW(prefix.Get());
+    DWORD attributes = g_fileSystem.getFileAttributes(prefix.Get());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       // A file link goes as a link; what it points to keeps its attributes.
-      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) ::SetFileAttributesW(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
-      ::DeleteFileW(prefix.Get());
-      attributes = ::GetFileAttributesW(prefix.Get());
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) g_fileSystem.setFileAttributes(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
+      g_fileSystem.deleteFile(prefix.Get());
+      attributes = g_fileSystem.getFileAttributes(prefix.Get());
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!::CreateDirectoryW(prefix.Get(), nullptr)) return HResultFromLastError();
-      ::SetFileAttributesW(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
+      if (!g_fileSystem.createDirectory(prefix.Get(), nullptr)) return HResultFromLastError();
+      g_fileSystem.setFileAttributes(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
       result = S_OK;
     }
   }

@@ -12,6 +12,15 @@ namespace tmn {
 // backslashes leaves base unchanged and returns 1.
 int AppendPath(WideString& base, const wchar_t* more);
 
+// folder, a backslash unless folder already ends in one (or a slash), and
+// the first length characters of name: the one way a name joins a folder.
+bool JoinName(const WideString& folder, const wchar_t* name, size_t length, WideString* out);
+bool JoinName(const WideString& folder, const wchar_t* name, WideString* out);
+
+// Removes trailing backslashes and slashes, keeping the one that makes a
+// drive's root ("C:\") or the whole path ("\").
+void TrimTrailingSeparators(WideString& path);
+
 // Removes the last component; 1 when the path was shortened, 0 when it has
 // no parent (empty, a bare drive, a drive root).
 int StripLastComponent(WideString& path);

@@ -5,6 +5,7 @@
 #include "base/array.h"
 #include "base/unique.h"
 #include "fs/file_system_calls.h"
+#include "fs/path_operations.h"
 
 namespace tmn {
 
@@ -73,12 +74,6 @@ bool OpenListingOf(WideString&& folder, WIN32_FIND_DATAW* data, Array<OpenListin
 }
 
 }  // namespace
-
-bool JoinName(const WideString& folder, const wchar_t* name, WideString* out) {
-  if (!out->Assign(folder)) return false;
-  if (!out->EndsWith(L'\\') && !out->EndsWith(L'/') && !out->Append(L'\\')) return false;
-  return out->Append(name);
-}
 
 FolderWalk WalkFolder(const WideString& folder, bool recursive, bool trace) {
   FolderWalk walk;

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "base/wide_string.h"
+#include "fs/path_operations.h"
 
 namespace tmn {
 
@@ -20,8 +21,5 @@ struct FolderWalk {
 // <name>" for the first entry of each listing and "Next file name is
 // <name>" for every entry, each ended by "\n", to standard output in UTF-8.
 FolderWalk WalkFolder(const WideString& folder, bool recursive, bool trace);
-
-// folder, a backslash unless folder already ends in one (or a slash), name.
-bool JoinName(const WideString& folder, const wchar_t* name, WideString* out);
 
 }  // namespace tmn

@@ -1,13 +1,11 @@
 #include "security/access_repair.h"
 
 #include <aclapi.h>
-#include <shlwapi.h>
 
 #include "base/heap.h"
 #include "base/result.h"
 #include "base/unique.h"
 #include "fs/file_system_calls.h"
-#include "fs/path_operations.h"
 
 namespace tmn {
 
@@ -18,13 +16,6 @@ constexpr SECURITY_INFORMATION kOwnerUnprotected =
     UNPROTECTED_SACL_SECURITY_INFORMATION;  // 0x30000001
 constexpr SECURITY_INFORMATION kDaclProtected =
     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;  // 0x80000004
-
-bool HasDenyEntry(PACL dacl) {
-  void* ace = nullptr;
-  for (DWORD i = 0; ::GetAce(dacl, i, &ace); ++i)
-    if (static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_DENIED_ACE_TYPE) return true;
-  return false;
-}
 
 // In place; the index stays after a removal so adjacent deny entries go too.
 void RemoveDenyEntries(PACL dacl) {
@@ -38,23 +29,7 @@ void RemoveDenyEntries(PACL dacl) {
   }
 }
 
-// Whether the first length characters of path name top or an object below it.
-bool IsAtOrBelow(const wchar_t* path, size_t length, const WideString& top) {
-  const size_t n = top.Length();
-  if (length < n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (path[i] != top[i]) return false;
-  return length == n || path[n] == L'\\' || top.EndsWith(L'\\');
-}
-
 }  // namespace
-
-void CollapseBackslashes(WideString& path) {
-  const size_t start = static_cast<size_t>(SkipPathPrefix(path.Get()) - path.Get());
-  for (size_t p = path.Find(L'\\', start); p != WideString::npos; p = path.Find(L'\\', p + 1)) {
-    if (p + 1 < path.Length() && path[p + 1] == L'\\') path.Erase(p);
-  }
-}
 
 bool GetAdministratorsSid(PSID* sid) {
   *sid = nullptr;
@@ -92,44 +67,21 @@ bool EnableTakeOwnership(HANDLE process) {
   return ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr) != FALSE;
 }
 
-int RepairAccess(const WideString& path, const WideString& boundary) {
-  WideString work, top;
-  if (!work.Assign(path) || !top.Assign(boundary)) return 0;
-  CollapseBackslashes(work);
-  CollapseBackslashes(top);
-  while (top.Length() > 1 && top.EndsWith(L'\\')) top.Truncate(top.Length() - 1);
-  if (!::PathFileExistsW(path.Get())) return 1;
-
-  // Owner and access list; where the object is not found, of the nearest
-  // ancestor that is.
+int RepairAccessOf(HANDLE entry) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  UniqueLocal descriptor;
-  bool ancestorInUse = false;
-  for (;;) {
-    PSECURITY_DESCRIPTOR read = nullptr;
-    const DWORD status = g_fileSystem.getNamedSecurityInfo(
-        work.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-        nullptr, &dacl, nullptr, &read);
-    descriptor.reset(read);
-    if (status == ERROR_SUCCESS) break;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  const DWORD status = g_fileSystem.getSecurityInfo(entry, SE_FILE_OBJECT,
+                                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                                    nullptr, &dacl, nullptr, &read);
+  UniqueLocal descriptor(read);
+  if (status != ERROR_SUCCESS) {
+    // Unreadable: the new list holds only the three entries below, and no
+    // owner is known to give back.
     owner = nullptr;
     dacl = nullptr;
-    descriptor.reset();
-    if (status != ERROR_FILE_NOT_FOUND) break;
-    const size_t cut = work.FindLast(L'\\');
-    if (cut == WideString::npos) break;
-    // Above the boundary lies what the caller was not asked to touch: an
-    // object that vanished there needs no repair, as one that is gone.
-    if (!IsAtOrBelow(work.Get(), cut, top)) return 1;
-    work.Truncate(cut);
-    ancestorInUse = true;
   }
-
-  if (dacl != nullptr) {
-    if (ancestorInUse && !HasDenyEntry(dacl)) return 1;
-    RemoveDenyEntries(dacl);
-  }
+  if (dacl != nullptr) RemoveDenyEntries(dacl);
 
   EXPLICIT_ACCESS_W access[3];
   ::BuildExplicitAccessWithNameW(&access[0], const_cast<wchar_t*>(L"System"), FILE_ALL_ACCESS, SET_ACCESS,
@@ -146,21 +98,20 @@ int RepairAccess(const WideString& path, const WideString& boundary) {
   GetAdministratorsSid(&administrators);
   UniqueHeapBlock administratorsBlock(administrators);
   EnableTakeOwnership(::GetCurrentProcess());
-  return WriteRepairedAccess(work, merged, owner, administrators);
+  return WriteRepairedAccess(entry, merged, owner, administrators);
 }
 
-int WriteRepairedAccess(WideString& object, PACL dacl, PSID formerOwner, PSID administrators) {
+int WriteRepairedAccess(HANDLE entry, PACL dacl, PSID formerOwner, PSID administrators) {
   // Without the administrators' SID the ownership steps are skipped; the
   // access list is written all the same.
   if (administrators != nullptr)
-    g_fileSystem.setNamedSecurityInfo(object.Data(), SE_FILE_OBJECT, kOwnerUnprotected, administrators,
-                                      nullptr, nullptr, nullptr);
-  const DWORD written = g_fileSystem.setNamedSecurityInfo(object.Data(), SE_FILE_OBJECT, kDaclProtected,
-                                                          nullptr, nullptr, dacl, nullptr);
+    g_fileSystem.setSecurityInfo(entry, SE_FILE_OBJECT, kOwnerUnprotected, administrators, nullptr, nullptr,
+                                 nullptr);
+  const DWORD written =
+      g_fileSystem.setSecurityInfo(entry, SE_FILE_OBJECT, kDaclProtected, nullptr, nullptr, dacl, nullptr);
   // Only an owner that was read can be given back.
   if (administrators != nullptr && formerOwner != nullptr)
-    g_fileSystem.setNamedSecurityInfo(object.Data(), SE_FILE_OBJECT, kOwnerUnprotected, formerOwner, nullptr,
-                                      nullptr, nullptr);
+    g_fileSystem.setSecurityInfo(entry, SE_FILE_OBJECT, kOwnerUnprotected, formerOwner, nullptr, nullptr, nullptr);
   return written == ERROR_SUCCESS ? 1 : 0;
 }
 

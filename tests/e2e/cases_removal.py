@@ -3,7 +3,7 @@ import os
 import string
 from contextlib import contextmanager
 
-from harness import check, check_equal
+from harness import check, check_equal, race_deletion
 
 
 @contextmanager
@@ -75,3 +75,38 @@ def case_power_delete(h):
     check((outside / "keep.txt").read_text() == "keep", "the folder behind the link was touched")
     left = sorted(str(p.relative_to(linked)) for p in linked.rglob("*")) if linked.exists() else []
     check(set(left) <= {"link"}, f"left in the linked tree: {left}")
+
+
+def case_power_delete_race(h):
+    w = h.windows_path
+    # Links and names there before the call: a folder "m." beside a link
+    # "m" (Win32 reads "m.\*" as "m\*"), a link to a file, and roots with a
+    # trailing blank or dots that are links, beside the folder Win32 would
+    # read them as.
+    tree, outside = h.work / "names", h.work / "names-outside"
+    (tree / "m.").mkdir(parents=True)
+    outside.mkdir()
+    for name in ("a.txt", "b.txt"):
+        (outside / name).write_text("outside")
+        (tree / "m." / name).write_text("own")
+    (tree / "x.txt").write_text("own")
+    (tree / "m").symlink_to(outside, target_is_directory=True)
+    (tree / "f.txt").symlink_to(outside / "b.txt")
+    plain, target = h.work / "tree", h.work / "tree-target"
+    for folder in (plain, target):
+        folder.mkdir()
+        (folder / "keep.txt").write_text("keep")
+    (h.work / "tree ").symlink_to(target, target_is_directory=True)
+    (h.work / "tree..").symlink_to(target, target_is_directory=True)
+    h.run_installer(h.build_installer("power_delete_race.nsi", "names.exe", ROOT=w(tree), ROOT2=w(h.work / "tree "),
+                                      ROOT3=w(h.work / "tree.."), ROOT4=w(h.work / "tree ") + "\\"))
+    check(sorted(p.name for p in outside.iterdir()) == ["a.txt", "b.txt"], "a file behind a link present before went")
+    check((target / "keep.txt").exists() and (plain / "keep.txt").exists(), "a root was looked up as another name")
+    left = sorted(p.name for p in tree.iterdir())
+    check(left == ["f.txt", "m"], f"the tree's own entries were not all deleted, or a link went: {left}")
+
+    # The racer, over several rounds.
+    race = h.work / "race"
+    setup = h.build_installer("power_delete_race.nsi", ROOT=w(race))
+    lost, swaps = race_deletion(h, lambda: h.run_installer(setup), race)
+    print(f"racer: {lost} outside files lost, {swaps} folders swapped in 3 rounds")

@@ -14,6 +14,7 @@ the case closes, whatever the case starts and however long it pauses.
 import os
 import shutil
 import subprocess
+import threading
 import time
 from pathlib import Path
 
@@ -37,6 +38,95 @@ def check_equal(expected, actual, what):
 def windows_path(path):
     """The Windows name of a Unix path, through Wine's Z: drive."""
     return "Z:" + str(path).replace("/", "\\")
+
+
+def make_race_tree(root, outside, folders=40, files=50):
+    """root with folders subfolders d00.. of files files f00.txt.. each, and
+    outside holding files of the same names."""
+    outside.mkdir(parents=True, exist_ok=True)
+    for j in range(files):
+        (outside / f"f{j:02}.txt").write_text("outside")
+    for i in range(folders):
+        sub = root / f"d{i:02}"
+        sub.mkdir(parents=True)
+        for j in range(files):
+            (sub / f"f{j:02}.txt").write_text("own")
+
+
+class Racer:
+    """A local user racing a deletion of root from the Linux side: once the
+    deletion has begun (a file of the tree is gone), every subfolder still
+    whole is renamed aside, out of the tree, and a Unix link to outside put
+    in its place, as fast as the loop goes. Use it as a context manager
+    around the deletion; swapped names the folders moved aside."""
+
+    def __init__(self, root, outside, aside, files):
+        self.root, self.outside, self.aside, self.files = root, outside, aside, files
+        self.swapped = []
+        self.began = False
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def __enter__(self):
+        self.aside.mkdir(parents=True, exist_ok=True)
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+
+    def _whole(self, sub):
+        try:
+            return sub.is_dir() and not sub.is_symlink() and sum(1 for _ in os.scandir(sub)) == self.files
+        except OSError:
+            return False
+
+    def _run(self):
+        subs = sorted(self.root.iterdir())
+        while not self._stop.is_set() and not self.began:
+            self.began = not self.root.exists() or not all(self._whole(sub) for sub in subs)
+        while not self._stop.is_set():
+            for sub in subs:
+                if sub.name in self.swapped or not self._whole(sub):
+                    continue
+                try:
+                    os.rename(sub, self.aside / sub.name)
+                    os.symlink(self.outside, sub, target_is_directory=True)
+                    self.swapped.append(sub.name)
+                except OSError:
+                    pass
+            if len(self.swapped) == len(subs):
+                return
+
+
+def race_deletion(h, delete, root, rounds=3, folders=40, files=50):
+    """Runs delete() (a deletion of root by a real installer) rounds times
+    against a Racer. Checks that at most one outside file went in all (the
+    window between the plug-in's last check and wineserver's own unlink by
+    path) and that every subfolder never swapped went with its files.
+    Returns (outside files lost, folders swapped)."""
+    outside, aside = h.work / "race-outside", h.work / "race-aside"
+    lost = swaps = 0
+    for round_ in range(rounds):
+        for folder in (root, outside, aside):
+            if folder.is_symlink():
+                folder.unlink()
+            shutil.rmtree(folder, ignore_errors=True)
+        make_race_tree(root, outside, folders, files)
+        with Racer(root, outside, aside, files) as racer:
+            delete()
+        check(racer.began, f"round {round_}: the deletion never began")
+        check(racer.swapped, f"round {round_}: the racer swapped nothing: no race was run")
+        kept = {p.name for p in outside.iterdir()} if outside.is_dir() else set()
+        lost += files - len(kept)
+        swaps += len(racer.swapped)
+        for i in range(folders):
+            sub = root / f"d{i:02}"
+            if sub.name not in racer.swapped:
+                check(not sub.exists() and not sub.is_symlink(), f"round {round_}: {sub.name}, never swapped, was left")
+    check(lost <= 1, f"{lost} outside files went in {rounds} rounds ({swaps} folders swapped)")
+    return lost, swaps
 
 
 class Harness:

@@ -166,6 +166,9 @@ TEST(ShellDeleteFolder, ATreeHoldingALinkIsDeletedLinkByLinkAndNothingBehindTheL
   recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
     return name == L"link" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
   };
+  recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {  // opened as itself
+    return path == root + L"\\sub\\link" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
   tmn::ShellDeleteFolder(tmtest::MakeWide(root));
   // The shell would have gone through the link; the link-safe deletion
   // only tries to remove the link itself, which Wine refuses here.

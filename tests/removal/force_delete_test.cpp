@@ -122,10 +122,10 @@ TEST(ForceDeleteTree, ClearsReadOnlyAndDeletesHiddenAndSystemEntries) {
   ASSERT_TRUE(SetFileAttributesW((root + L"\\z.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   ASSERT_TRUE(SetFileAttributesW((root + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
   FileSystemRecorder recorder;
-  // Wine keeps no read-only attribute on a folder: the listing (and the
-  // root's own lookup) reports one.
-  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"sub" || name == L"tree" ? attributes | FILE_ATTRIBUTE_READONLY : attributes;
+  // Wine keeps no read-only attribute on a folder: the opened folder
+  // reports one.
+  recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {
+    return path == root + L"\\sub" || path == root ? attributes | FILE_ATTRIBUTE_READONLY : attributes;
   };
   const DWORD folderAttributes = GetFileAttributesW((root + L"\\sub").c_str());
 
@@ -143,14 +143,14 @@ TEST(ForceDeleteTree, ClearsReadOnlyAndDeletesHiddenAndSystemEntries) {
   }
 }
 
-TEST(ForceDeleteTree, ARootWithATrailingBackslashGivesDoubledChildPathsThatStillDelete) {
+TEST(ForceDeleteTree, ARootWithATrailingBackslashIsTheSameRoot) {
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
   FileSystemRecorder recorder;
   EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root + L"\\"), false));
   EXPECT_FALSE(Exists(root));
   const std::vector<std::wstring> deleted = Only(recorder.Calls(), L"delete");
-  EXPECT_NE(deleted.end(), std::find(deleted.begin(), deleted.end(), root + L"\\\\a.txt"));
+  EXPECT_NE(deleted.end(), std::find(deleted.begin(), deleted.end(), root + L"\\a.txt"));
 }
 
 // What one repair does through the seam: read, owner, access list, owner.
@@ -167,7 +167,7 @@ class RefusedDeletion : public ::testing::TestWithParam<bool> {
     for (const std::wstring& call : calls) {
       const size_t space = call.find(L' ');
       const std::wstring kind = call.substr(0, space), rest = call.substr(space + 1);
-      if (kind.rfind(L"list", 0) == 0 || kind == L"find") continue;
+      if (kind.rfind(L"list", 0) == 0 || kind == L"find" || kind == L"open") continue;
       if (rest == path || rest.rfind(path + L" ", 0) == 0) kinds.push_back(kind);
     }
     return kinds;
@@ -233,72 +233,6 @@ INSTANTIATE_TEST_SUITE_P(ByWindowsVersion, RefusedDeletion, ::testing::Values(fa
                            return info.param ? std::string("BeforeVersion6") : std::string("Version6AndLater");
                          });
 
-TEST(ForceDeleteTree, AnUnlistableSubdirectoryEndsTheWalkButWhatWasQueuedGoes) {
-  TempDir dir(L"delete");
-  const std::wstring root = MakeTree(dir);
-  const std::wstring locked = root + L"\\sub\\deeper";
-  FileSystemRecorder recorder;
-  recorder.refuseListing = [&](const std::wstring& path) { return path == locked; };
-
-  EXPECT_EQ(E_UNEXPECTED, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
-
-  // It and every directory above it stay; nothing after it was listed.
-  for (const std::wstring& kept : {locked, root + L"\\sub", root}) EXPECT_TRUE(Exists(kept));
-  EXPECT_TRUE(Exists(locked + L"\\c.txt"));
-  const std::vector<std::wstring> calls = recorder.CallsBelow(root);
-  EXPECT_TRUE(Only(calls, L"remove").size() <= 1);  // at most sub\empty, listed before
-  const size_t failure = IndexOf(calls, L"list sub\\deeper");
-  ASSERT_LT(failure, calls.size());
-  // Entries listed before the failure are deleted, those never listed stay.
-  std::vector<std::wstring> listedBefore;
-  std::wstring listing;
-  for (size_t i = 0; i < failure; ++i) {
-    if (calls[i].rfind(L"list ", 0) == 0) listing = calls[i].substr(5);
-    if (calls[i].rfind(L"listed ", 0) == 0) {
-      const std::wstring name = calls[i].substr(7);
-      if (name == L"." || name == L".." || name == L"deeper" || name == L"sub") continue;
-      listedBefore.push_back(listing == L"." ? name : listing + L"\\" + name);
-    }
-  }
-  for (const std::wstring entry : {L"a.txt", L"z.txt", L"sub\\b.txt", L"sub\\empty"}) {
-    const bool wasListed = std::find(listedBefore.begin(), listedBefore.end(), entry) != listedBefore.end();
-    EXPECT_EQ(wasListed, !Exists(root + L"\\" + entry)) << tmtest::Narrow(entry);
-  }
-}
-
-TEST(DeleteQueuedItem, RemovesALinkItselfWithoutRepairOrAttributeChange) {
-  TempDir dir(L"delete");
-  FileSystemRecorder recorder;
-  recorder.refuseRemove = [](const std::wstring&) { return true; };
-  recorder.refuseDelete = [](const std::wstring&) { return true; };
-  const tmn::WideString root = tmtest::MakeWide(dir.path());
-  tmn::DeleteItem link;
-  link.flags = tmn::ITEM_DIRECTORY | tmn::ITEM_LINK;
-  link.path = tmtest::MakeWide(dir / L"junction");
-  link.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
-  EXPECT_TRUE(tmn::DeleteQueuedItem(link, true, root));
-  tmn::DeleteItem fileLink;
-  fileLink.flags = tmn::ITEM_LINK;
-  fileLink.path = tmtest::MakeWide(dir / L"symlink.txt");
-  fileLink.attributes = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
-  EXPECT_TRUE(tmn::DeleteQueuedItem(fileLink, true, root));
-  EXPECT_EQ((std::vector<std::wstring>{L"remove " + dir / L"junction", L"delete " + dir / L"symlink.txt"}),
-            recorder.Calls());
-  tmn::DeleteItem end;
-  end.flags = tmn::ITEM_END;
-  EXPECT_FALSE(tmn::DeleteQueuedItem(end, false, root));
-}
-
-TEST(IsLinkEntry, OnlyNameSurrogatesAndUnreadableTagsAreLinks) {
-  const DWORD reparse = FILE_ATTRIBUTE_REPARSE_POINT, directory = FILE_ATTRIBUTE_DIRECTORY;
-  EXPECT_TRUE(tmn::IsLinkEntry(directory | reparse, IO_REPARSE_TAG_MOUNT_POINT));
-  EXPECT_TRUE(tmn::IsLinkEntry(reparse, IO_REPARSE_TAG_SYMLINK));
-  EXPECT_TRUE(tmn::IsLinkEntry(directory | reparse, 0)) << "what Wine reports for a Unix symbolic link";
-  EXPECT_FALSE(tmn::IsLinkEntry(reparse, 0x80000013)) << "a deduplicated file";
-  EXPECT_FALSE(tmn::IsLinkEntry(directory | reparse, 0x9000001A)) << "a cloud placeholder folder";
-  EXPECT_FALSE(tmn::IsLinkEntry(directory, IO_REPARSE_TAG_MOUNT_POINT)) << "the tag counts only on a reparse point";
-}
-
 // root\dedup.dat (read-only), root\cloud\c.txt, root\junction\inner.txt,
 // root\unknown\u.txt, root\symlink.txt: real entries that the listing
 // reports as reparse points with the tags of their names.
@@ -319,6 +253,13 @@ TEST(ForceDeleteTree, RemovesLinksAsLinksAndTreatsOtherReparsePointsAsOrdinaryEn
     return tags.count(name) ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
   };
   recorder.listedTag = [&](const std::wstring& name, DWORD tag) { return tags.count(name) ? tags.at(name) : tag; };
+  // Opened without being followed, as Windows opens them, links show as
+  // reparse points (of tag 0 here, which counts as a link).
+  recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {
+    for (const wchar_t* link : {L"\\junction", L"\\unknown", L"\\symlink.txt"})
+      if (path == root + link) return attributes | FILE_ATTRIBUTE_REPARSE_POINT;
+    return attributes;
+  };
 
   EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
 
@@ -352,15 +293,15 @@ TEST(ForceDeleteTree, ARootThatIsALinkIsRemovedAloneAndNeverEntered) {
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
   FileSystemRecorder recorder;
-  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"tree" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {
+    return path == root ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
   };
   recorder.refuseRemove = [](const std::wstring&) { return true; };  // as Wine refuses a Unix link
 
   for (const std::wstring& given : {root, root + L"\\"}) {
     recorder.Clear();
     EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(given), true));
-    EXPECT_EQ((std::vector<std::wstring>{L"find " + root, L"listed tree", L"remove " + root}), recorder.Calls());
+    EXPECT_EQ((std::vector<std::wstring>{L"open " + root, L"remove " + root}), recorder.Calls());
   }
   EXPECT_TRUE(Exists(root + L"\\sub\\deeper\\c.txt"));
 }
@@ -390,32 +331,32 @@ TEST(ForceDeleteTree, RefusesVolumeAndShareRootsAndPatternsWithoutTouchingAnythi
 // A walk that recursed once per level would list the deepest entries with
 // hundreds of kilobytes more stack in use than the first ones; this one
 // keeps one open listing per level on the heap instead.
-TEST(EnqueueTree, ListsEveryLevelOfADeepTreeAtTheSameStackDepth) {
+TEST(ForceDeleteTree, ListsEveryLevelOfADeepTreeAtTheSameStackDepth) {
   TempDir dir(L"delete");
   std::wstring path = dir / L"deep";
   const std::wstring root = path;
   ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
   for (int level = 0; level < 400; ++level) {
     path += L"\\d";
-    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << level;
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr)) << level;
   }
-  ASSERT_TRUE(tmtest::WriteFileText(path + L"\\leaf.txt", "x"));
+  ASSERT_TRUE(tmtest::WriteFileText(L"\\\\?\\" + path + L"\\leaf.txt", "x"));
   FileSystemRecorder recorder;
   uintptr_t lowest = UINTPTR_MAX, highest = 0;
+  int listed = 0;
   recorder.listedAttributes = [&](const std::wstring&, DWORD attributes) {
     volatile char marker = 0;
     const uintptr_t depth = reinterpret_cast<uintptr_t>(&marker);
     lowest = std::min(lowest, depth);
     highest = std::max(highest, depth);
+    ++listed;
     return attributes;
   };
-  tmn::DeleteContext context;
-  ASSERT_TRUE(context.root.Assign(root.c_str()));
 
-  EXPECT_EQ(S_OK, tmn::EnqueueTree(context.root, FILE_ATTRIBUTE_DIRECTORY, context));
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
 
-  EXPECT_EQ(402u, context.queue.Size()) << "the leaf, 400 levels and the root";
-  EXPECT_EQ(L"leaf.txt", tmtest::Text(context.queue.Front().path).substr(path.size() + 1));
+  EXPECT_FALSE(Exists(root));
+  EXPECT_EQ(401, listed) << "400 levels and the leaf";
   EXPECT_LT(highest - lowest, 4096u) << "stack in use grew with the depth of the tree";
 }
 
@@ -427,11 +368,18 @@ TEST(ForceDeleteTree, DeletesInBatchesWhileTheWalkGoesOn) {
   TempDir dir(L"delete");
   const std::wstring root = dir / L"slow";
   ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+  // One file per folder: a folder is listed in one call, so the walk
+  // advances folder by folder.
   const int files = 40;
-  for (int i = 0; i < files; ++i) ASSERT_TRUE(tmtest::WriteFileText(root + L"\\f" + std::to_wstring(i), "x"));
+  for (int i = 0; i < files; ++i) {
+    const std::wstring folder = root + L"\\d" + std::to_wstring(i);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(tmtest::WriteFileText(folder + L"\\f", "x"));
+  }
   FileSystemRecorder recorder;
   std::atomic<int> listed{0};
-  recorder.listedAttributes = [&](const std::wstring&, DWORD attributes) {
+  recorder.listedAttributes = [&](const std::wstring& name, DWORD attributes) {
+    if (name != L"f") return attributes;
     Sleep(50);  // a slow listing: the walk takes about two seconds
     ++listed;
     return attributes;

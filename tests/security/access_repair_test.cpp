@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/heap.h"
+#include "base/unique.h"
 #include "security/access_repair.h"
 #include "support/file_system_recorder.h"
 #include "support/test_support.h"
@@ -23,6 +24,10 @@ using tmtest::TempDir;
 
 namespace {
 
+HANDLE OpenForRepair(const std::wstring& path) {
+  return CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
 
 const AceRecord* Find(const std::vector<AceRecord>& aces, const std::wstring& sid, int type) {
   for (const AceRecord& ace : aces)
@@ -30,35 +35,18 @@ const AceRecord* Find(const std::vector<AceRecord>& aces, const std::wstring& si
   return nullptr;
 }
 
-TEST(CollapseBackslashes, TakesOneBackslashOutOfEachDoubledPairAfterThePrefix) {
-  struct Case {
-    const wchar_t* path;
-    const wchar_t* collapsed;
-  } cases[] = {
-      {L"C:\\x\\\\a", L"C:\\x\\a"},
-      {L"C:\\x\\\\\\a", L"C:\\x\\\\a"},
-      {L"C:\\x\\\\a\\\\b", L"C:\\x\\a\\b"},
-      {L"C:\\x\\a", L"C:\\x\\a"},
-      {L"\\\\server\\share\\\\d", L"\\\\server\\share\\d"},
-      {L"\\\\?\\C:\\x\\\\a", L"\\\\?\\C:\\x\\a"},
-      {L"\\\\?\\UNC\\server\\share\\\\d", L"\\\\?\\UNC\\server\\share\\d"},
-      {L"", L""},
-  };
-  for (const Case& c : cases) {
-    tmn::WideString path = tmtest::MakeWide(c.path);
-    tmn::CollapseBackslashes(path);
-    EXPECT_EQ(std::wstring(c.collapsed), tmtest::Text(path)) << c.path;
-  }
-}
-
 class RepairAccessTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     file_ = dir_ / L"locked.txt";
     ASSERT_TRUE(tmtest::WriteFileText(file_, "x"));
   }
-  // The tree being deleted is the test's folder.
-  int Repair(const std::wstring& path) { return tmn::RepairAccess(tmtest::MakeWide(path), tmtest::MakeWide(dir_.path())); }
+  // Through the entry's own handle, as the tree deleter hands it over.
+  static int Repair(const std::wstring& path) {
+    tmn::UniqueFile entry(OpenForRepair(path));
+    EXPECT_TRUE(entry.valid()) << GetLastError();
+    return tmn::RepairAccessOf(entry.get());
+  }
   TempDir dir_{L"repair"};
   std::wstring file_;
 };
@@ -104,19 +92,6 @@ TEST_F(RepairAccessTest, StripsDenyEntriesGrantsSystemAndAdministratorsAndGivesT
   EXPECT_NE(nullptr, Find(dacl, kEveryone, ACCESS_ALLOWED_ACE_TYPE)) << Describe(dacl);
 }
 
-TEST_F(RepairAccessTest, APathThatNoLongerExistsNeedsNoRepair) {
-  FileSystemRecorder recorder;
-  EXPECT_EQ(1, Repair(dir_ / L"gone.txt"));
-  EXPECT_TRUE(recorder.Calls().empty());
-}
-
-TEST_F(RepairAccessTest, RepairsADoubledBackslashPathUnderItsReducedForm) {
-  FileSystemRecorder recorder;
-  EXPECT_EQ(1, Repair(dir_.path() + L"\\\\locked.txt"));
-  for (const std::wstring& call : recorder.Calls())
-    EXPECT_NE(std::wstring::npos, call.find(file_ + L" ")) << call;
-}
-
 TEST_F(RepairAccessTest, AFailedAccessListWriteMeansNoRetry) {
   FileSystemRecorder recorder;
   recorder.writeStatus = [](DWORD info) { return info == 0x80000004 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS; };
@@ -139,54 +114,6 @@ TEST_F(RepairAccessTest, UnreadableSecurityGivesOnlyTheThreeEntriesAndNoOwnerToG
         << Describe(dacl);
 }
 
-TEST_F(RepairAccessTest, FallsBackToTheNearestAncestorOnlyWhenItDenies) {
-  const std::wstring parent = dir_.path();
-  {
-    FileSystemRecorder recorder;
-    recorder.readStatus = [&](const std::wstring& path) {
-      return path == file_ ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : static_cast<DWORD>(ERROR_SUCCESS);
-    };
-    recorder.descriptor = L"O:BUD:(A;;FA;;;BU)";
-    EXPECT_EQ(1, Repair(file_));
-    EXPECT_EQ((std::vector<std::wstring>{L"read-security " + file_ + L" 0x5", L"read-security " + parent + L" 0x5"}),
-              recorder.Calls());
-  }
-  {
-    FileSystemRecorder recorder;
-    recorder.readStatus = [&](const std::wstring& path) {
-      return path == file_ ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : static_cast<DWORD>(ERROR_SUCCESS);
-    };
-    recorder.descriptor = L"O:BUD:(D;;FA;;;WD)(A;;FA;;;BU)";
-    EXPECT_EQ(1, Repair(file_));
-    const std::vector<SecurityWrite> writes = recorder.Writes();
-    ASSERT_EQ(3u, writes.size());
-    for (const SecurityWrite& write : writes) EXPECT_EQ(parent, write.path);
-  }
-}
-
-TEST_F(RepairAccessTest, NeverFallsBackAboveTheBoundary) {
-  // The root of the tree and everything in it read as not found (the root
-  // vanished between the test and the read); its parent reads fine.
-  const std::wstring root = dir_ / L"tree";
-  const std::wstring file = root + L"\\sub\\x.txt";
-  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW((root + L"\\sub").c_str(), nullptr));
-  ASSERT_TRUE(tmtest::WriteFileText(file, "x"));
-  FileSystemRecorder recorder;
-  recorder.descriptor = L"O:BUD:(D;;FA;;;WD)(A;;FA;;;BU)";
-  recorder.readStatus = [&](const std::wstring& path) {
-    return path.compare(0, root.size(), root) == 0 ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND)
-                                                   : static_cast<DWORD>(ERROR_SUCCESS);
-  };
-
-  EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(file), tmtest::MakeWide(root + L"\\")));
-
-  EXPECT_EQ((std::vector<std::wstring>{L"read-security " + file + L" 0x5",
-                                       L"read-security " + root + L"\\sub 0x5", L"read-security " + root + L" 0x5"}),
-            recorder.Calls());
-  EXPECT_TRUE(recorder.Writes().empty());
-}
-
 TEST_F(RepairAccessTest, WithoutTheAdministratorsSidOnlyTheAccessListIsWritten) {
   FileSystemRecorder recorder;
   PACL dacl = nullptr;
@@ -197,9 +124,9 @@ TEST_F(RepairAccessTest, WithoutTheAdministratorsSidOnlyTheAccessListIsWritten) 
   BYTE owner[SECURITY_MAX_SID_SIZE];
   DWORD ownerSize = sizeof(owner);
   ASSERT_TRUE(CreateWellKnownSid(WinBuiltinUsersSid, nullptr, owner, &ownerSize));
-  tmn::WideString object = tmtest::MakeWide(file_);
+  tmn::UniqueFile object(OpenForRepair(file_));
 
-  EXPECT_EQ(1, tmn::WriteRepairedAccess(object, dacl, owner, nullptr));
+  EXPECT_EQ(1, tmn::WriteRepairedAccess(object.get(), dacl, owner, nullptr));
   LocalFree(dacl);
 
   EXPECT_EQ(std::vector<std::wstring>{L"write-security " + file_ + L" 0x80000004"}, recorder.Calls());
@@ -222,7 +149,7 @@ TEST(RepairAccessOnWine, MakesAFileWithADenyEveryoneListDeletableAgain) {
 
   EXPECT_FALSE(DeleteFileW(file.c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  EXPECT_EQ(1, tmn::RepairAccess(tmtest::MakeWide(file), tmtest::MakeWide(dir.path())));
+  EXPECT_EQ(1, RepairAccessTest::Repair(file));
   EXPECT_TRUE(DeleteFileW(file.c_str())) << GetLastError();
 }
 

@@ -124,7 +124,100 @@ DWORD WINAPI RecordWriteSecurity(LPWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATI
   return g_recorder->writeStatus ? g_recorder->writeStatus(info) : ERROR_SUCCESS;
 }
 
+NTSTATUS NTAPI RecordOpenRelative(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                                  PIO_STATUS_BLOCK status, PLARGE_INTEGER allocation, ULONG attributes, ULONG share,
+                                  ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+  std::wstring path = object->RootDirectory != nullptr ? PathOfHandle(object->RootDirectory) + L"\\" : L"";
+  path.append(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+  g_recorder->Record(L"open " + path);
+  if (g_recorder->beforeOpen) g_recorder->beforeOpen(path);
+  return g_recorder->Found().openRelative(file, access, object, status, allocation, attributes, share, disposition,
+                                          options, ea, eaLength);
+}
+
+NTSTATUS NTAPI RecordQueryDirectory(HANDLE folder, HANDLE event, PVOID apc, PVOID apcContext, PIO_STATUS_BLOCK status,
+                                    PVOID buffer, ULONG length, FILE_INFORMATION_CLASS kind, BOOLEAN single,
+                                    PUNICODE_STRING mask, BOOLEAN restart) {
+  const std::wstring directory = PathOfHandle(folder);
+  if (restart) g_recorder->Record(L"list " + directory);
+  if (restart && Refused(g_recorder->refuseListing, directory)) return tmn::kStatusAccessDenied;
+  const NTSTATUS listed = g_recorder->Found().queryDirectory(folder, event, apc, apcContext, status, buffer, length,
+                                                             kind, single, mask, restart);
+  if (listed < 0 || kind != tmn::kFileIdBothDirectoryInformation) return listed;
+  for (BYTE* at = static_cast<BYTE*>(buffer);;) {
+    auto* entry = reinterpret_cast<tmn::NtDirectoryEntry*>(at);
+    const std::wstring name(entry->fileName, entry->fileNameLength / sizeof(wchar_t));
+    if (name != L"." && name != L"..") {
+      g_recorder->Record(L"listed " + name);
+      if (g_recorder->listedAttributes) entry->fileAttributes = g_recorder->listedAttributes(name, entry->fileAttributes);
+      if (g_recorder->listedTag) entry->eaSizeOrReparseTag = g_recorder->listedTag(name, entry->eaSizeOrReparseTag);
+    }
+    if (entry->nextEntryOffset == 0) break;
+    at += entry->nextEntryOffset;
+  }
+  return listed;
+}
+
+NTSTATUS NTAPI RecordQueryInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                      FILE_INFORMATION_CLASS kind) {
+  const NTSTATUS read = g_recorder->Found().queryInformation(file, status, information, length, kind);
+  if (read < 0 || kind != tmn::kFileAllInformation) return read;
+  auto* info = static_cast<tmn::NtAllInformation*>(information);
+  if (g_recorder->openedAttributes || g_recorder->openedId) {
+    const std::wstring path = PathOfHandle(file);
+    if (g_recorder->openedAttributes) info->fileAttributes = g_recorder->openedAttributes(path, info->fileAttributes);
+    if (g_recorder->openedId)
+      info->indexNumber.QuadPart =
+          static_cast<LONGLONG>(g_recorder->openedId(path, static_cast<uint64_t>(info->indexNumber.QuadPart)));
+  }
+  return read;
+}
+
+NTSTATUS NTAPI RecordSetInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                    FILE_INFORMATION_CLASS kind) {
+  const std::wstring path = PathOfHandle(file);
+  std::function<bool(const std::wstring&)>* rule = nullptr;
+  if (kind == tmn::kFileDispositionInformation) {
+    BY_HANDLE_FILE_INFORMATION facts = {};
+    GetFileInformationByHandle(file, &facts);
+    const bool folder = (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    g_recorder->Record((folder ? L"remove " : L"delete ") + path);
+    rule = folder ? &g_recorder->refuseRemove : &g_recorder->refuseDelete;
+  } else if (kind == tmn::kFileBasicInformation) {
+    g_recorder->Record(L"attributes " + path + L" " +
+                       Hex(static_cast<tmn::NtBasicInformation*>(information)->fileAttributes));
+    rule = &g_recorder->refuseSetAttributes;
+  }
+  if (rule != nullptr && Refused(*rule, path)) return tmn::kStatusAccessDenied;
+  return g_recorder->Found().setInformation(file, status, information, length, kind);
+}
+
+DWORD WINAPI RecordReadSecurityOf(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                  PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  return RecordReadSecurity(PathOfHandle(object).c_str(), type, info, owner, group, dacl, sacl, descriptor);
+}
+
+DWORD WINAPI RecordWriteSecurityOf(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                   PSID group, PACL dacl, PACL sacl) {
+  std::wstring path = PathOfHandle(object);
+  return RecordWriteSecurity(&path[0], type, info, owner, group, dacl, sacl);
+}
+
 }  // namespace
+
+std::wstring PathOfHandle(HANDLE handle) {
+  // Looked up: the build targets XP, whose headers leave it out.
+  using FinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+  static const auto finalPath = reinterpret_cast<FinalPath>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+  wchar_t path[4096];
+  const DWORD length = finalPath != nullptr ? finalPath(handle, path, 4096, 0) : 0;
+  if (length == 0 || length >= 4096) return L"?";
+  std::wstring text(path, length);
+  if (text.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + text.substr(7);
+  if (text.compare(0, 4, L"\\\\?\\") == 0) return text.substr(4);
+  return text;
+}
 
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
@@ -157,8 +250,21 @@ FileSystemRecorder::FileSystemRecorder() : found_(tmn::g_fileSystem) {
   // One recorder at a time: a second one would record into the first.
   if (g_recorder != nullptr) throw std::logic_error("a FileSystemRecorder is already in place");
   g_recorder = this;
-  tmn::g_fileSystem = {RecordFindFirst, RecordFindNext, RecordDelete, RecordRemove,
-                       RecordSetAttributes, RecordReadSecurity, RecordWriteSecurity};
+  tmn::FileSystemCalls calls = found_;
+  calls.findFirstFile = RecordFindFirst;
+  calls.findNextFile = RecordFindNext;
+  calls.deleteFile = RecordDelete;
+  calls.removeDirectory = RecordRemove;
+  calls.setFileAttributes = RecordSetAttributes;
+  calls.getNamedSecurityInfo = RecordReadSecurity;
+  calls.setNamedSecurityInfo = RecordWriteSecurity;
+  calls.openRelative = RecordOpenRelative;
+  calls.queryDirectory = RecordQueryDirectory;
+  calls.queryInformation = RecordQueryInformation;
+  calls.setInformation = RecordSetInformation;
+  calls.getSecurityInfo = RecordReadSecurityOf;
+  calls.setSecurityInfo = RecordWriteSecurityOf;
+  tmn::g_fileSystem = calls;
 }
 
 FileSystemRecorder::~FileSystemRecorder() {

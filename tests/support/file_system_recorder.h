@@ -46,6 +46,15 @@ class FileSystemRecorder {
   // The reparse tag it reports (dwReserved0), from its name and the real one.
   std::function<DWORD(const std::wstring& name, DWORD tag)> listedTag;
 
+  // What an entry opened through its handle shows (FileAllInformation): its
+  // attributes and file id, from its path and the real ones. Wine shows no
+  // reparse point on an opened link.
+  std::function<DWORD(const std::wstring& path, DWORD attributes)> openedAttributes;
+  std::function<uint64_t(const std::wstring& path, uint64_t id)> openedId;
+  // Runs before an entry is opened relative to its folder: a test changes
+  // the tree there, at the moment a racer would.
+  std::function<void(const std::wstring& path)> beforeOpen;
+
   // Answer of the security read: a status per path (ERROR_SUCCESS gives the
   // descriptor below).
   std::function<DWORD(const std::wstring&)> readStatus;
@@ -55,8 +64,9 @@ class FileSystemRecorder {
 
   // Every call in order: "delete <path>", "remove <path>", "attributes <path>
   // 0x<attributes>", "list <directory>", "find <path>" (a lookup without a
-  // pattern), "listed <name>", "read-security <path> 0x<info>",
-  // "write-security <path> 0x<info>".
+  // pattern), "listed <name>", "open <path>" (relative to its folder's
+  // handle), "read-security <path> 0x<info>", "write-security <path>
+  // 0x<info>". Through a handle, the path is the one the handle names.
   std::vector<std::wstring> Calls() const;
   std::vector<SecurityWrite> Writes() const;
   void Clear();
@@ -77,6 +87,9 @@ class FileSystemRecorder {
   std::vector<std::wstring> calls_;
   std::vector<SecurityWrite> writes_;
 };
+
+// The path an open handle names, in the drive-letter form.
+std::wstring PathOfHandle(HANDLE handle);
 
 std::wstring SidText(PSID sid);
 std::vector<AceRecord> AcesOf(PACL acl);
