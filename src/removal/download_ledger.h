@@ -57,7 +57,8 @@ class DownloadLedger {
   uint64_t TotalDownloadedSize() const;
 
   // Whether the total can see every listed download: both sections were
-  // read whole, and the download folder is usable when anything is listed.
+  // read whole and, when anything is listed, the download folder is usable
+  // and opens as itself (or is not there at all).
   bool MeasuresEveryDownload() const;
 
   // Deletes the downloads of installed hotfixes (the first result of the

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fs/file_system_calls.h"
+#include "fs/nt_calls.h"
 #include "removal/download_ledger.h"
 #include "support/file_system_recorder.h"
 #include "support/installed_product.h"
@@ -110,76 +111,61 @@ TEST_F(DownloadLedgerTest, NamesLeadingOutOfTheFolderAreNeitherMeasuredNorDelete
   EXPECT_EQ("[DownFiles]\n4=a.msu\n", product_.ReadConfig());
 }
 
-// Hotfix\j is a real folder that the lookups report as a junction, and
-// Hotfix\l.msu a real file they report as a file link.
-TEST_F(DownloadLedgerTest, NamesReachedThroughALinkAreNeitherMeasuredNorDeletedAndAFileLinkGoesAsALink) {
+// Hotfix\j is a real folder that shows as a junction when it is opened.
+TEST_F(DownloadLedgerTest, NamesReachedThroughALinkAreNeitherMeasuredNorDeleted) {
   product_.MakeFile(L"Hotfix\\j\\sub\\x.msu", 1000);
-  product_.MakeFile(L"Hotfix\\l.msu", 7);
-  Install("[DownFiles]\n1=j\\sub\\x.msu\n2=j/sub/x.msu\n3=sub\\..\\j\\sub\\x.msu\n4=l.msu\n5=a.msu\n"
+  Install("[DownFiles]\n1=j\\sub\\x.msu\n2=j/sub/x.msu\n3=sub\\..\\j\\sub\\x.msu\n4=.\\a.msu\n5=a.msu\n"
           "[InstedRet]\n1=1\n2=1\n3=1\n4=1\n5=1\n");
   tmtest::FileSystemRecorder recorder;
-  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"j" || name == L"l.msu" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  const std::wstring junction = product_ / L"Hotfix\\j";
+  recorder.openedAttributes = [junction](const std::wstring& path, DWORD attributes) {
+    return _wcsicmp(path.c_str(), junction.c_str()) == 0 ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
   };
-  recorder.listedTag = [](const std::wstring& name, DWORD tag) {
-    return name == L"j" ? IO_REPARSE_TAG_MOUNT_POINT : name == L"l.msu" ? IO_REPARSE_TAG_SYMLINK : tag;
-  };
-  EXPECT_EQ(17u, Loaded().TotalDownloadedSize()) << "l.msu and a.msu";
-  recorder.Clear();
+  EXPECT_EQ(10u, Loaded().TotalDownloadedSize()) << "a.msu alone";
   ledger_.DeleteInstalledDownloads();
   EXPECT_TRUE(Exists(L"j\\sub\\x.msu"));
-  EXPECT_FALSE(Exists(L"l.msu"));
   EXPECT_FALSE(Exists(L"a.msu"));
-  // The link loses no attribute of what it points to; the file does.
-  const std::vector<std::wstring> calls = recorder.CallsBelow(product_ / L"Hotfix");
-  const auto made = [&](const std::wstring& call) { return std::find(calls.begin(), calls.end(), call) != calls.end(); };
-  EXPECT_TRUE(made(L"attributes a.msu 0x0"));
-  EXPECT_FALSE(made(L"attributes l.msu 0x0"));
-  EXPECT_TRUE(made(L"delete l.msu"));
 }
 
-// The lookup of one step of a download's path fails with a given error.
+// The open of one folder of a download's name, relative to the folder
+// above it, fails with a given status.
 struct RefusedStep {
-  static std::wstring step;
-  static DWORD error;
-  static HANDLE WINAPI FindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-    if (step == pattern) {
-      SetLastError(error);
-      return INVALID_HANDLE_VALUE;
-    }
-    return tmn::kWindowsFileSystem.findFirstFile(pattern, data);
+  static NTSTATUS status;
+  static NTSTATUS NTAPI Open(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK io,
+                             PLARGE_INTEGER allocation, ULONG attributes, ULONG share, ULONG disposition,
+                             ULONG options, PVOID ea, ULONG eaLength) {
+    const UNICODE_STRING* name = object->ObjectName;
+    if (object->RootDirectory != nullptr && std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) == L"sub")
+      return status;
+    return tmn::kWindowsFileSystem.openRelative(file, access, object, io, allocation, attributes, share, disposition,
+                                                options, ea, eaLength);
   }
 };
-std::wstring RefusedStep::step;
-DWORD RefusedStep::error;
+NTSTATUS RefusedStep::status;
 
-class FindFirstSwap {
+class OpenRelativeSwap {
  public:
-  explicit FindFirstSwap(decltype(tmn::FileSystemCalls::findFirstFile) call) { tmn::g_fileSystem.findFirstFile = call; }
-  ~FindFirstSwap() { tmn::g_fileSystem = saved_; }
+  explicit OpenRelativeSwap(tmn::NtCreateFileCall call) { tmn::g_fileSystem.openRelative = call; }
+  ~OpenRelativeSwap() { tmn::g_fileSystem = saved_; }
 
  private:
   tmn::FileSystemCalls saved_ = tmn::g_fileSystem;
 };
 
-TEST_F(DownloadLedgerTest, OnlyAStepThatIsNotThereLetsANameThroughAnyOtherFailureRefusesIt) {
-  product_.MakeFile(L"Hotfix\\sub\\x.msu", 1000);
-  const struct {
-    DWORD error;
-    bool passes;
-  } cases[] = {{ERROR_FILE_NOT_FOUND, true}, {ERROR_PATH_NOT_FOUND, true}, {ERROR_ACCESS_DENIED, false},
-               {ERROR_SHARING_VIOLATION, false}, {ERROR_INVALID_PARAMETER, false}};
-  for (const auto& c : cases) {
+// A folder of the name that cannot be opened, for whatever reason, may be
+// a link: nothing below it is measured or deleted.
+TEST_F(DownloadLedgerTest, AStepThatCannotBeOpenedRefusesTheName) {
+  for (NTSTATUS status : {NTSTATUS{0}, tmn::kStatusAccessDenied, static_cast<NTSTATUS>(0xC0000043) /* sharing violation */,
+                          static_cast<NTSTATUS>(0xC000000D) /* invalid parameter */}) {
+    product_.MakeFile(L"Hotfix\\sub\\x.msu", 1000);
     Install("[DownFiles]\n1=sub\\x.msu\n[InstedRet]\n1=1\n");
-    RefusedStep::step = product_ / L"Hotfix\\sub";
-    RefusedStep::error = c.error;
-    FindFirstSwap swap(RefusedStep::FindFirst);
+    RefusedStep::status = status;
+    OpenRelativeSwap swap(status != 0 ? RefusedStep::Open : tmn::kWindowsFileSystem.openRelative);
     tmn::DownloadLedger ledger;
     ledger.Load();
-    EXPECT_EQ(c.passes ? 1000u : 0u, ledger.TotalDownloadedSize()) << c.error;
+    EXPECT_EQ(status == 0 ? 1000u : 0u, ledger.TotalDownloadedSize()) << std::hex << status;
     ledger.DeleteInstalledDownloads();
-    EXPECT_EQ(!c.passes, Exists(L"sub\\x.msu")) << c.error;
-    product_.MakeFile(L"Hotfix\\sub\\x.msu", 1000);
+    EXPECT_EQ(status != 0, Exists(L"sub\\x.msu")) << std::hex << status;
   }
 }
 
@@ -213,10 +199,7 @@ TEST_F(DownloadLedgerTest, SizesAddUpBeyondFourGigabytesAndFoldersAndMissingFile
   size.QuadPart = 0x140000000LL;  // 5 GiB, sparse
   EXPECT_TRUE(SetFilePointerEx(big, size, nullptr, FILE_BEGIN) && SetEndOfFile(big));
   CloseHandle(big);
-  tmtest::FileSystemRecorder recorder;
-  EXPECT_EQ(0x140000000ULL + 10, Loaded().TotalDownloadedSize());
-  // The folder's trailing backslash stays in the measured path.
-  EXPECT_EQ(L"find " + product_ / L"Hotfix\\\\big.msu", recorder.Calls().at(0));
+  EXPECT_EQ(0x140000000ULL + 10, Loaded().TotalDownloadedSize()) << "a trailing backslash changes nothing";
 }
 
 TEST_F(DownloadLedgerTest, AnEmptyOrRelativeDownloadFolderMeasuresAndDeletesNothing) {
