@@ -62,8 +62,8 @@ bool ReachedByLastName(const wchar_t* reached, size_t reachedLength, const wchar
 
 UniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD disposition, bool folder) {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-  return UniqueFile(g_fileSystem.createFile(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags,
-                                  nullptr));
+  return UniqueFile(g_fileSystem.createFile(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                                            flags, nullptr));
 }
 
 bool ReadEntryFacts(HANDLE entry, const wchar_t* path, EntryFacts* facts) {
@@ -89,9 +89,9 @@ bool IsLinkOrMultiLinked(const wchar_t* path) {
   }
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
   // Nothing but the attributes is needed: opening shares everything.
-  UniqueFile entry(g_fileSystem.createFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                 nullptr));
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  UniqueFile entry(g_fileSystem.createFile(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return !entry || IsLinkOrMultiLinked(entry.get(), path);
 }
 

@@ -182,7 +182,8 @@ HRESULT CreateFolderChain(const WideString& path) {
     DWORD attributes = g_fileSystem.getFileAttributes(prefix.Get());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       // A file link goes as a link; what it points to keeps its attributes.
-      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) g_fileSystem.setFileAttributes(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        g_fileSystem.setFileAttributes(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
       g_fileSystem.deleteFile(prefix.Get());
       attributes = g_fileSystem.getFileAttributes(prefix.Get());
     }

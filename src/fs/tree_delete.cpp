@@ -20,6 +20,7 @@ constexpr ULONG kOpenOptions = kFileOpenReparsePoint | kFileSynchronousIoNonAler
 constexpr ACCESS_MASK kFolderAccess =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 constexpr ACCESS_MASK kFileAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+constexpr ACCESS_MASK kChangeAccess = DELETE | FILE_WRITE_ATTRIBUTES;
 constexpr ACCESS_MASK kRepairAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr uint64_t kAnyId = 0;
 
@@ -86,7 +87,8 @@ NTSTATUS OpenRelative(HANDLE parent, const wchar_t* name, size_t length, ACCESS_
 }
 
 HRESULT FromOpenStatus(NTSTATUS status) {
-  if (status == kStatusObjectNameNotFound || status == kStatusNoSuchFile) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  if (status == kStatusObjectNameNotFound || status == kStatusNoSuchFile)
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   return HResultFromNtStatus(status);
 }
 
@@ -195,6 +197,7 @@ HRESULT DeleteEntry(const DeleteRequest& request, UniqueFile* held, OpenedFacts&
   if (verdict == Verdict::kLinkItself) return MarkForDeletion(opened.get()) >= 0 ? S_OK : kEntryNotOwn;
 
   const NtAllInformation& info = facts.Info();
+  const uint64_t id = static_cast<uint64_t>(info.indexNumber.QuadPart);
   const DWORD attributes = info.fileAttributes;
   const bool folder = info.directory != 0;
   const bool multiLinked = !folder && info.numberOfLinks > 1;
@@ -205,8 +208,17 @@ HRESULT DeleteEntry(const DeleteRequest& request, UniqueFile* held, OpenedFacts&
               (RepairRefused(request, hook, RefusedStep::kClearReadOnly) && SetAttributes(opened.get(), without) >= 0);
   }
   NTSTATUS deleted = MarkForDeletion(opened.get());
-  if (deleted < 0 && RepairRefused(request, hook, folder ? RefusedStep::kRemoveFolder : RefusedStep::kDeleteFile))
-    deleted = MarkForDeletion(opened.get());
+  if (deleted < 0 && RepairRefused(request, hook, folder ? RefusedStep::kRemoveFolder : RefusedStep::kDeleteFile)) {
+    // Access is granted when a handle is opened: the one retry goes through
+    // a handle opened after the repair, checked as the first.
+    UniqueFile fresh;
+    const bool reopened =
+        OpenRelative(request.parent->handle.get(), request.name, request.length, folder ? kFolderAccess : kFileAccess,
+                     OptionsFor(folder ? 1 : 0), &fresh) >= 0 &&
+        facts.Read(fresh.get()) >= 0 &&
+        CheckOpened(fresh.get(), facts, *request.parent, request.name, request.length, id, false) == Verdict::kOwn;
+    deleted = reopened ? MarkForDeletion(fresh.get()) : kStatusAccessDenied;
+  }
   // What stays, or lives on under another name, keeps its attribute.
   if (cleared && (deleted < 0 || multiLinked)) SetAttributes(opened.get(), attributes);
   return HResultFromNtStatus(deleted);
@@ -295,7 +307,11 @@ HRESULT EnterFolder(TreeDeletion& deletion, const HeldEntry& parent, const Liste
   TreeFolder* folder = NewFolder(deletion);
   if (folder == nullptr || !folder->name.Assign(listed.name, listed.nameLength)) return E_OUTOFMEMORY;
   folder->parent = &parent;
-  const HRESULT opened = OpenCheckedChild(parent, listed, kFolderAccess, &folder->held);
+  HRESULT opened = OpenCheckedChild(parent, listed, kFolderAccess, &folder->held);
+  // A folder that refuses to be deleted is still listed; its removal is
+  // then refused, repaired and tried once more.
+  if (opened == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))
+    opened = OpenCheckedChild(parent, listed, kFolderAccess & ~kChangeAccess, &folder->held);
   if (SUCCEEDED(opened)) *entered = folder;
   return opened;
 }
@@ -523,9 +539,9 @@ HRESULT OpenParentOf(const WideString& path, HeldEntry* parent, WideString* name
       return E_OUTOFMEMORY;
     parentPath = full.Get();
   }
-  parent->handle.reset(g_fileSystem.createFile(parentPath, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                               kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                               nullptr));
+  constexpr ACCESS_MASK kListing = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  parent->handle.reset(g_fileSystem.createFile(parentPath, kListing, kShareAll, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!parent->handle) return HResultFromLastError();
   OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(parent->handle.get())));
@@ -674,7 +690,8 @@ HRESULT OpenCheckedChild(const HeldEntry& parent, const ListedEntry& listed, ACC
 HRESULT OpenChildFolder(const HeldEntry& parent, const wchar_t* name, size_t length, HeldEntry* child) {
   if (IsDotOrDotDot(name, length)) return E_INVALIDARG;
   UniqueFile opened;
-  const NTSTATUS status = OpenRelative(parent.handle.get(), name, length, kFolderAccess & ~DELETE, kOpenOptions, &opened);
+  const NTSTATUS status =
+      OpenRelative(parent.handle.get(), name, length, kFolderAccess & ~DELETE, kOpenOptions, &opened);
   if (status < 0) return FromOpenStatus(status);
   OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
@@ -710,7 +727,10 @@ HRESULT DeleteTree(const WideString& path, const RefusedDeleteHook* hook) {
   WideString name;
   RETURN_IF_FAILED(OpenParentOf(path, &parent, &name));
   UniqueFile opened;
-  const NTSTATUS status = OpenRelative(parent.handle.get(), name.Get(), name.Length(), kFolderAccess, kOpenOptions, &opened);
+  NTSTATUS status = OpenRelative(parent.handle.get(), name.Get(), name.Length(), kFolderAccess, kOpenOptions, &opened);
+  if (status == kStatusAccessDenied)
+    status = OpenRelative(parent.handle.get(), name.Get(), name.Length(), kFolderAccess & ~kChangeAccess,
+                          kOpenOptions, &opened);
   if (status < 0) return FromOpenStatus(status);
   OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));

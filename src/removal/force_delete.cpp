@@ -37,9 +37,7 @@ HRESULT ForceDeleteTree(const WideString& path, bool preVista) {
   if (deleted == E_INVALIDARG || deleted == E_OUTOFMEMORY) return deleted;
   // Entries that stay do not count against the walk; a root that could not
   // be taken on, or a folder that could not be listed, does.
-  if (SUCCEEDED(deleted) || deleted == kTreeNotAllDeleted) return S_OK;
-  if (deleted != E_UNEXPECTED && !FAILED(deleted)) return S_OK;
-  return E_UNEXPECTED;
+  return SUCCEEDED(deleted) || deleted == kTreeNotAllDeleted ? S_OK : E_UNEXPECTED;
 }
 
 HRESULT DeleteDirectoryTree(const WideString& path) { return ForceDeleteTree(path, IsPreVistaWindows()); }

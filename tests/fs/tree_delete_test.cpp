@@ -117,7 +117,8 @@ TEST(DeleteTree, DeletesNamesWin32WouldReReadLongPathsAndReadOnlyFilesAsThemselv
   ASSERT_TRUE(MakeFolder(root));
   ASSERT_TRUE(MakeFolder(dir / L"m"));  // beside the tree: what "tree\m." must not turn into
   ASSERT_TRUE(MakeFile(dir / L"m\\keep.txt"));
-  for (const wchar_t* folder : {L"m.", L"m.\\x ", L"sub", L"sub\\empty"}) ASSERT_TRUE(MakeFolder(root + L"\\" + folder));
+  for (const wchar_t* folder : {L"m.", L"m.\\x ", L"sub", L"sub\\empty"})
+    ASSERT_TRUE(MakeFolder(root + L"\\" + folder));
   for (const wchar_t* file : {L"m.\\a", L"m.\\x \\nul", L"con.txt", L"aux", L"y..", L"sub\\b"})
     ASSERT_TRUE(MakeFile(root + L"\\" + file));
   std::wstring deep = root + L"\\sub";

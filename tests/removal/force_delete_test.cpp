@@ -399,6 +399,25 @@ TEST(ForceDeleteTree, DeletesInBatchesWhileTheWalkGoesOn) {
   EXPECT_LT(listedAtEachDeletion.front(), listed.load()) << "deleting began only after the whole walk";
 }
 
+// A folder that refuses to be opened for deletion is still listed and
+// emptied; its removal is repaired, and the retry opens it anew.
+TEST(ForceDeleteTree, AFolderThatRefusesDeletionIsListedRepairedAndRemoved) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir), locked = root + L"\\sub";
+  FileSystemRecorder recorder;
+  bool repaired = false;
+  recorder.refuseOpen = [&](const std::wstring& path, ACCESS_MASK access) {
+    return path == locked && (access & DELETE) != 0 && !repaired;
+  };
+  recorder.writeStatus = [&](DWORD) {
+    repaired = true;
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  };
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
+  EXPECT_TRUE(repaired);
+  EXPECT_FALSE(Exists(root));
+}
+
 // The repair rule of the Windows version that runs: a refused file delete
 // is repaired and retried once before Windows 6, left alone from 6 on.
 TEST(DeleteDirectoryTree, RepairsRefusedFilesOnlyBeforeWindowsSix) {

@@ -131,6 +131,7 @@ NTSTATUS NTAPI RecordOpenRelative(PHANDLE file, ACCESS_MASK access, POBJECT_ATTR
   path.append(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
   g_recorder->Record(L"open " + path);
   if (g_recorder->beforeOpen) g_recorder->beforeOpen(path);
+  if (g_recorder->refuseOpen && g_recorder->refuseOpen(path, access)) return tmn::kStatusAccessDenied;
   return g_recorder->Found().openRelative(file, access, object, status, allocation, attributes, share, disposition,
                                           options, ea, eaLength);
 }
@@ -149,7 +150,8 @@ NTSTATUS NTAPI RecordQueryDirectory(HANDLE folder, HANDLE event, PVOID apc, PVOI
     const std::wstring name(entry->fileName, entry->fileNameLength / sizeof(wchar_t));
     if (name != L"." && name != L"..") {
       g_recorder->Record(L"listed " + name);
-      if (g_recorder->listedAttributes) entry->fileAttributes = g_recorder->listedAttributes(name, entry->fileAttributes);
+      if (g_recorder->listedAttributes)
+        entry->fileAttributes = g_recorder->listedAttributes(name, entry->fileAttributes);
       if (g_recorder->listedTag) entry->eaSizeOrReparseTag = g_recorder->listedTag(name, entry->eaSizeOrReparseTag);
     }
     if (entry->nextEntryOffset == 0) break;

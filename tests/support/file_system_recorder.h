@@ -54,6 +54,8 @@ class FileSystemRecorder {
   // Runs before an entry is opened relative to its folder: a test changes
   // the tree there, at the moment a racer would.
   std::function<void(const std::wstring& path)> beforeOpen;
+  // Refuses a relative open (access denied), from the path and the access asked.
+  std::function<bool(const std::wstring& path, ACCESS_MASK access)> refuseOpen;
 
   // Answer of the security read: a status per path (ERROR_SUCCESS gives the
   // descriptor below).
