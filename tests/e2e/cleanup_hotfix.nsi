@@ -24,10 +24,15 @@
 
 Section
   !insertmacro OPEN_LOG
+  ; Another drive letter for "Hotfix" also renames it for the whole run.
+  !ifdef DRIVE
+    !insertmacro SCENARIO "n-drive-letter" "n" "${DRIVE}\" "${PRODUCT}\Hotfix"
+    !insertmacro CLOSE_LOG
+    Return
+  !endif
   !insertmacro SCENARIO "n-letter-case" "n" "${PRODUCT}\HOTFIX" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "n-trailing-backslash" "n" "${PRODUCT}\Hotfix\" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "n-below" "n" "${PRODUCT}\Hotfix\dl" "${PRODUCT}\Hotfix\dl"
-  !insertmacro SCENARIO "n-drive-letter" "n" "${DRIVE}\" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "n-elsewhere" "n" "${PRODUCT}\Elsewhere" "${PRODUCT}\Elsewhere"
   !insertmacro SCENARIO "y-same" "y" "${PRODUCT}\Hotfix" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "y-trailing-backslash" "y" "${PRODUCT}\hotfix\" "${PRODUCT}\Hotfix"

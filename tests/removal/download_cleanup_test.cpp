@@ -156,14 +156,6 @@ TEST(DeleteFolderTree, DeletesTheWholeTreeReadOnlyFilesAndLongPathsIncluded) {
   EXPECT_FALSE(Exists(root));
 }
 
-TEST(DeleteFolderTree, LeavesAFolderThatIsNotFullyQualified) {
-  TempDir dir(L"tree");
-  tmtest::CurrentFolder standing(dir.path());
-  ASSERT_TRUE(CreateDirectoryW(L"relative", nullptr));
-  tmn::DeleteFolderTree(tmtest::MakeWide(L"relative"));
-  EXPECT_TRUE(Exists(dir / L"relative"));
-}
-
 class CleanupTest : public ::testing::Test {
  protected:
   bool Exists(const std::wstring& relative) const { return tmtest::FileExists(product_ / relative); }
