@@ -4,10 +4,9 @@ with the answer "y") against NSIS's own RMDir /r of the same folder, each
 inside a real installer under Wine, alternating, in one run. The folder is
 the product's default download folder, Orvik\\Download below the install
 folder, holding 10,000 files in 100 folders; the cleanup walks it once to
-size it and then deletes it through the shell's file operation, which is
-also timed alone, called from the installer with the same flags, and so is
-the cleanup with the answer "n", which walks the folder and deletes nothing.
-Prints the medians and the ratios.
+size it and then deletes it, each folder and file through a handle opened
+relative to its parent's. The cleanup with the answer "n", which walks the
+folder and deletes nothing, is timed too. Prints the medians and the ratios.
 
 The time of each deletion is taken inside the installer (GetTickCount around
 the call); the whole run of the installer is printed beside it.
@@ -23,8 +22,8 @@ from bench_support import Bench, windows_path
 
 HERE = Path(__file__).resolve().parent
 KEY = r"HKLM\SOFTWARE\Vardo"
-METHODS = {"cleanup": "PromptDeleteSoftDownloadedFiles y", "shell": "SHFileOperationW alone",
-           "rmdir": "RMDir /r", "walk": "PromptDeleteSoftDownloadedFiles n"}
+METHODS = {"cleanup": "PromptDeleteSoftDownloadedFiles y", "rmdir": "RMDir /r",
+           "walk": "PromptDeleteSoftDownloadedFiles n"}
 
 
 def make_downloads(tree):
@@ -93,7 +92,6 @@ def main():
     r = medians["rmdir"]
     if r:
         print(f"  ratio cleanup / RMDir /r: {medians['cleanup'] / r:.2f}")
-        print(f"  ratio SHFileOperationW alone / RMDir /r: {medians['shell'] / r:.2f}")
         print(f"  the walk that sizes the folder (answer n): {medians['walk'] / medians['cleanup']:.1%} "
               "of the cleanup")
     else:

@@ -16,22 +16,25 @@ bool IsYes(const WideString& answer);
 // True when name is longer than, and ends in, one of the 21 endings made of
 // ".exe", ".msu" or ".zip" followed by ".tmp", ".nfo", "_kt", "_kti", ".fd",
 // ".fd.cfg" or "c", letters in any case.
+bool IsLeftoverName(const wchar_t* name, size_t length);
 bool IsLeftoverName(const wchar_t* name);
 
-// Bytes of all files in folder, below it too when recursive; directory
-// links and junctions are not entered. Writes a trace line per listed
-// entry to standard output.
+// Bytes of all files in folder, below it too when recursive, listed
+// through handles; links are never entered, nor is a folder that is itself
+// a link. Writes a trace line per listed entry to standard output.
 uint64_t GetFolderSize(const WideString& folder, bool recursive);
 
-// Deletes the download leftovers lying directly in folder. Always 1.
+// Deletes the download leftovers lying directly in folder, read-only ones
+// included, each through a handle opened relative to the folder's. A
+// folder that is a link is left alone. Always 1.
 int DeleteLeftoverFiles(const WideString& folder);
 
-// Deletes the folder tree without prompts and without undo, then removes
-// the folder if it is left empty. A tree holding a link (or a part that
-// could not be listed) is deleted link by link, never through the shell,
-// which would follow the link; a folder that is itself a link loses only
-// the link.
-void ShellDeleteFolder(const WideString& folder);
+// Deletes the folder and everything below it, read-only files included,
+// without prompts and without undo, through handles that no link planted
+// meanwhile can turn: links inside go as links where the system can remove
+// them so, and stay otherwise with everything they lead to; a folder that
+// is itself a link loses only the link.
+void DeleteFolderTree(const WideString& folder);
 
 // The software and driver core: the default folder goes whole when it
 // holds data and the answer is yes; the leftovers of the configured folder

@@ -1,11 +1,11 @@
 #include "removal/download_ledger.h"
 
+#include <utility>
+
 #include "base/heap.h"
 #include "base/number.h"
-#include "base/unique.h"
-#include "fs/file_system_calls.h"
 #include "fs/path_checks.h"
-#include "removal/force_delete.h"
+#include "fs/tree_delete.h"
 #include "settings/download_folders.h"
 #include "settings/product_settings.h"
 
@@ -23,31 +23,45 @@ WideString UsableHotfixDownloadDir() {
   return folder;
 }
 
-// Whether the download folder's path reaches path through a junction or
-// directory link, which would lead a delete out of the folder. A step that
-// does not exist ends the check: nothing lies beyond it.
-bool CrossesLink(const WideString& folder, const WideString& path) {
-  WideString full, fullFolder;
-  if (FAILED(GetFullPath(path.Get(), &full)) || FAILED(GetFullPath(folder.Get(), &fullFolder))) return true;
-  while (fullFolder.EndsWith(L'\\')) fullFolder.Truncate(fullFolder.Length() - 1);
-  for (size_t end = fullFolder.Length() + 1; end < full.Length(); ++end) {
-    if (full[end] != L'\\' || full[end - 1] == L'\\') continue;
-    WideString step;
-    if (!step.Assign(full.Get(), end)) return true;
-    WIN32_FIND_DATAW entry;
-    UniqueFind find(g_fileSystem.findFirstFile(step.Get(), &entry));
-    if (!find) return false;
-    if (IsLinkEntry(entry.dwFileAttributes, entry.dwReserved0)) return true;
+// Characters Windows reads as a stream, a drive, or a search pattern.
+bool IsPlainName(const wchar_t* name, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const wchar_t c = name[i];
+    if (c < 0x20 || c == L':' || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'"' || c == L'|')
+      return false;
   }
-  return false;
+  return length > 0;
 }
 
-// The entry of a downloaded file, when its name lies below the folder and is
-// reached through no link. The file itself may be a link; its entry says so.
-bool FindDownload(const WideString& folder, const wchar_t* name, const WideString& path, WIN32_FIND_DATAW* entry) {
-  if (folder.IsEmpty() || !IsNameBelowFolder(folder.Get(), name) || CrossesLink(folder, path)) return false;
-  UniqueFind find(g_fileSystem.findFirstFile(path.Get(), entry));
-  return static_cast<bool>(find);
+// Finds the download of that name below the usable hotfix download folder
+// and hands act the folder holding it and its listed entry. The folder is
+// opened anew for each name: a folder handle keeps the first name it was
+// searched for, so a second search through it would find nothing. Each folder of the
+// name ("a\b\file") is opened relative to the handle of the one above and
+// checked, never reached through a path: a step that is a link, changed,
+// missing or refused ends the search, and so does a name that is no file.
+template <typename Act>
+void WithDownload(const WideString& downloadFolder, const WideString& name, Act act) {
+  const wchar_t* text = name.Get();
+  const size_t length = name.Length();
+  HeldEntry folder;
+  if (downloadFolder.IsEmpty() || FAILED(OpenFolderByPath(downloadFolder, &folder))) return;
+  for (size_t begin = 0;;) {
+    size_t end = begin;
+    while (end < length && text[end] != L'\\' && text[end] != L'/') ++end;
+    if (!IsPlainName(text + begin, end - begin)) return;
+    if (end == length) {
+      FolderListing listing(folder.handle.get());
+      ListedEntry entry;
+      if (listing.Find(text + begin, end - begin, &entry) == S_OK && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        act(folder, entry);
+      return;
+    }
+    HeldEntry next;
+    if (FAILED(OpenChildFolder(folder, text + begin, end - begin, &next))) return;
+    folder = std::move(next);
+    begin = end + 1;
+  }
 }
 
 bool IsInstalled(const Array<LedgerEntry>& results, int32_t id) {
@@ -125,21 +139,32 @@ void DownloadLedger::Load() {
 }
 
 uint64_t DownloadLedger::TotalDownloadedSize() const {
-  const WideString folder = UsableHotfixDownloadDir();
   uint64_t total = 0;
-  if (folder.IsEmpty()) return total;
-  for (const LedgerEntry& download : downloads) {
-    WideString path;
-    WIN32_FIND_DATAW data;
-    if (!path.Assign(folder) || !path.Append(L'\\') || !path.Append(download.value)) continue;
-    if (FindDownload(folder, download.value.Get(), path, &data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-      total += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
+  const WideString folder = UsableHotfixDownloadDir();
+  for (const LedgerEntry& download : downloads)
+    WithDownload(folder, download.value, [&](const HeldEntry&, const ListedEntry& entry) { total += entry.size; });
   return total;
 }
 
+bool DownloadLedger::IsReadWhole() const {
+  return downloadsRead_ != SectionRead::kPartial && resultsRead_ != SectionRead::kPartial;
+}
+
+bool DownloadLedger::MeasuresEveryDownload() const {
+  if (!IsReadWhole()) return false;
+  if (downloads.IsEmpty()) return true;
+  // The folder opens as itself, or nothing is there to measure.
+  const WideString folder = UsableHotfixDownloadDir();
+  HeldEntry held;
+  const HRESULT opened = folder.IsEmpty() ? E_INVALIDARG : OpenFolderByPath(folder, &held);
+  return SUCCEEDED(opened) || opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
+         opened == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+
 int DownloadLedger::DeleteInstalledDownloads() {
-  if (downloads.IsEmpty()) return 1;
+  // Deleting by a part of the ledger and rewriting the rest would leave the
+  // sections and the files out of step: all three stay as they are.
+  if (downloads.IsEmpty() || !IsReadWhole()) return 1;
   Array<LedgerEntry> selected;
   for (const LedgerEntry& download : downloads) {
     if (!IsInstalled(results, download.id)) continue;
@@ -150,24 +175,18 @@ int DownloadLedger::DeleteInstalledDownloads() {
   if (selected.IsEmpty()) return 1;
 
   const WideString folder = UsableHotfixDownloadDir();
-  WideString base;  // without its trailing backslashes, so one joins each name
-  if (base.Assign(folder))
-    while (base.EndsWith(L'\\')) base.Truncate(base.Length() - 1);
   for (const LedgerEntry& entry : selected) {
-    WideString path;
-    WIN32_FIND_DATAW data;
-    if (!path.Assign(base) || !path.Append(L'\\') || !path.Append(entry.value)) continue;
-    if (!FindDownload(folder, entry.value.Get(), path, &data)) continue;
-    // A link goes as a link: its target keeps its attributes.
-    if (!IsLinkEntry(data.dwFileAttributes, data.dwReserved0)) g_fileSystem.setFileAttributes(path.Get(), 0);
-    g_fileSystem.deleteFile(path.Get());
+    // Read-only is cleared through the file's own handle; a link goes as a
+    // link where the system can remove it so, and stays otherwise.
+    WithDownload(folder, entry.value,
+                 [](const HeldEntry& parent, const ListedEntry& listed) { DeleteChild(parent, listed, nullptr); });
   }
   for (const LedgerEntry& entry : selected) {
     RemoveFirstWithId(downloads, entry.id);
     RemoveFirstWithId(results, entry.id);
   }
-  if (downloadsRead_ != SectionRead::kPartial) SaveSection(filePath.Get(), kDownloadsSection, downloads);
-  if (resultsRead_ != SectionRead::kPartial) SaveSection(filePath.Get(), kResultsSection, results);
+  SaveSection(filePath.Get(), kDownloadsSection, downloads);
+  SaveSection(filePath.Get(), kResultsSection, results);
   return 1;
 }
 

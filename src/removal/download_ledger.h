@@ -56,11 +56,16 @@ class DownloadLedger {
   // the hotfix download folder are never measured.
   uint64_t TotalDownloadedSize() const;
 
+  // Whether the total can see every listed download: both sections were
+  // read whole and, when anything is listed, the download folder is usable
+  // and opens as itself (or is not there at all).
+  bool MeasuresEveryDownload() const;
+
   // Deletes the downloads of installed hotfixes (the first result of the
   // same id that is not 0 decides), removes their entries from both lists
-  // and rewrites both sections, except a section that was not read whole.
-  // Names that would lead out of the folder are not deleted, but their
-  // entries go all the same. Always 1.
+  // and rewrites both sections. A ledger not read whole is left as it is,
+  // and so are its files. Names that would lead out of the folder are not
+  // deleted, but their entries go all the same. Always 1.
   int DeleteInstalledDownloads();
 
   Array<LedgerEntry> downloads;
@@ -68,6 +73,8 @@ class DownloadLedger {
   WideString filePath;
 
  private:
+  bool IsReadWhole() const;
+
   SectionRead downloadsRead_ = SectionRead::kNothing;
   SectionRead resultsRead_ = SectionRead::kNothing;
 };

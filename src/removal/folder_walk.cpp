@@ -2,10 +2,11 @@
 
 #include <string.h>
 
+#include <utility>
+
 #include "base/array.h"
 #include "base/unique.h"
-#include "fs/file_system_calls.h"
-#include "fs/path_operations.h"
+#include "fs/tree_delete.h"
 
 namespace tmn {
 
@@ -22,11 +23,10 @@ class TraceOutput {
   TraceOutput(const TraceOutput&) = delete;
   TraceOutput& operator=(const TraceOutput&) = delete;
 
-  void Line(const char* prefix, const wchar_t* name) {
+  void Line(const char* prefix, const wchar_t* name, size_t nameChars) {
     if (out_ == nullptr) return;
     const size_t prefixBytes = strlen(prefix);
-    size_t nameChars = 0;
-    while (nameChars < MAX_PATH && name[nameChars] != L'\0') ++nameChars;
+    if (nameChars > kMaxNameChars) nameChars = kMaxNameChars;
     if (sizeof(buffer_) - used_ < prefixBytes + kMaxNameBytes + 1) Flush();
     memcpy(buffer_ + used_, prefix, prefixBytes);
     used_ += prefixBytes;
@@ -38,8 +38,9 @@ class TraceOutput {
   }
 
  private:
-  // A listed name has fewer than MAX_PATH characters, at most 3 bytes each.
-  static constexpr size_t kMaxNameBytes = 3 * MAX_PATH;
+  // A listed name has at most 255 characters, at most 3 bytes each.
+  static constexpr size_t kMaxNameChars = MAX_PATH;
+  static constexpr size_t kMaxNameBytes = 3 * kMaxNameChars;
 
   void Flush() {
     if (out_ != nullptr && used_ > 0) {
@@ -54,62 +55,58 @@ class TraceOutput {
   size_t used_ = 0;
 };
 
-struct OpenListing {
-  WideString folder;
-  UniqueFind find;
+constexpr ACCESS_MASK kListingAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// A folder held open while its listing is read.
+struct OpenFolder {
+  HeldEntry folder;
+  FolderListing listing;
 };
 
-bool IsDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+bool PushFolder(HeldEntry&& folder, Array<OpenFolder>& open) {
+  const HANDLE handle = folder.handle.get();
+  OpenFolder opened{std::move(folder), FolderListing(handle)};
+  return open.Push(std::move(opened));
 }
 
-// Opens the listing of folder; data receives its first entry.
-bool OpenListingOf(WideString&& folder, WIN32_FIND_DATAW* data, Array<OpenListing>& open) {
-  WideString pattern;
-  if (!JoinName(folder, L"*", &pattern)) return false;
-  UniqueFind find(g_fileSystem.findFirstFile(pattern.Get(), data));
-  if (!find) return false;
-  OpenListing listing{static_cast<WideString&&>(folder), static_cast<UniqueFind&&>(find)};
-  return open.Push(static_cast<OpenListing&&>(listing));
+// A listing through a handle leaves out "." and "..", which every folder
+// below a volume's root holds and a listing by pattern showed first: the
+// trace names them as before.
+void TraceFolderStart(TraceOutput& output) {
+  output.Line("First file name is ", L".", 1);
+  output.Line("Next file name is ", L".", 1);
+  output.Line("Next file name is ", L"..", 2);
 }
 
 }  // namespace
 
-FolderWalk WalkFolder(const WideString& folder, bool recursive, bool trace) {
-  FolderWalk walk;
+uint64_t WalkFolder(const WideString& folder, bool recursive, bool trace) {
   TraceOutput output(trace);
-  WIN32_FIND_DATAW data;
-  Array<OpenListing> open;
-  WideString root;
-  if (!root.Assign(folder) || !OpenListingOf(static_cast<WideString&&>(root), &data, open)) {
-    walk.complete = false;  // nothing of it was seen, links included
-    return walk;
-  }
-  output.Line("First file name is ", data.cFileName);
-  for (;;) {
-    output.Line("Next file name is ", data.cFileName);
-    const DWORD attributes = data.dwFileAttributes;
-    bool entered = false;
-    if (!IsDotOrDotDot(data.cFileName)) {
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) walk.holdsLink = true;
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        walk.size += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-      } else if (recursive && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        // Depth first, as a recursive walk would list it.
-        WideString child;
-        entered = JoinName(open.Back().folder, data.cFileName, &child) &&
-                  OpenListingOf(static_cast<WideString&&>(child), &data, open);
-        if (entered)
-          output.Line("First file name is ", data.cFileName);
-        else
-          walk.complete = false;
-      }
+  uint64_t size = 0;
+  Array<OpenFolder> open;
+  HeldEntry root;
+  if (FAILED(OpenFolderByPath(folder, &root)) || !PushFolder(std::move(root), open)) return size;
+  TraceFolderStart(output);
+  while (!open.IsEmpty()) {
+    ListedEntry entry;
+    if (open.Back().listing.Next(&entry) != S_OK) {
+      open.PopBack();
+      continue;
     }
-    if (entered) continue;
-    while (!open.IsEmpty() && !g_fileSystem.findNextFile(open.Back().find.get(), &data)) open.PopBack();
-    if (open.IsEmpty()) break;
+    output.Line("Next file name is ", entry.name, entry.nameLength);
+    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      size += entry.size;
+      continue;
+    }
+    if (!recursive || IsLinkEntry(entry.attributes, entry.reparseTag)) continue;
+    // Depth first, as a recursive walk would list it. A folder that fails
+    // its checks (a link planted since the listing) is not entered.
+    HeldEntry child;
+    if (SUCCEEDED(OpenCheckedChild(open.Back().folder, entry, kListingAccess, &child)) &&
+        PushFolder(std::move(child), open))
+      TraceFolderStart(output);
   }
-  return walk;
+  return size;
 }
 
 }  // namespace tmn

@@ -4,7 +4,8 @@ folders), cleaned by real installers."""
 import contextlib
 import os
 
-from harness import check, check_equal
+from cases_removal import mapped_drive
+from harness import check, check_equal, race_deletion
 
 KEY = r"HKLM\SOFTWARE\Vardo"
 
@@ -87,6 +88,9 @@ def case_cleanup_leftovers(h):
 def case_cleanup_hotfix(h):
     with installed_product(h, h.work / "Vardo") as root:
         lines, _ = h.run_installer(h.build_installer("cleanup_hotfix.nsi", PRODUCT=h.windows_path(root)))
+        with mapped_drive(h, root / "Hotfix") as drive:
+            exe = h.build_installer("cleanup_hotfix.nsi", "drive.exe", PRODUCT=h.windows_path(root), DRIVE=f"{drive}:")
+            lines += h.run_installer(exe)[0]
     # With "n" and downloads present, the folder holding them stays whole;
     # "Hotfix" goes only when the downloads lie elsewhere.
     check_equal(["n-letter-case hotfix=1 pending=1 installed=1",
@@ -95,7 +99,8 @@ def case_cleanup_hotfix(h):
                  "n-elsewhere hotfix=0 pending=1 installed=1",
                  "y-same hotfix=0 pending=0 installed=0",
                  "y-trailing-backslash hotfix=0 pending=0 installed=0",
-                 "y-elsewhere hotfix=0 pending=1 installed=0"], lines, "what each scenario left")
+                 "y-elsewhere hotfix=0 pending=1 installed=0",
+                 "n-drive-letter hotfix=1 pending=1 installed=1"], lines, "what each scenario left")
 
 
 def case_cleanup_ledger(h):
@@ -120,6 +125,7 @@ def case_cleanup_ledger(h):
 def case_cleanup_links(h):
     outside = h.work / "outside"
     make(outside / "keep.txt", "keep")
+    make(outside / "pkg.exe.tmp", "keep")  # named as a leftover
     with installed_product(h, h.work / "Vardo") as root:
         configured = root / "Configured"
         write_config(root, f"[SoftMain]\nSoftDownDir={h.windows_path(configured)}\n"
@@ -140,7 +146,7 @@ def case_cleanup_links(h):
         check_equal([f"{f}:[below]" for f in ("PromptDeleteHotfixFiles", "PromptDeleteSoftDownloadedFiles",
                                               "PromptDeleteDriverDownloadedFiles", "PromptDelHotfixFiles")],
                     lines, "stacks")
-        check_equal(["keep.txt"], left_below(outside), "the folder behind the links")
+        check_equal(["keep.txt", "pkg.exe.tmp"], left_below(outside), "the folder behind the links")
         check_equal("keep", (outside / "keep.txt").read_text(), "the file behind the links")
         # Everything but the links themselves went where the cleanup deletes whole folders.
         for folder in ("Hotfix", "Orvik/Download"):
@@ -157,3 +163,24 @@ def case_cleanup_no_key(h):
                 "what went in $PLUGINSDIR")
     for made in ("Cfg", "Hotfix", "Orvik", "Driver"):
         check(not (h.plugin_dir / made).exists(), f"{made} was made beside the built plug-in")
+
+
+def case_cleanup_race(h):
+    """A local user racing the cleanup with "y": links planted in place of
+    the folders not yet deleted must not lead the deletion outside, nor may
+    a link there before the call."""
+    exe = h.build_installer("cleanup_exports.nsi", CALLS="soft-y")
+    before = h.work / "before"
+    for n in range(50):
+        make(before / f"f{n:02}.txt", "before")
+    with installed_product(h, h.work / "Vardo") as root:
+        tree = root / "Orvik" / "Download"
+
+        def clean():
+            (tree / "zz_before").symlink_to(before, target_is_directory=True)
+            lines, _ = h.run_installer(exe)
+            check_equal(["PromptDeleteSoftDownloadedFiles:[below]"], lines, "stack")
+            check_equal(50, len(list(before.iterdir())), "files behind the link made before the call")
+
+        lost, swaps = race_deletion(h, clean, tree)
+    print(f"racer: {lost} outside files lost, {swaps} folders swapped in 3 rounds")

@@ -1,4 +1,4 @@
-; Runs the cleanup exports in turn (CALLS: "all", "soft-n" or "hotfix-y")
+; Runs the cleanup exports in turn (CALLS: "all", "soft-n", "soft-y" or "hotfix-y")
 ; and logs the stack each left.
 !include "cleanup.nsh"
 
@@ -12,6 +12,8 @@ Section
   !insertmacro OPEN_LOG
   !if "${CALLS}" == "soft-n"
     !insertmacro CALL PromptDeleteSoftDownloadedFiles "n"
+  !else if "${CALLS}" == "soft-y"
+    !insertmacro CALL PromptDeleteSoftDownloadedFiles "y"
   !else if "${CALLS}" == "hotfix-y"
     !insertmacro CALL PromptDeleteHotfixFiles "y"
   !else

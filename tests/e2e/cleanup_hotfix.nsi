@@ -24,6 +24,12 @@
 
 Section
   !insertmacro OPEN_LOG
+  ; Another drive letter for "Hotfix" also renames it for the whole run.
+  !ifdef DRIVE
+    !insertmacro SCENARIO "n-drive-letter" "n" "${DRIVE}\" "${PRODUCT}\Hotfix"
+    !insertmacro CLOSE_LOG
+    Return
+  !endif
   !insertmacro SCENARIO "n-letter-case" "n" "${PRODUCT}\HOTFIX" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "n-trailing-backslash" "n" "${PRODUCT}\Hotfix\" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "n-below" "n" "${PRODUCT}\Hotfix\dl" "${PRODUCT}\Hotfix\dl"

@@ -18,14 +18,6 @@ namespace {
 
 bool Exists(const std::wstring& path) { return tmtest::FileExists(path); }
 
-// The recorded calls of one kind ("delete", "remove", "list"...), paths whole.
-std::vector<std::wstring> CallsOf(const FileSystemRecorder& recorder, const std::wstring& kind) {
-  std::vector<std::wstring> kept;
-  for (const std::wstring& call : recorder.Calls())
-    if (call.rfind(kind + L" ", 0) == 0) kept.push_back(call.substr(kind.size() + 1));
-  return kept;
-}
-
 // A folder whose path has exactly length characters, made through the
 // long-path form so that lengths beyond MAX_PATH can be made at all.
 std::wstring FolderOfLength(const TempDir& dir, size_t length, wchar_t fill) {
@@ -72,20 +64,21 @@ TEST(DeleteLeftoverFiles, DeletesLeftoversDirectlyInTheFolderOnly) {
     EXPECT_TRUE(Exists(dir / kept)) << kept;
 }
 
-TEST(DeleteLeftoverFiles, SkipsAPathThatDoesNotFitItsBufferAndNeverActsOnTheFolder) {
+// Names a path would lose or turn into a device are deleted as themselves,
+// at any length; the folder itself stays.
+TEST(DeleteLeftoverFiles, DeletesLeftoversByTheirExactNamesAtAnyLength) {
   TempDir dir(L"leftovers");
   const std::wstring folder = FolderOfLength(dir, 240, L'f');
   std::vector<std::wstring> paths;
-  for (size_t length : {258u, 259u, 260u, 261u}) {
+  for (size_t length : {258u, 259u, 260u, 261u, 300u}) {
     const std::wstring name = std::wstring(length - folder.size() - 1 - 8, L'n') + L".exe.tmp";
     paths.push_back(folder + L"\\" + name);
-    ASSERT_TRUE(MakeLongFile(paths.back()));
   }
-  FileSystemRecorder recorder;
+  for (const wchar_t* name : {L"con.exe.tmp", L"aux.zipc", L"nul.msu.nfo"}) paths.push_back(folder + L"\\" + name);
+  for (const std::wstring& path : paths) ASSERT_TRUE(MakeLongFile(path)) << tmtest::Narrow(path);
   tmn::DeleteLeftoverFiles(tmtest::MakeWide(folder));
-  EXPECT_EQ((std::vector<std::wstring>{paths[0], paths[1]}), CallsOf(recorder, L"delete"));
-  EXPECT_TRUE(Exists(L"\\\\?\\" + paths[2]) && Exists(L"\\\\?\\" + paths[3]));
-  EXPECT_TRUE(Exists(folder));
+  for (const std::wstring& path : paths) EXPECT_FALSE(Exists(L"\\\\?\\" + path)) << tmtest::Narrow(path);
+  EXPECT_TRUE(Exists(L"\\\\?\\" + folder));
 }
 
 // Standard output of the test program goes to a file while a call runs.
@@ -110,105 +103,57 @@ class CapturedOutput {
   HANDLE file_;
 };
 
-TEST(GetFolderSize, AddsEveryFileBelowWithoutEnteringLinksAndTracesEachEntry) {
-  TempDir dir(L"size");
-  const std::wstring root = dir / L"root";
-  for (const wchar_t* folder : {L"", L"\\a", L"\\link"}) ASSERT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr));
-  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\top.bin", std::string(100, 'x')));
-  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\a\\inner.bin", std::string(20, 'x')));
-  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\link\\behind.bin", std::string(5000, 'x')));
-  FileSystemRecorder recorder;
-  // Wine makes no junctions: the listing shows "link" as one.
-  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"link" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-  };
-  CapturedOutput output(dir / L"trace.txt");
-  EXPECT_EQ(120u, tmn::GetFolderSize(tmtest::MakeWide(root), true));
-  EXPECT_EQ(100u, tmn::GetFolderSize(tmtest::MakeWide(root + L"\\"), false));
-  EXPECT_EQ(0u, tmn::GetFolderSize(tmtest::MakeWide(dir / L"missing"), true));
-  const std::string trace = output.Finish();
-
-  // What the walk listed, in its order, and the trace it should have written.
-  std::string expected;
-  bool firstOfListing = false;
-  for (const std::wstring& call : recorder.Calls()) {
-    if (call.rfind(L"list ", 0) == 0) firstOfListing = true;
-    if (call.rfind(L"listed ", 0) != 0) continue;
-    const std::string name = tmtest::Narrow(call.substr(7));
-    if (firstOfListing) expected += "First file name is " + name + "\n";
-    firstOfListing = false;
-    expected += "Next file name is " + name + "\n";
-  }
-  EXPECT_EQ(expected, trace);
-  EXPECT_NE(std::string::npos, trace.find("Next file name is a\nFirst file name is ")) << "depth first: " << trace;
-  EXPECT_NE(std::string::npos, trace.find("Next file name is inner.bin\n")) << trace;
-  EXPECT_EQ(std::string::npos, trace.find("behind.bin")) << trace;
+// The trace a walk by pattern writes: FindFirstFileW lists "." and ".."
+// too, the first entry of each listing gets a line of its own.
+std::string TraceByPattern(const std::wstring& folder, const std::wstring& notEntered) {
+  std::string trace;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return trace;
+  trace += "First file name is " + tmtest::Narrow(data.cFileName) + "\n";
+  do {
+    const std::wstring name = data.cFileName;
+    trace += "Next file name is " + tmtest::Narrow(name) + "\n";
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L".." && name != notEntered)
+      trace += TraceByPattern(folder + L"\\" + name, notEntered);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return trace;
 }
 
-TEST(ShellDeleteFolder, DeletesTheWholeTreeReadOnlyFilesIncluded) {
-  TempDir dir(L"shell");
+// Links are never entered: the end-to-end cases plant real ones.
+TEST(GetFolderSize, AddsEveryFileBelowAndTracesEachEntryAsAListingByPatternWould) {
+  TempDir dir(L"size");
+  const std::wstring root = dir / L"root";
+  for (const wchar_t* folder : {L"", L"\\a", L"\\a\\b"}) ASSERT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\top.bin", std::string(100, 'x')));
+  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\a\\inner.bin", std::string(20, 'x')));
+  ASSERT_TRUE(MakeLongFile(root + L"\\a\\b\\deep.bin"));  // 4 bytes
+  const std::string expected = TraceByPattern(root, L"");
+  CapturedOutput output(dir / L"trace.txt");
+  EXPECT_EQ(124u, tmn::GetFolderSize(tmtest::MakeWide(root), true));
+  const std::string trace = output.Finish();
+  EXPECT_EQ(100u, tmn::GetFolderSize(tmtest::MakeWide(root + L"\\"), false));
+  EXPECT_EQ(0u, tmn::GetFolderSize(tmtest::MakeWide(dir / L"missing"), true));
+  EXPECT_EQ(expected, trace);
+  EXPECT_NE(std::string::npos, trace.find("Next file name is a\nFirst file name is .\n")) << "depth first: " << trace;
+  EXPECT_NE(std::string::npos, trace.find("Next file name is deep.bin\n")) << trace;
+}
+
+TEST(DeleteFolderTree, DeletesTheWholeTreeReadOnlyFilesAndLongPathsIncluded) {
+  TempDir dir(L"tree");
   const std::wstring root = dir / L"tree";
   ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr) && CreateDirectoryW((root + L"\\sub").c_str(), nullptr));
   ASSERT_TRUE(tmtest::WriteFileText(root + L"\\sub\\ro.txt", "x"));
   ASSERT_TRUE(SetFileAttributesW((root + L"\\sub\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-  tmn::ShellDeleteFolder(tmtest::MakeWide(root));
-  EXPECT_FALSE(Exists(root));
-}
-
-TEST(ShellDeleteFolder, ATreeHoldingALinkIsDeletedLinkByLinkAndNothingBehindTheLinkGoes) {
-  TempDir dir(L"shell");
-  const std::wstring root = dir / L"tree";
-  for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\link"})
-    ASSERT_TRUE(CreateDirectoryW((root + folder).c_str(), nullptr));
-  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\plain.txt", "x"));
-  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\sub\\link\\behind.txt", "keep"));
-  FileSystemRecorder recorder;
-  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"link" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-  };
-  recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {  // opened as itself
-    return path == root + L"\\sub\\link" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-  };
-  tmn::ShellDeleteFolder(tmtest::MakeWide(root));
-  // The shell would have gone through the link; the link-safe deletion
-  // only tries to remove the link itself, which Wine refuses here.
-  EXPECT_TRUE(Exists(root + L"\\sub\\link\\behind.txt"));
-  EXPECT_FALSE(Exists(root + L"\\plain.txt"));
-  const std::vector<std::wstring> removed = CallsOf(recorder, L"remove");
-  EXPECT_NE(removed.end(), std::find(removed.begin(), removed.end(), root + L"\\sub\\link"));
-}
-
-// The walk saw nothing, so it cannot tell the tree holds no link: the
-// shell never gets it.
-TEST(ShellDeleteFolder, AFolderTheWalkCouldNotListIsNeverHandedToTheShell) {
-  TempDir dir(L"shell");
-  const std::wstring root = dir / L"tree";
-  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-  ASSERT_TRUE(tmtest::WriteFileText(root + L"\\plain.txt", "x"));
-  FileSystemRecorder recorder;
-  recorder.refuseListing = [&](const std::wstring& folder) { return folder == root; };
-  tmn::ShellDeleteFolder(tmtest::MakeWide(root));
-  EXPECT_TRUE(Exists(root + L"\\plain.txt"));
-}
-
-TEST(ShellDeleteFolder, HandsOverOnlyFullyQualifiedFoldersThatLeaveRoomForTwoNuls) {
-  TempDir dir(L"shell");
-  std::wstring fits, tooLong;
-  for (size_t length : {258u, 259u}) (length == 258 ? fits : tooLong) = FolderOfLength(dir, length, L'a' + length % 2);
-  FileSystemRecorder recorder;
-  tmn::ShellDeleteFolder(tmtest::MakeWide(tooLong));
-  EXPECT_TRUE(recorder.Calls().empty());
-  EXPECT_TRUE(Exists(L"\\\\?\\" + tooLong));
-  tmn::ShellDeleteFolder(tmtest::MakeWide(fits));
-  EXPECT_FALSE(Exists(L"\\\\?\\" + fits));
-  recorder.Clear();
-  {
-    tmtest::CurrentFolder standing(dir.path());
-    ASSERT_TRUE(CreateDirectoryW(L"relative", nullptr));
-    tmn::ShellDeleteFolder(tmtest::MakeWide(L"relative"));
+  std::wstring deep = root;
+  while (deep.size() < 300) {
+    deep += L"\\" + std::wstring(40, L'd');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
   }
-  EXPECT_TRUE(Exists(dir / L"relative"));
-  EXPECT_TRUE(recorder.Calls().empty());
+  ASSERT_TRUE(MakeLongFile(deep + L"\\deep.bin"));
+  tmn::DeleteFolderTree(tmtest::MakeWide(root));
+  EXPECT_FALSE(Exists(root));
 }
 
 class CleanupTest : public ::testing::Test {
@@ -238,11 +183,9 @@ TEST_F(CleanupTest, AnEmptyDefaultFolderIsMadeAndKeptAndAConfiguredDefaultFolder
   EXPECT_TRUE(Exists(L"Driver\\Download"));
   product_.MakeFile(L"Driver\\Download\\d.zipc");
   product_.WriteConfig("[DrvMain]\nDrvDownDir=" + tmtest::Narrow(product_ / L"Driver\\Download") + "\n");
-  FileSystemRecorder recorder;
   tmn::CleanDriverDownloads(tmtest::MakeWide(L"y"));
   EXPECT_FALSE(Exists(L"Driver\\Download"));
   EXPECT_TRUE(Exists(L"Driver"));
-  EXPECT_TRUE(CallsOf(recorder, L"delete").empty()) << "the leftover pass found no folder";
 }
 
 TEST_F(CleanupTest, FoldersThatAreNotFullyQualifiedOrWereCutAreNeitherMeasuredNorTouched) {
@@ -261,9 +204,13 @@ TEST_F(CleanupTest, FoldersThatAreNotFullyQualifiedOrWereCutAreNeitherMeasuredNo
   EXPECT_TRUE(Exists(L"Orvik\\Download\\setup.exe.tmp"));
 }
 
+// How "DownPath" spells its folder below the install folder.
+enum class Spelling { kPlain, kLongForm, kShortNames, kRelative, kDevice, kCut };
+
 struct HotfixCase {
   const char* answer;
   const wchar_t* downPath;  // below the install folder; null: not configured
+  Spelling spelling;
   bool hotfixStays;
   bool pendingStays;
   const char* comment;
@@ -271,18 +218,33 @@ struct HotfixCase {
 
 void PrintTo(const HotfixCase& c, std::ostream* os) { *os << "answer " << c.answer << ", " << c.comment; }
 
+std::string Spell(const std::wstring& folder, Spelling spelling) {
+  wchar_t shortPath[MAX_PATH] = {};
+  switch (spelling) {
+    case Spelling::kLongForm: return tmtest::Narrow(L"\\\\?\\" + folder);
+    case Spelling::kShortNames:
+      EXPECT_NE(0u, GetShortPathNameW(folder.c_str(), shortPath, MAX_PATH));
+      EXPECT_NE(folder, shortPath) << "no name of the path has a short form";
+      return tmtest::Narrow(shortPath);
+    case Spelling::kRelative: return "Hotfix";
+    case Spelling::kDevice: return tmtest::Narrow(L"\\\\.\\" + folder);
+    case Spelling::kCut: return tmtest::Narrow(folder) + "\\" + std::string(300, 'x');
+    default: return tmtest::Narrow(folder);
+  }
+}
+
 class HotfixCleanup : public CleanupTest, public ::testing::WithParamInterface<HotfixCase> {};
 
 TEST_P(HotfixCleanup, KeepsTheDownloadsTheUserKeepsAndTheFolderHoldingThem) {
   const HotfixCase& c = GetParam();
   const std::wstring downloads = c.downPath != nullptr ? std::wstring(c.downPath) : L"Hotfix";
-  std::string config = "[DownFiles]\n1=installed.msu\n2=pending.msu\n[InstedRet]\n1=1\n";
-  if (c.downPath != nullptr) config += "[VulMain]\nDownPath=" + tmtest::Narrow(product_ / downloads) + "\n";
-  product_.WriteConfig(config);
   const std::wstring folder = downloads.substr(0, downloads.find_last_not_of(L'\\') + 1);
   product_.MakeFile(folder + L"\\installed.msu");
   product_.MakeFile(folder + L"\\pending.msu");
   product_.MakeFile(L"Hotfix\\other\\x.bin");
+  std::string config = "[DownFiles]\n1=installed.msu\n2=pending.msu\n[InstedRet]\n1=1\n";
+  if (c.downPath != nullptr) config += "[VulMain]\nDownPath=" + Spell(product_ / downloads, c.spelling) + "\n";
+  product_.WriteConfig(config);
   tmn::CleanHotfixDownloads(tmtest::MakeWide(tmtest::Widen(c.answer)));
   EXPECT_EQ(c.hotfixStays, Exists(L"Hotfix\\other\\x.bin")) << c.comment;
   EXPECT_EQ(c.pendingStays, Exists(folder + L"\\pending.msu")) << c.comment;
@@ -292,13 +254,29 @@ TEST_P(HotfixCleanup, KeepsTheDownloadsTheUserKeepsAndTheFolderHoldingThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     ByAnswerAndFolder, HotfixCleanup,
-    ::testing::Values(HotfixCase{"n", nullptr, true, true, "the default folder holds the downloads"},
-                      HotfixCase{"n", L"HOTFIX", true, true, "the same folder in other letters"},
-                      HotfixCase{"n", L"Hotfix\\", true, true, "the same folder with a trailing backslash"},
-                      HotfixCase{"n", L"Hotfix\\dl", true, true, "a folder below it"},
-                      HotfixCase{"n", L"Elsewhere", false, true, "a folder elsewhere"},
-                      HotfixCase{"y", nullptr, false, false, "the whole folder goes"},
-                      HotfixCase{"y", L"Elsewhere", false, true, "only installed downloads go elsewhere"}));
+    ::testing::Values(
+        HotfixCase{"n", nullptr, Spelling::kPlain, true, true, "the default folder holds the downloads"},
+        HotfixCase{"n", L"HOTFIX", Spelling::kPlain, true, true, "the same folder in other letters"},
+        HotfixCase{"n", L"Hotfix\\", Spelling::kPlain, true, true, "the same folder with a trailing backslash"},
+        HotfixCase{"n", L"Hotfix", Spelling::kLongForm, true, true, "the same folder in the \\\\?\\ form"},
+        HotfixCase{"n", L"Hotfix", Spelling::kShortNames, true, true, "the same folder by its short names"},
+        HotfixCase{"n", L"Hotfix\\dl", Spelling::kPlain, true, true, "a folder below it"},
+        HotfixCase{"n", L".", Spelling::kPlain, true, true, "the install folder, above it"},
+        HotfixCase{"n", L"Hotfix", Spelling::kRelative, true, true, "a relative folder"},
+        HotfixCase{"n", L"Hotfix", Spelling::kDevice, true, true, "a device path"},
+        HotfixCase{"n", L"Hotfix", Spelling::kCut, true, true, "a folder cut by the buffer"},
+        HotfixCase{"n", L"Elsewhere", Spelling::kPlain, false, true, "a folder elsewhere"},
+        HotfixCase{"n", L"Elsewhere", Spelling::kShortNames, false, true, "a folder elsewhere by short names"},
+        HotfixCase{"y", nullptr, Spelling::kPlain, false, false, "the whole folder goes"},
+        HotfixCase{"y", L"Elsewhere", Spelling::kPlain, false, true, "only installed downloads go elsewhere"}));
+
+TEST_F(CleanupTest, AnswerNoKeepsTheHotfixFolderWhenTheLedgerWasNotReadWhole) {
+  // Wine's profile reader keeps a line without "=": what follows it is unseen.
+  product_.WriteConfig("[DownFiles]\nnote\n1=pending.msu\n");
+  product_.MakeFile(L"Hotfix\\pending.msu");
+  tmn::CleanHotfixDownloads(tmtest::MakeWide(L"n"));
+  EXPECT_TRUE(Exists(L"Hotfix\\pending.msu"));
+}
 
 TEST_F(CleanupTest, WithNothingDownloadedTheHotfixFoldersGoWhateverTheAnswer) {
   product_.WriteConfig("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Elsewhere") +

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/file_system_calls.h"
+#include "fs/nt_calls.h"
 #include "removal/download_ledger.h"
 #include "support/file_system_recorder.h"
 #include "support/installed_product.h"
@@ -74,6 +76,7 @@ class DownloadLedgerTest : public ::testing::Test {
 TEST_F(DownloadLedgerTest, DeletesOnlyInstalledDownloadsAndRewritesBothSectionsWithTheRest) {
   Install("[DownFiles]\n1=a.msu\n2=b.msu\n007=c.msu\n[InstedRet]\n1=1\n2=0\n2=abc\n7=-1\n");
   EXPECT_EQ(30u, Loaded().TotalDownloadedSize());
+  EXPECT_TRUE(ledger_.MeasuresEveryDownload());
   EXPECT_EQ(1, ledger_.DeleteInstalledDownloads());
   EXPECT_FALSE(Exists(L"a.msu"));
   EXPECT_TRUE(Exists(L"b.msu"));
@@ -108,52 +111,82 @@ TEST_F(DownloadLedgerTest, NamesLeadingOutOfTheFolderAreNeitherMeasuredNorDelete
   EXPECT_EQ("[DownFiles]\n4=a.msu\n", product_.ReadConfig());
 }
 
-// Hotfix\j is a real folder that the lookups report as a junction, and
-// Hotfix\l.msu a real file they report as a file link.
-TEST_F(DownloadLedgerTest, NamesReachedThroughALinkAreNeitherMeasuredNorDeletedAndAFileLinkGoesAsALink) {
+// Hotfix\j is a real folder that shows as a junction when it is opened.
+TEST_F(DownloadLedgerTest, NamesReachedThroughALinkAreNeitherMeasuredNorDeleted) {
   product_.MakeFile(L"Hotfix\\j\\sub\\x.msu", 1000);
-  product_.MakeFile(L"Hotfix\\l.msu", 7);
-  Install("[DownFiles]\n1=j\\sub\\x.msu\n2=j/sub/x.msu\n3=sub\\..\\j\\sub\\x.msu\n4=l.msu\n5=a.msu\n"
+  Install("[DownFiles]\n1=j\\sub\\x.msu\n2=j/sub/x.msu\n3=sub\\..\\j\\sub\\x.msu\n4=.\\a.msu\n5=a.msu\n"
           "[InstedRet]\n1=1\n2=1\n3=1\n4=1\n5=1\n");
   tmtest::FileSystemRecorder recorder;
-  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"j" || name == L"l.msu" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  const std::wstring junction = product_ / L"Hotfix\\j";
+  recorder.openedAttributes = [junction](const std::wstring& path, DWORD attributes) {
+    return _wcsicmp(path.c_str(), junction.c_str()) == 0 ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
   };
-  recorder.listedTag = [](const std::wstring& name, DWORD tag) {
-    return name == L"j" ? IO_REPARSE_TAG_MOUNT_POINT : name == L"l.msu" ? IO_REPARSE_TAG_SYMLINK : tag;
-  };
-  EXPECT_EQ(17u, Loaded().TotalDownloadedSize()) << "l.msu and a.msu";
-  recorder.Clear();
+  EXPECT_EQ(10u, Loaded().TotalDownloadedSize()) << "a.msu alone";
   ledger_.DeleteInstalledDownloads();
   EXPECT_TRUE(Exists(L"j\\sub\\x.msu"));
-  EXPECT_FALSE(Exists(L"l.msu"));
   EXPECT_FALSE(Exists(L"a.msu"));
-  // The link loses no attribute of what it points to; the file does.
-  const std::vector<std::wstring> calls = recorder.CallsBelow(product_ / L"Hotfix");
-  const auto made = [&](const std::wstring& call) { return std::find(calls.begin(), calls.end(), call) != calls.end(); };
-  EXPECT_TRUE(made(L"attributes a.msu 0x0"));
-  EXPECT_FALSE(made(L"attributes l.msu 0x0"));
-  EXPECT_TRUE(made(L"delete l.msu"));
 }
 
-TEST_F(DownloadLedgerTest, ASectionNotReadToItsEndIsNotRewrittenButItsFilesAreDealtWith) {
-  // Wine's profile reader keeps a line without "=" in the section.
-  Install("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n1=1\n2=1\n");
-  Loaded().DeleteInstalledDownloads();
-  EXPECT_FALSE(Exists(L"a.msu"));
-  EXPECT_TRUE(Exists(L"b.msu")) << "hidden behind the line without \"=\"";
-  EXPECT_EQ("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n2=1\n", product_.ReadConfig());
+// The open of one folder of a download's name, relative to the folder
+// above it, fails with a given status.
+struct RefusedStep {
+  static NTSTATUS status;
+  static NTSTATUS NTAPI Open(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK io,
+                             PLARGE_INTEGER allocation, ULONG attributes, ULONG share, ULONG disposition,
+                             ULONG options, PVOID ea, ULONG eaLength) {
+    const UNICODE_STRING* name = object->ObjectName;
+    if (object->RootDirectory != nullptr && std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) == L"sub")
+      return status;
+    return tmn::kWindowsFileSystem.openRelative(file, access, object, io, allocation, attributes, share, disposition,
+                                                options, ea, eaLength);
+  }
+};
+NTSTATUS RefusedStep::status;
+
+class OpenRelativeSwap {
+ public:
+  explicit OpenRelativeSwap(tmn::NtCreateFileCall call) { tmn::g_fileSystem.openRelative = call; }
+  ~OpenRelativeSwap() { tmn::g_fileSystem = saved_; }
+
+ private:
+  tmn::FileSystemCalls saved_ = tmn::g_fileSystem;
+};
+
+// A folder of the name that cannot be opened, for whatever reason, may be
+// a link: nothing below it is measured or deleted.
+TEST_F(DownloadLedgerTest, AStepThatCannotBeOpenedRefusesTheName) {
+  for (NTSTATUS status : {NTSTATUS{0}, tmn::kStatusAccessDenied, static_cast<NTSTATUS>(0xC0000043) /* sharing violation */,
+                          static_cast<NTSTATUS>(0xC000000D) /* invalid parameter */}) {
+    product_.MakeFile(L"Hotfix\\sub\\x.msu", 1000);
+    Install("[DownFiles]\n1=sub\\x.msu\n[InstedRet]\n1=1\n");
+    RefusedStep::status = status;
+    OpenRelativeSwap swap(status != 0 ? RefusedStep::Open : tmn::kWindowsFileSystem.openRelative);
+    tmn::DownloadLedger ledger;
+    ledger.Load();
+    EXPECT_EQ(status == 0 ? 1000u : 0u, ledger.TotalDownloadedSize()) << std::hex << status;
+    ledger.DeleteInstalledDownloads();
+    EXPECT_EQ(status != 0, Exists(L"sub\\x.msu")) << std::hex << status;
+  }
 }
 
-TEST_F(DownloadLedgerTest, ASectionLongerThanTheBufferIsNotRewritten) {
-  std::string config = "[DownFiles]\n1=a.msu\n";
-  for (int id = 100; config.size() < 80000; ++id) config += std::to_string(id) + "=download_" + std::to_string(id) + ".msu\n";
-  Install(config + "[InstedRet]\n1=1\n");
-  Loaded().DeleteInstalledDownloads();
-  EXPECT_FALSE(Exists(L"a.msu"));
-  // "DownFiles" stays whole; "InstedRet", read whole and emptied, vanishes.
-  const std::string after = product_.ReadConfig();
-  EXPECT_TRUE(after == config) << after.size() << " characters instead of " << config.size();
+// A line without "=" (which Wine's profile reader keeps) or a section
+// longer than the buffer: the ledger and its files stay as they are.
+TEST_F(DownloadLedgerTest, ALedgerNotReadToTheEndOfASectionIsLeftWholeWithItsFiles) {
+  std::string longSection = "[DownFiles]\n1=a.msu\n";
+  for (int id = 100; longSection.size() < 80000; ++id)
+    longSection += std::to_string(id) + "=download_" + std::to_string(id) + ".msu\n";
+  for (const std::string& config : {std::string("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n1=1\n2=1\n"),
+                                    std::string("[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\nkeep me\n"),
+                                    longSection + "[InstedRet]\n1=1\n"}) {
+    Install(config);
+    tmn::DownloadLedger ledger;
+    ledger.Load();
+    EXPECT_FALSE(ledger.MeasuresEveryDownload());
+    ledger.DeleteInstalledDownloads();
+    EXPECT_TRUE(Exists(L"a.msu") && Exists(L"b.msu")) << config.substr(0, 60);
+    const std::string after = product_.ReadConfig();
+    EXPECT_TRUE(after == config) << after.substr(0, 60) << "... instead of " << config.substr(0, 60);
+  }
 }
 
 TEST_F(DownloadLedgerTest, SizesAddUpBeyondFourGigabytesAndFoldersAndMissingFilesCountNothing) {
@@ -166,10 +199,7 @@ TEST_F(DownloadLedgerTest, SizesAddUpBeyondFourGigabytesAndFoldersAndMissingFile
   size.QuadPart = 0x140000000LL;  // 5 GiB, sparse
   EXPECT_TRUE(SetFilePointerEx(big, size, nullptr, FILE_BEGIN) && SetEndOfFile(big));
   CloseHandle(big);
-  tmtest::FileSystemRecorder recorder;
-  EXPECT_EQ(0x140000000ULL + 10, Loaded().TotalDownloadedSize());
-  // The folder's trailing backslash stays in the measured path.
-  EXPECT_EQ(L"find " + product_ / L"Hotfix\\\\big.msu", recorder.Calls().at(0));
+  EXPECT_EQ(0x140000000ULL + 10, Loaded().TotalDownloadedSize()) << "a trailing backslash changes nothing";
 }
 
 TEST_F(DownloadLedgerTest, AnEmptyOrRelativeDownloadFolderMeasuresAndDeletesNothing) {
@@ -179,6 +209,7 @@ TEST_F(DownloadLedgerTest, AnEmptyOrRelativeDownloadFolderMeasuresAndDeletesNoth
     ledger.Load();
     tmtest::FileSystemRecorder recorder;
     EXPECT_EQ(0u, ledger.TotalDownloadedSize()) << folder;
+    EXPECT_FALSE(ledger.MeasuresEveryDownload()) << folder;
     ledger.DeleteInstalledDownloads();
     EXPECT_TRUE(recorder.Calls().empty()) << folder;
     EXPECT_TRUE(Exists(L"a.msu"));
