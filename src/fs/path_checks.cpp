@@ -4,7 +4,6 @@
 #include "base/heap.h"
 #include "base/result.h"
 #include "base/unique.h"
-#include "fs/path_operations.h"
 
 namespace tmn {
 
@@ -20,29 +19,6 @@ bool HasServerAndShare(const wchar_t* p) {
   const wchar_t* server = p;
   while (*p != L'\0' && !IsSeparator(*p)) ++p;
   return p != server && IsSeparator(*p) && p[1] != L'\0' && !IsSeparator(p[1]);
-}
-
-// Upper case by the invariant locale, as a file system's case folding.
-HRESULT UpperCaseFullPath(const wchar_t* path, WideString* out) {
-  WideString full;
-  RETURN_IF_FAILED(GetFullPath(path, &full));
-  while (full.EndsWith(L'\\')) full.Truncate(full.Length() - 1);
-  if (full.IsEmpty()) return S_OK;
-  const int n = static_cast<int>(full.Length());
-  if (!out->Assign(full)) return E_OUTOFMEMORY;
-  if (::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, full.Get(), n, out->Data(), n) != n)
-    return HResultFromLastError();
-  return S_OK;
-}
-
-// Characters Windows reads as a stream, a drive, or a search pattern.
-bool HasSpecialCharacter(const wchar_t* name) {
-  for (; *name != L'\0'; ++name) {
-    const wchar_t c = *name;
-    if (c < 0x20 || c == L':' || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'"' || c == L'|')
-      return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -75,30 +51,13 @@ HRESULT GetFullPath(const wchar_t* path, WideString* out) {
   return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
 }
 
-Placement PlaceOf(const wchar_t* path, const wchar_t* folder) {
-  WideString fullPath, fullFolder;
-  if (FAILED(UpperCaseFullPath(path, &fullPath)) || FAILED(UpperCaseFullPath(folder, &fullFolder)) ||
-      fullFolder.IsEmpty())
-    return Placement::kOutside;
-  const size_t n = fullFolder.Length();
-  if (fullPath.Length() < n) return Placement::kOutside;
-  for (size_t i = 0; i < n; ++i)
-    if (fullPath[i] != fullFolder[i]) return Placement::kOutside;
-  if (fullPath.Length() == n) return Placement::kSame;
-  return fullPath[n] == L'\\' ? Placement::kBelow : Placement::kOutside;
-}
-
-bool IsSameOrBelowFolder(const wchar_t* path, const wchar_t* folder) {
-  return PlaceOf(path, folder) != Placement::kOutside;
-}
-
-bool IsNameBelowFolder(const wchar_t* folder, const wchar_t* name) {
-  if (!IsFullyQualifiedPath(folder) || name == nullptr || name[0] == L'\0' || IsSeparator(name[0]) ||
-      HasSpecialCharacter(name))
-    return false;
-  WideString joined, base;
-  // The folder itself is not a file of it: strictly below only.
-  return base.Assign(folder) && JoinName(base, name, &joined) && PlaceOf(joined.Get(), folder) == Placement::kBelow;
+bool IsPlainName(const wchar_t* name, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const wchar_t c = name[i];
+    if (c < 0x20 || c == L':' || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'"' || c == L'|')
+      return false;
+  }
+  return length > 0;
 }
 
 }  // namespace tmn

@@ -1,7 +1,7 @@
 // Where a path leads: whether it names one place whatever the current
-// drive and folder, and whether it stays inside a given folder. The cleanup
-// acts only on paths that pass these checks, since its folders and file
-// names come from a file the product's users may write.
+// drive and folder, and whether a name is one plain entry name. The cleanup
+// acts only on paths and names that pass these checks, since its folders
+// and file names come from a file the product's users may write.
 #pragma once
 
 #include <windows.h>
@@ -19,20 +19,9 @@ bool IsFullyQualifiedPath(const wchar_t* path);
 // length. On failure out is left as it was.
 HRESULT GetFullPath(const wchar_t* path, WideString* out);
 
-enum class Placement { kOutside, kSame, kBelow };
-
-// Where path lies against folder, by their full paths compared without
-// letter case and without trailing separators. A path that cannot be
-// resolved lies outside.
-Placement PlaceOf(const wchar_t* path, const wchar_t* folder);
-
-// Whether path is folder itself or lies below it: full paths compared
-// without letter case and without trailing separators.
-bool IsSameOrBelowFolder(const wchar_t* path, const wchar_t* folder);
-
-// Whether name, joined to the fully qualified folder, names something
-// strictly below it: no drive, root, UNC, stream, wildcard or device name,
-// and no ".." that climbs out.
-bool IsNameBelowFolder(const wchar_t* folder, const wchar_t* name);
+// Whether the length characters of name make one plain entry name: not
+// empty, and no character Windows reads as a stream, a drive or a search
+// pattern.
+bool IsPlainName(const wchar_t* name, size_t length);
 
 }  // namespace tmn

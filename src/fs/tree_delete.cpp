@@ -605,6 +605,17 @@ HRESULT FolderListing::Fill(const wchar_t* mask, size_t maskLength, bool restart
   return S_OK;
 }
 
+namespace {
+void TakeListedEntry(const NtDirectoryEntry& listed, ListedEntry* entry) {
+  entry->name = listed.fileName;
+  entry->nameLength = listed.fileNameLength / sizeof(wchar_t);
+  entry->attributes = listed.fileAttributes;
+  entry->reparseTag = (listed.fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? listed.eaSizeOrReparseTag : 0;
+  entry->size = static_cast<uint64_t>(listed.endOfFile.QuadPart);
+  entry->fileId = static_cast<uint64_t>(listed.fileId.QuadPart);
+}
+}  // namespace
+
 HRESULT FolderListing::Next(ListedEntry* entry) {
   for (;;) {
     if (ended_) return S_FALSE;
@@ -617,12 +628,7 @@ HRESULT FolderListing::Next(ListedEntry* entry) {
     offset_ = listed->nextEntryOffset != 0 ? offset_ + listed->nextEntryOffset : kNoEntry;
     const size_t length = listed->fileNameLength / sizeof(wchar_t);
     if (IsDotOrDotDot(listed->fileName, length)) continue;
-    entry->name = listed->fileName;
-    entry->nameLength = length;
-    entry->attributes = listed->fileAttributes;
-    entry->reparseTag = (listed->fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? listed->eaSizeOrReparseTag : 0;
-    entry->size = static_cast<uint64_t>(listed->endOfFile.QuadPart);
-    entry->fileId = static_cast<uint64_t>(listed->fileId.QuadPart);
+    TakeListedEntry(*listed, entry);
     return S_OK;
   }
 }
@@ -642,12 +648,7 @@ HRESULT FolderListing::Find(const wchar_t* name, size_t length, ListedEntry* ent
     const auto* listed = reinterpret_cast<const NtDirectoryEntry*>(static_cast<const BYTE*>(buffer_.get()) + offset);
     if (SameText(listed->fileName, listed->fileNameLength / sizeof(wchar_t), name, length) &&
         listed->fileNameLength / sizeof(wchar_t) == length) {
-      entry->name = listed->fileName;
-      entry->nameLength = length;
-      entry->attributes = listed->fileAttributes;
-      entry->reparseTag = (listed->fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? listed->eaSizeOrReparseTag : 0;
-      entry->size = static_cast<uint64_t>(listed->endOfFile.QuadPart);
-      entry->fileId = static_cast<uint64_t>(listed->fileId.QuadPart);
+      TakeListedEntry(*listed, entry);
       offset_ = kNoEntry;
       return S_OK;
     }

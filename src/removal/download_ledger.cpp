@@ -23,16 +23,6 @@ WideString UsableHotfixDownloadDir() {
   return folder;
 }
 
-// Characters Windows reads as a stream, a drive, or a search pattern.
-bool IsPlainName(const wchar_t* name, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    const wchar_t c = name[i];
-    if (c < 0x20 || c == L':' || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'"' || c == L'|')
-      return false;
-  }
-  return length > 0;
-}
-
 // Finds the download of that name below the usable hotfix download folder
 // and hands act the folder holding it and its listed entry. The folder is
 // opened anew for each name: a folder handle keeps the first name it was
