@@ -27,7 +27,7 @@ bool MakeFolderWithParents(const WideString& folder) {
 HRESULT HeldDataFolder::Hold(const WideString& instead) {
   WideString folder;
   if (FAILED(GetDataFolder(instead, &folder))) return E_FAIL;
-  while (folder.Length() > 1 && (folder.EndsWith(L'\\') || folder.EndsWith(L'/'))) folder.Truncate(folder.Length() - 1);
+  TrimTrailingSeparators(folder);
   const size_t owned = instead.IsEmpty() ? 2 : 1;
 
   // What lies above the plug-in's folders is made as the shell makes it.
