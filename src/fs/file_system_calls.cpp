@@ -3,12 +3,11 @@
 namespace tmn {
 
 const FileSystemCalls kWindowsFileSystem = {
-    ::FindFirstFileW,           ::FindNextFileW,       ::DeleteFileW,
-    ::RemoveDirectoryW,         ::SetFileAttributesW,  ::GetNamedSecurityInfoW,
+    ::DeleteFileW,              ::SetFileAttributesW,  ::GetNamedSecurityInfoW,
     ::SetNamedSecurityInfoW,    ::GetFileAttributesW,  ::CreateDirectoryW,
-    ::CreateFileW,         CallNtCreateFile,
-    CallNtQueryDirectoryFile,   CallNtQueryInformationFile, CallNtSetInformationFile,
-    ::GetFileInformationByHandle, ::GetSecurityInfo,   ::SetSecurityInfo,
+    ::CreateFileW,              CallNtCreateFile,      CallNtQueryDirectoryFile,
+    CallNtQueryInformationFile, CallNtSetInformationFile, ::GetFileInformationByHandle,
+    ::GetSecurityInfo,          ::SetSecurityInfo,
 };
 
 FileSystemCalls g_fileSystem = kWindowsFileSystem;

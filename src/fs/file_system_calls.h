@@ -13,10 +13,7 @@
 namespace tmn {
 
 struct FileSystemCalls {
-  HANDLE(WINAPI* findFirstFile)(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
-  BOOL(WINAPI* findNextFile)(HANDLE find, LPWIN32_FIND_DATAW data);
   BOOL(WINAPI* deleteFile)(LPCWSTR path);
-  BOOL(WINAPI* removeDirectory)(LPCWSTR path);
   BOOL(WINAPI* setFileAttributes)(LPCWSTR path, DWORD attributes);
   DWORD(WINAPI* getNamedSecurityInfo)(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
                                       PSID* owner, PSID* group, PACL* dacl, PACL* sacl,

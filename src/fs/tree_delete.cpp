@@ -723,6 +723,19 @@ HRESULT DeleteChildByName(const HeldEntry& parent, const wchar_t* name, size_t l
   return DeleteNamedChild(parent, name, length, kAnyId, false, -1, hook);
 }
 
+HRESULT RemoveEmptyFolder(const WideString& path) {
+  HeldEntry parent;
+  WideString name;
+  RETURN_IF_FAILED(OpenParentOf(path, &parent, &name));
+  FolderListing listing(parent.handle.get());
+  ListedEntry listed;
+  RETURN_IF_FAILED(listing.Find(name.Get(), name.Length(), &listed));
+  OpenedFacts facts;
+  const DeleteRequest request{&parent, name.Get(), name.Length(), listed.fileId,
+                              IsLinkEntry(listed.attributes, listed.reparseTag), 1};
+  return DeleteEntry(request, nullptr, facts, nullptr);
+}
+
 HRESULT DeleteTree(const WideString& path, const RefusedDeleteHook* hook) {
   HeldEntry parent;
   WideString name;

@@ -135,6 +135,12 @@ HRESULT DeleteChildByName(const HeldEntry& parent, const wchar_t* name, size_t l
 // is a link is removed as a link (S_OK) or left (kTreeNotAllDeleted).
 HRESULT DeleteTree(const WideString& path, const RefusedDeleteHook* hook);
 
+// Removes the folder named by path when it is empty, through a handle
+// opened and checked as a tree's entries are; a folder that holds anything,
+// or fails a check, stays. Results as DeleteChild, and those of
+// OpenFolderByPath for the path.
+HRESULT RemoveEmptyFolder(const WideString& path);
+
 // Whether reported, the name a child's handle reached, is folder's checked
 // name, a backslash, and the child's name. Letter case aside, and trailing
 // dots and blanks of the child's name aside (Wine reports "m." as "m").

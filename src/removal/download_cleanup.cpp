@@ -1,7 +1,6 @@
 #include "removal/download_cleanup.h"
 
 #include "base/ascii.h"
-#include "fs/file_system_calls.h"
 #include "fs/folder_identity.h"
 #include "fs/path_checks.h"
 #include "fs/tree_delete.h"
@@ -111,7 +110,7 @@ void CleanHotfixDownloads(const WideString& answer) {
   }
   ledger.DeleteInstalledDownloads();
   // Removes the folder only when nothing is left in it.
-  if (IsFullyQualifiedPath(downloadDir.Get())) g_fileSystem.removeDirectory(downloadDir.Get());
+  if (IsFullyQualifiedPath(downloadDir.Get())) RemoveEmptyFolder(downloadDir);
   DeleteFolderTree(hotfixDir);
 }
 

@@ -311,6 +311,24 @@ TEST(DeleteChildByName, DeletesAFileOrAFolderWithItsContentsByItsExactName) {
   EXPECT_EQ(std::vector<std::wstring>{L"x"}, Names(folder.handle.get()));
 }
 
+// An empty folder goes; one holding anything, or another entry than the
+// one its name led to (a racer's swap), stays with what it holds.
+TEST(RemoveEmptyFolder, RemovesOnlyAnEmptyFolderOfItsOwn) {
+  TempDir dir(L"empty");
+  for (const wchar_t* folder : {L"empty", L"full", L"swapped"}) ASSERT_TRUE(MakeFolder(dir / folder));
+  ASSERT_TRUE(MakeFile(dir / L"full\\kept"));
+  EXPECT_EQ(S_OK, tmn::RemoveEmptyFolder(tmtest::MakeWide(dir / L"empty")));
+  EXPECT_TRUE(FAILED(tmn::RemoveEmptyFolder(tmtest::MakeWide(dir / L"full"))));
+  FileSystemRecorder recorder;
+  recorder.openedId = [](const std::wstring& path, uint64_t id) {
+    return path.find(L"swapped") != std::wstring::npos ? id + 1 : id;
+  };
+  EXPECT_EQ(tmn::kEntryNotOwn, tmn::RemoveEmptyFolder(tmtest::MakeWide(dir / L"swapped")));
+  EXPECT_FALSE(Exists(dir / L"empty"));
+  EXPECT_TRUE(Exists(dir / L"full\\kept"));
+  EXPECT_TRUE(Exists(dir / L"swapped"));
+}
+
 TEST(ReadFileIdentity, TheSameFolderReachedByTwoSpellingsIsTheSameFile) {
   TempDir dir(L"identity");
   ASSERT_TRUE(MakeFolder(dir / L"Hotfix"));

@@ -23,46 +23,6 @@ bool Refused(const std::function<bool(const std::wstring&)>& rule, const std::ws
   return rule && rule(path);
 }
 
-// The directory a "dir\*.*" or "dir\*" pattern lists; empty for a lookup
-// of one path without a pattern.
-std::wstring ListedDirectory(const std::wstring& pattern) {
-  for (const wchar_t* tail : {L"\\*.*", L"\\*"}) {
-    const std::wstring t(tail);
-    if (pattern.size() >= t.size() && pattern.compare(pattern.size() - t.size(), t.size(), t) == 0)
-      return pattern.substr(0, pattern.size() - t.size());
-  }
-  return std::wstring();
-}
-
-void Listed(LPWIN32_FIND_DATAW data) {
-  g_recorder->Record(std::wstring(L"listed ") + data->cFileName);
-  if (g_recorder->listedAttributes)
-    data->dwFileAttributes = g_recorder->listedAttributes(data->cFileName, data->dwFileAttributes);
-  if (g_recorder->listedTag) data->dwReserved0 = g_recorder->listedTag(data->cFileName, data->dwReserved0);
-}
-
-HANDLE WINAPI RecordFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-  const std::wstring directory = ListedDirectory(pattern);
-  if (directory.empty()) {
-    g_recorder->Record(std::wstring(L"find ") + pattern);
-  } else {
-    g_recorder->Record(L"list " + directory);
-    if (Refused(g_recorder->refuseListing, directory)) {
-      SetLastError(g_recorder->refusal);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  HANDLE find = g_recorder->Found().findFirstFile(pattern, data);
-  if (find != INVALID_HANDLE_VALUE) Listed(data);
-  return find;
-}
-
-BOOL WINAPI RecordFindNext(HANDLE find, LPWIN32_FIND_DATAW data) {
-  const BOOL more = g_recorder->Found().findNextFile(find, data);
-  if (more) Listed(data);
-  return more;
-}
-
 // Records the call, then refuses it or passes it on to Windows.
 template <typename Call>
 BOOL RecordRefusable(const wchar_t* kind, const std::function<bool(const std::wstring&)>& rule, LPCWSTR path,
@@ -78,11 +38,6 @@ BOOL RecordRefusable(const wchar_t* kind, const std::function<bool(const std::ws
 BOOL WINAPI RecordDelete(LPCWSTR path) {
   return RecordRefusable(L"delete", g_recorder->refuseDelete, path, L"",
                          [&] { return g_recorder->Found().deleteFile(path); });
-}
-
-BOOL WINAPI RecordRemove(LPCWSTR path) {
-  return RecordRefusable(L"remove", g_recorder->refuseRemove, path, L"",
-                         [&] { return g_recorder->Found().removeDirectory(path); });
 }
 
 BOOL WINAPI RecordSetAttributes(LPCWSTR path, DWORD attributes) {
@@ -253,10 +208,7 @@ FileSystemRecorder::FileSystemRecorder() : found_(tmn::g_fileSystem) {
   if (g_recorder != nullptr) throw std::logic_error("a FileSystemRecorder is already in place");
   g_recorder = this;
   tmn::FileSystemCalls calls = found_;
-  calls.findFirstFile = RecordFindFirst;
-  calls.findNextFile = RecordFindNext;
   calls.deleteFile = RecordDelete;
-  calls.removeDirectory = RecordRemove;
   calls.setFileAttributes = RecordSetAttributes;
   calls.getNamedSecurityInfo = RecordReadSecurity;
   calls.setNamedSecurityInfo = RecordWriteSecurity;
