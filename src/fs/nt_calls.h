@@ -12,16 +12,12 @@
 
 namespace tmn {
 
-constexpr NTSTATUS kStatusSuccess = 0;
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
 constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
 constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr NTSTATUS kStatusObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
-constexpr NTSTATUS kStatusObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
-constexpr NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
-constexpr NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121);
 
 constexpr ULONG kFileOpen = 1;                      // FILE_OPEN
 constexpr ULONG kFileDirectoryFile = 0x1;           // FILE_DIRECTORY_FILE

@@ -178,53 +178,38 @@ TEST(DeleteTree, ARootWithATrailingBlankIsDeletedAsThatName) {
   EXPECT_TRUE(Exists(dir / L"tree"));
 }
 
-// A folder swapped between its listing and its opening is another folder:
-// it is never entered, and the tree counts as not fully deleted.
-TEST(DeleteTree, AFolderSwappedAfterItsListingIsNeverEntered) {
-  TempDir dir(L"tree");
-  const std::wstring root = dir / L"tree";
-  ASSERT_TRUE(MakeFolder(root));
-  ASSERT_TRUE(MakeFolder(root + L"\\sub"));
-  ASSERT_TRUE(MakeFile(root + L"\\sub\\own.txt"));
-  ASSERT_TRUE(MakeFile(root + L"\\z.txt"));
-  FileSystemRecorder recorder;
-  bool swapped = false;
-  recorder.beforeOpen = [&](const std::wstring& path) {
-    if (swapped || path.size() < 4 || path.compare(path.size() - 4, 4, L"\\sub") != 0) return;
-    swapped = true;
-    MoveFileW((root + L"\\sub").c_str(), (dir / L"moved").c_str());
-    CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
-    tmtest::WriteFileText(root + L"\\sub\\planted.txt", "not the tree's");
-  };
-  EXPECT_EQ(tmn::kTreeNotAllDeleted, tmn::DeleteTree(tmtest::MakeWide(root), nullptr));
-  EXPECT_TRUE(swapped);
-  EXPECT_TRUE(Exists(root + L"\\sub\\planted.txt"));
-  EXPECT_TRUE(Exists(dir / L"moved\\own.txt"));
-  EXPECT_FALSE(Exists(root + L"\\z.txt"));
-}
-
-// The racer's move: once a folder is held, it is renamed and another put
-// in its place holding files of the same names. Wine deletes at close by
-// path; the name each handle reached shows the swap, and nothing goes.
-TEST(DeleteTree, AHeldFolderRenamedAndReplacedLosesNothingOfTheReplacement) {
-  TempDir dir(L"tree");
-  const std::wstring root = dir / L"tree";
-  ASSERT_TRUE(MakeFolder(root));
-  ASSERT_TRUE(MakeFolder(root + L"\\sub"));
-  for (const wchar_t* file : {L"\\sub\\a.txt", L"\\sub\\b.txt"}) ASSERT_TRUE(MakeFile(root + file));
-  FileSystemRecorder recorder;
-  bool swapped = false;
-  recorder.beforeOpen = [&](const std::wstring& path) {
-    if (swapped || path.find(L"\\sub\\") == std::wstring::npos) return;
-    swapped = true;
-    MoveFileW((root + L"\\sub").c_str(), (dir / L"moved").c_str());
-    CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
-    for (const wchar_t* file : {L"\\sub\\a.txt", L"\\sub\\b.txt"}) tmtest::WriteFileText(root + file, "decoy");
-  };
-  EXPECT_EQ(tmn::kTreeNotAllDeleted, tmn::DeleteTree(tmtest::MakeWide(root), nullptr));
-  EXPECT_TRUE(swapped);
-  EXPECT_TRUE(Exists(root + L"\\sub\\a.txt"));
-  EXPECT_TRUE(Exists(root + L"\\sub\\b.txt"));
+// The racer's move: a folder is renamed and another put in its place,
+// holding files of the same names, either between its listing and its
+// opening or once it is held. Neither the moved folder is lost (it is never
+// entered through the new name) nor anything of the replacement (Wine
+// deletes at close by path; the name each handle reached shows the swap).
+TEST(DeleteTree, AFolderSwappedForAnotherLosesNothingOfEither) {
+  for (const wchar_t* swapAt : {L"\\sub", L"\\sub\\"}) {
+    TempDir dir(L"tree");
+    const std::wstring root = dir / L"tree";
+    ASSERT_TRUE(MakeFolder(root));
+    ASSERT_TRUE(MakeFolder(root + L"\\sub"));
+    for (const wchar_t* file : {L"\\sub\\a.txt", L"\\sub\\b.txt"}) ASSERT_TRUE(MakeFile(root + file));
+    ASSERT_TRUE(MakeFile(root + L"\\z.txt"));
+    FileSystemRecorder recorder;
+    bool swapped = false;
+    const std::wstring trigger = root + swapAt;
+    recorder.beforeOpen = [&](const std::wstring& path) {
+      if (swapped || path.compare(0, trigger.size(), trigger) != 0) return;
+      swapped = true;
+      MoveFileW((root + L"\\sub").c_str(), (dir / L"moved").c_str());
+      CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
+      for (const wchar_t* file : {L"\\sub\\a.txt", L"\\sub\\b.txt"}) tmtest::WriteFileText(root + file, "decoy");
+    };
+    EXPECT_EQ(tmn::kTreeNotAllDeleted, tmn::DeleteTree(tmtest::MakeWide(root), nullptr)) << swapAt;
+    EXPECT_TRUE(swapped) << swapAt;
+    for (const wchar_t* file : {L"\\sub\\a.txt", L"\\sub\\b.txt"}) EXPECT_TRUE(Exists(root + file)) << swapAt;
+    EXPECT_FALSE(Exists(root + L"\\z.txt")) << swapAt;
+    // Swapped before its opening, the moved folder was never entered.
+    if (trigger.back() != L'\\') {
+      EXPECT_TRUE(Exists(dir / L"moved\\a.txt"));
+    }
+  }
 }
 
 TEST(DeleteTree, ARefusedStepGoesToTheHookOnceWithTheEntryAndIsTriedAgain) {
