@@ -1,10 +1,14 @@
-; Shared by the end-to-end installers: a silent ANSI installer that loads
-; the plug-in from the build folder and writes what it saw to result.txt
-; beside itself.
-Unicode false
+; Shared by the end-to-end installers: a silent installer of the flavour
+; the harness asks for, loading the plug-in from the build folder and
+; writing what it saw to result.txt beside itself. The harness's defines
+; come first; a Unicode installer is what makensis builds by default.
+!include "${DEFINES}"
+!if "${FLAVOUR}" == "ansi"
+  Unicode false
+!endif
 SilentInstall silent
 RequestExecutionLevel user
-!addplugindir /x86-ansi "${PLUGIN_DIR}"
+!addplugindir /x86-${FLAVOUR} "${PLUGIN_DIR}"
 OutFile "${OUT_FILE}"
 Name "tmnsisplug e2e"
 
@@ -12,8 +16,13 @@ Name "tmnsisplug e2e"
   FileOpen $9 "$EXEDIR\result.txt" w
 !macroend
 
+; A Unicode installer writes UTF-16LE, which keeps every text, after its mark.
 !macro LOG text
-  FileWrite $9 "${text}$\r$\n"
+  !if "${FLAVOUR}" == "ansi"
+    FileWrite $9 "${text}$\r$\n"
+  !else
+    FileWriteUTF16LE /BOM $9 "${text}$\r$\n"
+  !endif
 !macroend
 
 !macro CLOSE_LOG

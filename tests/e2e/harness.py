@@ -10,6 +10,12 @@ can stall for a minute. So every case first starts one program alone, an
 anchor that makes a file once it runs, and waits for that file without
 starting anything else; the anchor then keeps the server up and warm until
 the case closes, whatever the case starts and however long it pauses.
+
+Each case runs in one flavour of the plug-in: "ansi" (installers with
+Unicode false, the plug-in from build/x86-ansi) or "unicode" (makensis's
+defaults, the plug-in from build/x86-unicode). A case that runs in both
+takes its texts from the harness, which gives each flavour texts outside
+ASCII that its installers can carry.
 """
 import os
 import shutil
@@ -19,6 +25,13 @@ import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+FLAVOURS = ("ansi", "unicode")
+# Texts outside ASCII for each flavour. The ANSI code page of the test
+# prefixes, 1252, holds the first. The second holds letters of two code
+# pages no single one has, and a character outside the Basic Multilingual
+# Plane, which UTF-16 keeps as a surrogate pair.
+FOREIGN = {"ansi": "\u00e9\u00fc\u00df", "unicode": "\u0436\u4e2d\U0001F98A"}
+ANSI_CODE_PAGE = "cp1252"
 
 
 class Failure(Exception):
@@ -33,6 +46,15 @@ def check(condition, message):
 def check_equal(expected, actual, what):
     if expected != actual:
         raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+def read_results(path):
+    """The lines an installer wrote with the LOG macro: UTF-16LE after its
+    mark in a Unicode installer, text in the ANSI code page in an ANSI one."""
+    raw = path.read_bytes()
+    if raw.startswith(b"\xff\xfe"):
+        return raw[2:].decode("utf-16-le", "replace").splitlines()
+    return raw.decode(ANSI_CODE_PAGE, "replace").splitlines()
 
 
 def windows_path(path):
@@ -132,19 +154,24 @@ def race_deletion(h, delete, root, rounds=3, folders=40, files=50):
 class Harness:
     ANCHOR = "tmanchor.exe"
 
-    def __init__(self, build_dir, kind, case):
+    def __init__(self, build_dir, kind, case, flavour="ansi"):
+        check(flavour in FLAVOURS, f"no flavour {flavour!r}")
         self.build = Path(build_dir).resolve()
         self.kind = kind
+        self.flavour = flavour
+        self.foreign = FOREIGN[flavour]
         self.prefix = self.build / "wine" / kind
         self.bin = self.build / "tests" / "bin"
-        self.plugin_dir = self.build / "x86-ansi"
+        self.plugin_dir = self.build / f"x86-{flavour}"
         # The same plug-in with the beacon's hosts on 127.0.0.1.
-        self.loopback_plugin_dir = self.build / "x86-ansi-loopback"
-        self.work = self.build / "e2e" / f"{case}.{kind}"
+        self.loopback_plugin_dir = self.build / f"x86-{flavour}-loopback"
+        self.work = self.build / "e2e" / (f"{case}.{kind}" + ("" if flavour == "ansi" else f".{flavour}"))
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
+        # Wine names Unix files in the locale's character set: UTF-8 keeps
+        # every name a case makes.
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
         for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
             self.env.pop(proxy, None)
         self.children = []
@@ -156,6 +183,13 @@ class Harness:
             raise
 
     windows_path = staticmethod(windows_path)
+
+    def units(self, text):
+        """The length of text as the plug-in counts it: bytes in the ANSI
+        code page, UTF-16 code units (a surrogate pair is two) in Unicode."""
+        if self.flavour == "ansi":
+            return len(text.encode(ANSI_CODE_PAGE))
+        return len(text.encode("utf-16-le")) // 2
 
     def _start_anchor(self):
         anchor = self.copy_helper("tmwait.exe", self.ANCHOR)
@@ -170,12 +204,21 @@ class Harness:
             time.sleep(0.1)
 
     def build_installer(self, script, name="setup.exe", plugin_dir=None, **defines):
+        """Builds script into the work folder as name. The defines reach it
+        through an include file in UTF-8 with its mark, which makensis reads
+        as such whatever the texts hold; common.nsh includes it first."""
         out = self.work / name
-        command = ["makensis", "-V2", "-NOCD", f"-DPLUGIN_DIR={plugin_dir or self.plugin_dir}", f"-DOUT_FILE={out}"]
-        command += [f"-D{k}={v}" for k, v in defines.items()]
-        command.append(str(HERE / script))
+        include = self.work / "defines.nsh"
+        defines = dict(FLAVOUR=self.flavour, PLUGIN_DIR=plugin_dir or self.plugin_dir,
+                       OUT_FILE=self.work / "makensis-output.exe", **defines)
+        for key, value in defines.items():
+            check('"' not in str(value) and "\n" not in str(value), f"define {key} cannot be written: {value!r}")
+        include.write_text("".join(f'!define {k} "{v}"\n' for k, v in defines.items()), encoding="utf-8-sig")
+        command = ["makensis", "-V2", "-NOCD", f"-DDEFINES={include}", str(HERE / script)]
         result = subprocess.run(command, cwd=HERE, capture_output=True, text=True)
         check(result.returncode == 0, f"makensis {script} failed:\n{result.stdout}\n{result.stderr}")
+        out.parent.mkdir(parents=True, exist_ok=True)
+        os.replace(defines["OUT_FILE"], out)
         return out
 
     def run_installer(self, exe, timeout=300, args=("/S",), result_name="result.txt"):
@@ -188,7 +231,7 @@ class Harness:
         elapsed = time.monotonic() - started
         check(completed.returncode == 0, f"{exe.name} exited with {completed.returncode}")
         check(result.exists(), f"{exe.name} wrote no {result_name}")
-        return result.read_text(encoding="latin-1").splitlines(), elapsed
+        return read_results(result), elapsed
 
     def start(self, exe, *args):
         child = subprocess.Popen(["wine", str(exe), *map(str, args)], cwd=self.work, env=self.env,

@@ -6,14 +6,14 @@ shows afterwards (processes, files, windows, registry).
 
 Cases are the functions named case_* in the cases_*.py files here.
 
-Usage: run_e2e.py --build-dir BUILD --kind main|xp64|win32 CASE
+Usage: run_e2e.py --build-dir BUILD [--kind main|xp64|win32] [--flavour ansi|unicode] CASE
 """
 import argparse
 import importlib
 import sys
 from pathlib import Path
 
-from harness import Failure, Harness
+from harness import FLAVOURS, Failure, Harness
 
 HERE = Path(__file__).resolve().parent
 
@@ -33,19 +33,20 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--kind", default="main")
+    parser.add_argument("--flavour", choices=FLAVOURS, default="ansi")
     parser.add_argument("case", choices=sorted(cases))
     args = parser.parse_args()
     h = None
     try:
-        h = Harness(args.build_dir, args.kind, args.case)
+        h = Harness(args.build_dir, args.kind, args.case, args.flavour)
         cases[args.case](h)
     except Failure as failure:
-        print(f"FAIL {args.case} ({args.kind}): {failure}")
+        print(f"FAIL {args.case} ({args.kind}, {args.flavour}): {failure}")
         return 1
     finally:
         if h is not None:
             h.close()
-    print(f"ok {args.case} ({args.kind})")
+    print(f"ok {args.case} ({args.kind}, {args.flavour})")
     return 0
 
 
