@@ -20,7 +20,7 @@ import time
 
 from cases_cache import data_folder, sqlite
 from cases_report import ProductKey, install_standin, log_lines, place_version, starting
-from harness import check, check_equal, read_results
+from harness import check, check_equal, read_lines
 from loopback import RecordingServer, closed_port
 from poor_network import DroppingPort
 
@@ -360,7 +360,7 @@ def case_install_report_eight(h):
             check_equal(0, child.wait(timeout=300), f"exit code of installer {i}")
         ended = int(time.time())
         for folder in folders:
-            check_equal(["after:[below]"], read_results(folder / "result.txt"), f"stack in {folder.name}")
+            check_equal(["after:[below]"], read_lines(folder / "result.txt"), f"stack in {folder.name}")
         check_stored(product, [(COUNTER_URL, REFERER, started, ended)] * 8, "by eight installers")
         check_equal(8, len(product.log_records()), "lines of the log")
 
@@ -397,6 +397,6 @@ def case_beacon_worker_outlives_call(h):
             child = h.start(exe, "/S")
             h.wait_for(lambda: (h.work / "called.txt").exists(), 120, "the report to return")
         check_equal(0, child.wait(timeout=120), "exit code of the installer")
-        lines = read_results(h.work / "result.txt")
+        lines = read_lines(h.work / "result.txt")
         check_equal(["loaded after the call", "unloaded", "file deleted"], lines[2:], "what the installer saw")
         check_equal(1, len(product.rows()), "rows of feed.cache")

@@ -1,11 +1,13 @@
 """End-to-end cases of the downloaded-files cleanup: a product installed
 into the prefix ("Install Path" in the registry, Cfg\\config.ini, download
-folders), cleaned by real installers."""
+folders), cleaned by real installers. The cases that run in both flavours
+name the install folder, the download folders and the ledger's files with
+the flavour's foreign text."""
 import contextlib
 import os
 
 from cases_removal import mapped_drive
-from harness import check, check_equal, race_deletion
+from harness import check, check_equal, race_deletion, read_lines
 
 KEY = r"HKLM\SOFTWARE\Vardo"
 
@@ -24,15 +26,15 @@ def installed_product(h, root):
         h.wine_reg("delete", KEY, "/f", "/reg:32")
 
 
-def write_config(root, text):
+def write_config(h, root, text):
     (root / "Cfg").mkdir(parents=True, exist_ok=True)
-    (root / "Cfg" / "config.ini").write_bytes(text.replace("\n", "\r\n").encode("latin-1"))
+    (root / "Cfg" / "config.ini").write_bytes(h.profile_bytes(text))
 
 
 def sections(root):
     """The configuration file as {section: [lines]}, in file order."""
     result, current = {}, None
-    for line in (root / "Cfg" / "config.ini").read_text("latin-1").splitlines():
+    for line in read_lines(root / "Cfg" / "config.ini"):
         line = line.strip()
         if line.startswith("["):
             current = result.setdefault(line.strip("[]"), [])
@@ -52,9 +54,10 @@ def left_below(folder):
 
 
 def case_cleanup_answers(h):
-    with installed_product(h, h.work / "Vardo") as root:
+    with installed_product(h, h.work / f"Vardo{h.foreign}") as root:
         dl = h.windows_path(root / "Dl")
-        write_config(root, f"[SoftMain]\nSoftDownDir={dl}\n[DrvMain]\nDrvDownDir={dl}\n[DownFiles]\n1=kb.msu\n")
+        write_config(h, root, f"[SoftMain]\nSoftDownDir={dl}\n[DrvMain]\nDrvDownDir={dl}\n"
+                              "[DownFiles]\n1=kb.msu\n")
         lines, _ = h.run_installer(h.build_installer("cleanup_answers.nsi", PRODUCT=h.windows_path(root)))
     expected = []
     for function in ("PromptDeleteSoftDownloadedFiles", "PromptDeleteDriverDownloadedFiles",
@@ -64,21 +67,24 @@ def case_cleanup_answers(h):
         for answer in ("Y", "yes", "", "y"):
             download = 0 if answer == "y" else 1
             expected.append(f"{function}({answer}) download={download} leftover={leftover}:[below]")
+    # It pops nothing and answers "y" to all three.
+    expected.append("PromptDelHotfixFiles soft=0 driver=0 hotfix=0 leftover=0:[below]")
     check_equal(expected, lines, "what each answer deleted")
 
 
 def case_cleanup_leftovers(h):
-    with installed_product(h, h.work / "Vardo") as root:
-        dl = root / "Configured"
-        write_config(root, f"[SoftMain]\nSoftDownDir={h.windows_path(dl)}\\\n")
-        leftovers = [f"pkg{extension}{suffix}" for extension in (".exe", ".msu", ".zip")
+    f = h.foreign
+    with installed_product(h, h.work / f"Vardo{f}") as root:
+        dl = root / f"Configured{f}"
+        write_config(h, root, f"[SoftMain]\nSoftDownDir={h.windows_path(dl)}\\\n")
+        leftovers = [f"pkg{f}{extension}{suffix}" for extension in (".exe", ".msu", ".zip")
                      for suffix in (".tmp", ".nfo", "_kt", "_kti", ".fd", ".fd.cfg", "c")]
         leftovers += ["UPPER.EXE.TMP", "Mixed.Msu.Fd.Cfg"]
-        kept = ["setup.exe", "notes.txt", ".exe.tmp", "a.exe.tmp.txt", "x.exe.tmp/inner.exe.tmp",
+        kept = [f"setup{f}.exe", "notes.txt", ".exe.tmp", "a.exe.tmp.txt", "x.exe.tmp/inner.exe.tmp",
                 "sub/deeper.msuc"]
         for name in leftovers + kept:
             make(dl / name)
-        os.chmod(dl / "pkg.zipc", 0o444)  # read-only: its attribute is cleared first
+        os.chmod(dl / f"pkg{f}.zipc", 0o444)  # read-only: its attribute is cleared first
         lines, _ = h.run_installer(h.build_installer("cleanup_exports.nsi", CALLS="soft-n"))
         check_equal(["PromptDeleteSoftDownloadedFiles:[below]"], lines, "stack")
         check_equal(sorted(kept + ["x.exe.tmp", "sub"]), left_below(dl), "left in the configured folder")
@@ -104,21 +110,23 @@ def case_cleanup_hotfix(h):
 
 
 def case_cleanup_ledger(h):
-    with installed_product(h, h.work / "Vardo") as root:
-        downloads = root / "Downloads"
-        outside = make(root / "outside.msu")
-        for name in ("a.msu", "b.msu", "c.msu", "sub/d.msu"):
+    f = h.foreign
+    with installed_product(h, h.work / f"Vardo{f}") as root:
+        downloads = root / f"Downloads{f}"
+        outside = make(root / f"outside{f}.msu")
+        for name in (f"a{f}.msu", f"b{f}.msu", "c.msu", f"sub{f}/d{f}.msu"):
             make(downloads / name)
-        write_config(root, f"[VulMain]\nDownPath={h.windows_path(downloads)}\n"
-                           "[DownFiles]\n1=a.msu\n2=b.msu\n3=..\\outside.msu\n007=c.msu\n4=sub\\d.msu\n"
-                           f"5={h.windows_path(outside)}\n"
-                           "[InstedRet]\n1=1\n3=1\n7=-1\n5=2\n")
+        write_config(h, root, f"[VulMain]\nDownPath={h.windows_path(downloads)}\n"
+                              f"[DownFiles]\n1=a{f}.msu\n2=b{f}.msu\n3=..\\outside{f}.msu\n007=c.msu\n"
+                              f"4=sub{f}\\d{f}.msu\n5={h.windows_path(outside)}\n"
+                              "[InstedRet]\n1=1\n3=1\n7=-1\n5=2\n")
         lines, _ = h.run_installer(h.build_installer("cleanup_exports.nsi", CALLS="hotfix-y"))
         check_equal(["PromptDeleteHotfixFiles:[below]"], lines, "stack")
-        check_equal(["b.msu", "sub", "sub/d.msu"], left_below(downloads), "left in the download folder")
+        check_equal(sorted([f"b{f}.msu", f"sub{f}", f"sub{f}/d{f}.msu"]), left_below(downloads),
+                    "left in the download folder")
         check(outside.exists(), "a ledger value leading out of the folder deleted its file")
         after = sections(root)
-        check_equal(["2=b.msu", "4=sub\\d.msu"], after.get("DownFiles"), "DownFiles rewritten")
+        check_equal([f"2=b{f}.msu", f"4=sub{f}\\d{f}.msu"], after.get("DownFiles"), "DownFiles rewritten")
         check("InstedRet" not in after, f"the emptied InstedRet section stayed: {after}")
 
 
@@ -128,9 +136,9 @@ def case_cleanup_links(h):
     make(outside / "pkg.exe.tmp", "keep")  # named as a leftover
     with installed_product(h, h.work / "Vardo") as root:
         configured = root / "Configured"
-        write_config(root, f"[SoftMain]\nSoftDownDir={h.windows_path(configured)}\n"
-                           f"[VulMain]\nDownPath={h.windows_path(root / 'Downloads')}\n"
-                           "[DownFiles]\n1=a.msu\n2=link\\keep.txt\n[InstedRet]\n1=1\n2=1\n")
+        write_config(h, root, f"[SoftMain]\nSoftDownDir={h.windows_path(configured)}\n"
+                              f"[VulMain]\nDownPath={h.windows_path(root / 'Downloads')}\n"
+                              "[DownFiles]\n1=a.msu\n2=link\\keep.txt\n[InstedRet]\n1=1\n2=1\n")
         # Download 2 is listed through the folder link below. (Wine shows a
         # Unix link to a file as a plain file and deletes its target, so file
         # links are left to the unit tests.)

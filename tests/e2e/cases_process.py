@@ -3,39 +3,42 @@ from harness import check, check_equal
 
 
 def case_stack_effects(h):
-    lines, _ = h.run_installer(h.build_installer("stack_effects.nsi"))
+    above, below = f"pushed before {h.foreign}", f"below {h.foreign}"
+    lines, _ = h.run_installer(h.build_installer("stack_effects.nsi", ABOVE=above, BELOW=below))
     arch = "32" if h.kind == "win32" else "64"
-    check_equal("CheckCloseMain:[pushed before][below]", lines[0], "CheckCloseMain stack")
-    check_equal("KillProcByName:[pushed before][below]", lines[1], "KillProcByName stack")
-    check_equal("KillProcByPid:[pushed before][below]", lines[2], "KillProcByPid stack")
+    left = f"[{above}][{below}]"
+    check_equal(f"CheckCloseMain:{left}", lines[0], "CheckCloseMain stack")
+    check_equal(f"KillProcByName:{left}", lines[1], "KillProcByName stack")
+    check_equal(f"KillProcByPid:{left}", lines[2], "KillProcByPid stack")
     r0 = lines[3].partition(":")[2]
     check(r0.lstrip("-").isdigit() and int(r0) != 0, f"$R0 holds no ticket address: {lines[3]!r}")
     check_equal(["R1:untouched", "0:untouched"], lines[4:6], "other variables")
-    check_equal("PowerDeleteDir:[pushed before][below]", lines[6], "PowerDeleteDir stack")
-    check_equal(f"WindowsPlatformArchitecture:[{arch}][pushed before][below]", lines[7],
-                "WindowsPlatformArchitecture stack")
+    check_equal(f"PowerDeleteDir:{left}", lines[6], "PowerDeleteDir stack")
+    check_equal(f"WindowsPlatformArchitecture:[{arch}]{left}", lines[7], "WindowsPlatformArchitecture stack")
 
 
 def case_kill_by_name(h):
-    victim = h.copy_helper("tmwait.exe", "tmvictim.exe")
-    longer = h.copy_helper("tmwait.exe", "tmvictimx.exe")
+    base = f"tmvictim{h.foreign}"
+    victim, longer = f"{base}.exe", f"{base}x.exe"
     for _ in range(3):
-        h.start(victim, 60)
-    h.start(longer, 60)
-    h.wait_for(lambda: h.names_running().count("tmvictim.exe") == 3 and "tmvictimx.exe" in h.names_running(),
+        h.start(h.copy_helper("tmwait.exe", victim), 60)
+    h.start(h.copy_helper("tmwait.exe", longer), 60)
+    h.wait_for(lambda: h.names_running().count(victim) == 3 and longer in h.names_running(),
                20, "the waiting copies to start")
 
-    # A name without its extension, or a mere prefix, ends nothing.
-    for name in ("tmvictim", "tmvictim.ex", "TMVICTIM"):
+    # A name without its extension, or a mere prefix, ends nothing; nor does
+    # one that differs in the case of a letter outside ASCII.
+    other_case = f"tmvictim{h.foreign[0].upper()}{h.foreign[1:]}.exe"
+    check(other_case != victim, "the foreign text has no upper-case letter first")
+    for name in (base, f"{base}.ex", f"TMVICTIM{h.foreign}", other_case):
         lines, _ = h.run_installer(h.build_installer("kill_by_name.nsi", NAME=name))
         check_equal(["KillProcByName:[below]"], lines, f"stack after {name}")
-        running = h.names_running()
-        check_equal(3, running.count("tmvictim.exe"), f"copies running after {name}")
+        check_equal(3, h.names_running().count(victim), f"copies running after {name}")
 
-    lines, _ = h.run_installer(h.build_installer("kill_by_name.nsi", NAME="TmVictim.EXE"))
-    check_equal(["KillProcByName:[below]"], lines, "stack after TmVictim.EXE")
-    h.wait_for(lambda: "tmvictim.exe" not in h.names_running(), 10, "the three copies to end")
-    check("tmvictimx.exe" in h.names_running(), "the process whose name shares the prefix was ended")
+    lines, _ = h.run_installer(h.build_installer("kill_by_name.nsi", NAME=f"TmVictim{h.foreign}.EXE"))
+    check_equal(["KillProcByName:[below]"], lines, "stack after the name in other ASCII case")
+    h.wait_for(lambda: victim not in h.names_running(), 10, "the three copies to end")
+    check(longer in h.names_running(), "the process whose name shares the prefix was ended")
 
 
 def case_pid_ticket(h):
@@ -81,27 +84,32 @@ def case_architecture(h):
 
 
 def case_long_texts(h):
+    """Texts of 199, 200 and 1023 characters as the host counts them: the
+    names start with the flavour's foreign text, whose surrogate pair a
+    Unicode installer counts as two."""
     spaces = " " * 190
+
+    def name(letter, length, tail=""):
+        return h.foreign + letter * (length - h.units(h.foreign) - len(".exe")) + ".exe" + tail
+
     texts = {
         "PID199": spaces + "123456789",
         "PID200": spaces + "1234567891",
         "PID1023": spaces + "123456789" + "9" * 824,
-        "NAME199": "a" * 195 + ".exe",
-        "NAME200": "b" * 196 + ".exe",
-        "NAME1023": "c" * 195 + ".exe" + "x" * 824,
+        "NAME199": name("a", 199),
+        "NAME200": name("b", 200),
+        "NAME1023": name("c", 199, "x" * 824),
     }
     for key, length in (("PID199", 199), ("PID200", 200), ("PID1023", 1023),
                         ("NAME199", 199), ("NAME200", 200), ("NAME1023", 1023)):
-        assert len(texts[key]) == length, key
-    include = h.work / "long_texts.nsh"
-    include.write_text("".join(f'!define {k} "{v}"\n' for k, v in texts.items()))
+        check_equal(length, h.units(texts[key]), f"length of {key}")
 
-    names = {"a": texts["NAME199"], "b": texts["NAME200"], "c": texts["NAME1023"][:199]}
-    for name in names.values():
-        h.start(h.copy_helper("tmwait.exe", name), 60)
+    names = {"a": texts["NAME199"], "b": texts["NAME200"], "c": name("c", 199)}
+    for running in names.values():
+        h.start(h.copy_helper("tmwait.exe", running), 60)
     h.wait_for(lambda: all(n in h.names_running() for n in names.values()), 20, "the long-named copies")
 
-    lines, _ = h.run_installer(h.build_installer("long_texts.nsi", TEXTS=include))
+    lines, _ = h.run_installer(h.build_installer("long_texts.nsi", **texts))
     check_equal(["id199:123456789", "id200:123456789", "id1023:123456789"], lines[1:4],
                 "ids parsed from the long texts")
     check_equal("after:[below]", lines[4], "stack after the long texts")

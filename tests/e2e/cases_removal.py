@@ -33,6 +33,16 @@ def case_power_delete(h):
     (linked / "link").symlink_to(outside, target_is_directory=True)
     afile = h.work / "afile.txt"
     afile.write_text("keep")
+    # A tree named with the flavour's foreign text, and neighbours whose
+    # names start as its name does.
+    foreign = h.work / f"d{h.foreign}"
+    (foreign / h.foreign).mkdir(parents=True)
+    (foreign / h.foreign / f"{h.foreign}.txt").write_text("own")
+    (foreign / f"x{h.foreign}.txt").write_text("own")
+    neighbours = [h.work / f"d{h.foreign}2", h.work / f"d{h.foreign[:-1]}_"]
+    for neighbour in neighbours:
+        neighbour.mkdir()
+        (neighbour / f"{h.foreign}.txt").write_text("keep")
     # A 199-character path, and a 200-character one whose first 199
     # characters name another folder that must stay.
     # A root that is itself a link to a folder outside.
@@ -54,11 +64,12 @@ def case_power_delete(h):
 
     with mapped_drive(h, volume) as drive:
         lines, _ = h.run_installer(h.build_installer(
-            "power_delete.nsi", TREE=w(tree), SLASHED=w(slashed), LINKED=w(linked), MISSING=w(h.work / "missing"),
+            "power_delete.nsi", TREE=w(tree), FOREIGN=w(foreign), SLASHED=w(slashed), LINKED=w(linked),
+            MISSING=w(h.work / "missing"),
             AFILE=w(afile), LONG199=w(long199), LONG199_OTHER=w(long199_other), LONG200=w(long200),
             ROOTLINK=w(rootlink), DRIVE=drive))
     check_equal(["made"] + [f"{label}:[below]" for label in
-                            ("tree", "slashed", "linked", "missing", "file", "empty", "long199", "long200",
+                            ("tree", "foreign", "slashed", "linked", "missing", "file", "empty", "long199", "long200",
                              "rootlink", "rootlink-slash", "drive-root", "drive", "drive-long-form", "drive-up",
                              "drive-folder")],
                 lines, "stack after each call")
@@ -66,6 +77,9 @@ def case_power_delete(h):
     check((volume / "keep.txt").read_text() == "keep", "a volume root was deleted")
     check(not (volume / "inner").exists(), "the mapped drive's folder was not deleted: the mapping did not work")
     check(not tree.exists(), f"{tree} left: {list(tree.rglob('*')) if tree.exists() else ''}")
+    check(not foreign.exists(), f"{foreign} left: {list(foreign.rglob('*')) if foreign.exists() else ''}")
+    for neighbour in neighbours:
+        check((neighbour / f"{h.foreign}.txt").exists(), f"the neighbour {neighbour.name} was touched")
     check(not slashed.exists(), f"{slashed} left: {list(slashed.rglob('*')) if slashed.exists() else ''}")
     check(not long199.exists(), "the 199-character path was not deleted")
     check((long199_other / "plain.txt").exists(), "a cut path deleted another folder")

@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import time
 
-from harness import check, check_equal, read_results
+from harness import check, check_equal, read_lines
 
 UID = "00112233445566778899AABBCCDDEEFF"
 OS_DESCRIPTION = {"main": "win6.1.sp1", "xp64": "win6.1.sp2", "win32": "win6.1.sp3"}
@@ -212,10 +212,10 @@ def case_report_uninstaller(h):
         subprocess.run(["wine", str(install / "uninst.exe"), "/S"], cwd=h.work, env=h.env, capture_output=True,
                        timeout=120)
         h.wait_for(result.exists, 120, "the uninstaller's copy to write its result")
-        h.wait_for(lambda: "after:[below]" in read_results(result), 60,
+        h.wait_for(lambda: "after:[below]" in read_lines(result), 60,
                    "the uninstaller's copy to finish its result")
         ended = int(time.time())
-        lines = read_results(result)
+        lines = read_lines(result)
         copy = lines[0].partition("exepath:")[2]
         check(copy and not copy.lower().startswith(h.windows_path(install).lower()),
               f"the uninstaller ran in place: {lines}")

@@ -48,9 +48,10 @@ def check_equal(expected, actual, what):
         raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
 
 
-def read_results(path):
-    """The lines an installer wrote with the LOG macro: UTF-16LE after its
-    mark in a Unicode installer, text in the ANSI code page in an ANSI one."""
+def read_lines(path):
+    """The lines of a text file written on the Windows side: UTF-16LE after
+    its mark (a Unicode installer's results, a Unicode profile file), else
+    text in the ANSI code page."""
     raw = path.read_bytes()
     if raw.startswith(b"\xff\xfe"):
         return raw[2:].decode("utf-16-le", "replace").splitlines()
@@ -203,6 +204,15 @@ class Harness:
             check(time.monotonic() < deadline, "timed out waiting for the anchor program to start")
             time.sleep(0.1)
 
+    def profile_bytes(self, text):
+        """A profile file such as config.ini, lines ended by CR LF, as the
+        flavour's texts need it: in the ANSI code page, or in UTF-16LE after
+        its mark, the one form the W profile functions read Unicode from."""
+        text = text.replace("\n", "\r\n")
+        if self.flavour == "ansi":
+            return text.encode(ANSI_CODE_PAGE)
+        return b"\xff\xfe" + text.encode("utf-16-le")
+
     def build_installer(self, script, name="setup.exe", plugin_dir=None, **defines):
         """Builds script into the work folder as name. The defines reach it
         through an include file in UTF-8 with its mark, which makensis reads
@@ -231,7 +241,7 @@ class Harness:
         elapsed = time.monotonic() - started
         check(completed.returncode == 0, f"{exe.name} exited with {completed.returncode}")
         check(result.exists(), f"{exe.name} wrote no {result_name}")
-        return read_results(result), elapsed
+        return read_lines(result), elapsed
 
     def start(self, exe, *args):
         child = subprocess.Popen(["wine", str(exe), *map(str, args)], cwd=self.work, env=self.env,

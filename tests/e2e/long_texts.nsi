@@ -1,7 +1,6 @@
-; Texts of 199, 200 and 1023 characters (the longest an installer holds).
-; The defines come from long_texts.nsh, written by the test.
+; Texts of 199, 200 and 1023 characters (the longest an installer holds),
+; defined by the test.
 !include "common.nsh"
-!include "${TEXTS}"
 
 Section
   !insertmacro OPEN_LOG

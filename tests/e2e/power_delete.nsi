@@ -36,6 +36,7 @@ Section
   !insertmacro LOG "made"
 
   !insertmacro DELETE "tree" "${TREE}"
+  !insertmacro DELETE "foreign" "${FOREIGN}"
   !insertmacro DELETE "slashed" "${SLASHED}\"
   !insertmacro DELETE "linked" "${LINKED}"
   !insertmacro DELETE "missing" "${MISSING}"

@@ -1,22 +1,23 @@
 ; What each export leaves on the stack: a text pushed before the call and the
-; text below it stay, under the "64" or "32" that only the architecture test pushes.
+; text below it (ABOVE and BELOW) stay, under the "64" or "32" that only the
+; architecture test pushes.
 !include "common.nsh"
 
 Section
   !insertmacro OPEN_LOG
 
-  Push "below"
-  Push "pushed before"
+  Push "${BELOW}"
+  Push "${ABOVE}"
   tmnsisplug::CheckCloseMain
   !insertmacro DUMP_STACK "CheckCloseMain"
 
-  Push "below"
-  Push "pushed before"
-  tmnsisplug::KillProcByName "no-such-process.exe"
+  Push "${BELOW}"
+  Push "${ABOVE}"
+  tmnsisplug::KillProcByName "${ABOVE}.exe"
   !insertmacro DUMP_STACK "KillProcByName"
 
-  Push "below"
-  Push "pushed before"
+  Push "${BELOW}"
+  Push "${ABOVE}"
   StrCpy $R0 "untouched"
   StrCpy $R1 "untouched"
   StrCpy $0 "untouched"
@@ -26,13 +27,13 @@ Section
   !insertmacro LOG "R1:$R1"
   !insertmacro LOG "0:$0"
 
-  Push "below"
-  Push "pushed before"
+  Push "${BELOW}"
+  Push "${ABOVE}"
   tmnsisplug::PowerDeleteDir "$EXEDIR\no-such-folder"
   !insertmacro DUMP_STACK "PowerDeleteDir"
 
-  Push "below"
-  Push "pushed before"
+  Push "${BELOW}"
+  Push "${ABOVE}"
   tmnsisplug::WindowsPlatformArchitecture
   !insertmacro DUMP_STACK "WindowsPlatformArchitecture"
 
