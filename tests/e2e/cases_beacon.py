@@ -30,7 +30,6 @@ COUNTER_URL = "http://127.0.0.1/2813985/tongji.gif"
 NT_VERSION = {"main": "6.1", "xp64": "5.2", "win32": "5.1"}
 IE_KEY = r"HKLM\SOFTWARE\Microsoft\Internet Explorer"
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
-LOG_NAME = "setup.exe_statistic.log"
 LOG_LINE = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3}\] (.*)$")
 # As a proxy sees the counter's request: the absolute URL with the port of
 # the connect call, 80.
@@ -61,14 +60,16 @@ def install_record(preid=5, install_type=1):
 
 
 class Product:
-    """The product installed below the case's folder: its key with an
-    identity ("PreOEMID" 5, "InstallType" given), its version library,
-    the info-collection stand-in and the configuration file; the database
-    stand-in beside the installers; an empty data folder."""
+    """The product installed below the case's folder (in folder): its key
+    with an identity ("PreOEMID" 5, "InstallType" given), its version
+    library, the info-collection stand-in and the configuration file; the
+    database stand-in beside the installers, which are named host; an
+    empty data folder."""
 
-    def __init__(self, h, install_type=1):
+    def __init__(self, h, install_type=1, folder="Vardo", host="setup.exe"):
         self.h = h
-        self.root = h.work / "Vardo"
+        self.root = h.work / folder
+        self.host = host
         self.install_type = install_type
         self.key = ProductKey(h)
         self.gleanor_log = None
@@ -94,14 +95,15 @@ class Product:
 
     def config(self, text):
         (self.root / "Cfg").mkdir(parents=True, exist_ok=True)
-        (self.root / "Cfg" / "config.ini").write_bytes(text.replace("\n", "\r\n").encode("latin-1"))
+        (self.root / "Cfg" / "config.ini").write_bytes(self.h.profile_bytes(text))
 
     def proxy(self, port, extra=""):
         self.config(f"[Proxy]\nMode=2\nHost=127.0.0.1\nPort={port}\n{extra}")
 
-    def installer(self, plugin_dir=None, name="setup.exe", script="report_install.nsi", **defines):
+    def installer(self, plugin_dir=None, folder=".", script="report_install.nsi", **defines):
         h = self.h
-        return h.build_installer(script, name, plugin_dir=plugin_dir or h.loopback_plugin_dir, **defines)
+        return h.build_installer(script, f"{folder}/{self.host}", plugin_dir=plugin_dir or h.loopback_plugin_dir,
+                                 **defines)
 
     def run(self, exe, result_name="result.txt"):
         """Runs the installer; its result lines and the seconds around it."""
@@ -119,10 +121,14 @@ class Product:
         check_equal(["ok"], sqlite(cache, "pragma integrity_check"), "integrity of feed.cache")
         return [row.split("|") for row in sqlite(cache, "select CommitTime, URL, RefererURL from statistic3 order by ID")]
 
+    @property
+    def statistic_log(self):
+        return f"{self.host}_statistic.log"
+
     def log_records(self):
         """The records of the statistic log's lines, after checking that it
         starts with one FF FE and holds only whole lines."""
-        log = data_folder(self.h) / LOG_NAME
+        log = data_folder(self.h) / self.statistic_log
         if not log.exists():
             return []
         raw = log.read_bytes()
@@ -252,8 +258,11 @@ def check_stored(product, requests, what):
 
 
 def case_beacon_no_server(h):
-    statistic_log = h.windows_path(data_folder(h) / LOG_NAME)
-    with Product(h, install_type=2) as product:
+    """Also from an install folder and an installer named with the
+    flavour's foreign text: the version, the records and the log's name
+    and lines arrive whole."""
+    with Product(h, install_type=2, folder=f"Vardo{h.foreign}", host=f"setup{h.foreign}.exe") as product:
+        statistic_log = h.windows_path(data_folder(h) / product.statistic_log)
         product.proxy(closed_port())
         # The plug-in unloaded after the call: its log is closed and the
         # database library freed.
@@ -265,9 +274,9 @@ def case_beacon_no_server(h):
 
         # Kept loaded to the end of the installer: both held until its end.
         # This installer, of the same name, finds the library in the folder above.
-        (h.work / "loaded").mkdir()
-        exe = product.installer(name="loaded/setup.exe", STATISTIC_LOG=statistic_log, NOUNLOAD=1)
-        lines, started, ended = product.run(exe, result_name="loaded/result.txt")
+        loaded = f"loaded{h.foreign}"
+        exe = product.installer(folder=loaded, STATISTIC_LOG=statistic_log, NOUNLOAD=1)
+        lines, started, ended = product.run(exe, result_name=f"{loaded}/result.txt")
         check_equal(["after:[below]", "database library loaded", "log refused with error 32"], lines,
                     "after a call with /NOUNLOAD")
         stored.append((COUNTER_URL, REFERER, started, ended))

@@ -113,8 +113,10 @@ def case_report_uninstall(h):
 
 def case_report_places(h):
     """The library beside the installer, below the install folder the
-    registry names, or on neither path."""
-    install = h.work / "install"
+    registry names, or on neither path; the folders and the installer
+    named with the flavour's foreign text."""
+    f = h.foreign
+    install = h.work / f"install{f}"
     install_log = install_standin(h, install)
     place_version(h, "pelvo_2_5", "pelvo.dll", install)
 
@@ -122,7 +124,7 @@ def case_report_places(h):
         """Runs the installer from its own folder; the library that log
         belongs to received the reports."""
         (h.work / folder).mkdir(exist_ok=True)
-        exe = h.build_installer("report_marked.nsi", f"{folder}/setup.exe")
+        exe = h.build_installer("report_marked.nsi", f"{folder}/setup{f}.exe")
         lines, started, ended = run_timed(h, exe, result_name=f"{folder}/result.txt")
         check_equal(["after:[below]"], lines, f"stack, installer in {folder}")
         if log is not None:
@@ -131,14 +133,14 @@ def case_report_places(h):
     with ProductKey(h) as key:
         key.identity(install=install)
         # Nothing beside the installer: the install folder's library and version.
-        report_from("alone", install_log)
+        report_from(f"alone{f}", install_log)
         # Beside the installer as well: that one is loaded.
         install_log.unlink()
-        report_from("beside", install_standin(h, h.work / "beside"))
+        report_from(f"beside{f}", install_standin(h, h.work / f"beside{f}"))
         check(not install_log.exists(), "the install folder's library was loaded as well")
 
     # No install folder named and nothing beside: no record, no failure.
-    report_from("neither", None)
+    report_from(f"neither{f}", None)
     check(not install_log.exists(), "a library was loaded from the install folder without a registry value")
 
 
