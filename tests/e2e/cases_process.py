@@ -47,8 +47,9 @@ def case_pid_ticket(h):
     h.wait_for(lambda: "tmkeeper.exe" in h.names_running(), 20, "tmkeeper.exe to start")
     before = {pid for pid, name in h.processes() if name != "proclist.exe"}
 
-    lines, _ = h.run_installer(h.build_installer("pid_ticket.nsi"))
-    expected = {"1234": 1234, "  42abc": 42, "abc": 0, "-5": -5, "99999999999": 2147483647}
+    foreign = f"77{h.foreign}"
+    lines, _ = h.run_installer(h.build_installer("pid_ticket.nsi", FOREIGN=foreign))
+    expected = {"1234": 1234, "  42abc": 42, "abc": 0, "-5": -5, "99999999999": 2147483647, foreign: 77}
     addresses = set()
     for line in lines[:-1]:
         text, r0, mixed, tick, pid = line.split("|")

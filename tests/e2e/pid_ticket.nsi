@@ -1,4 +1,5 @@
-; Issues tickets and reads each back through the System plug-in.
+; Issues tickets and reads each back through the System plug-in; FOREIGN
+; is digits followed by a text outside ASCII.
 !include "common.nsh"
 
 !macro TICKET text
@@ -15,6 +16,7 @@ Section
   !insertmacro TICKET "abc"
   !insertmacro TICKET "-5"
   !insertmacro TICKET "99999999999"
+  !insertmacro TICKET "${FOREIGN}"
   !insertmacro DUMP_STACK "after"
   !insertmacro CLOSE_LOG
 SectionEnd
