@@ -1,7 +1,8 @@
 ; Shared by the end-to-end installers: a silent installer of the flavour
 ; the harness asks for, loading the plug-in from the build folder and
 ; writing what it saw to result.txt beside itself. The harness's defines
-; come first; a Unicode installer is what makensis builds by default.
+; holding texts outside ASCII come first; a Unicode installer is what makensis
+; builds by default.
 !include "${DEFINES}"
 !if "${FLAVOUR}" == "ansi"
   Unicode false

@@ -214,21 +214,25 @@ class Harness:
         return b"\xff\xfe" + text.encode("utf-16-le")
 
     def build_installer(self, script, name="setup.exe", plugin_dir=None, **defines):
-        """Builds script into the work folder as name. The defines reach it
-        through an include file in UTF-8 with its mark, which makensis reads
-        as such whatever the texts hold; common.nsh includes it first."""
-        out = self.work / name
+        """Builds script into the work folder as name. Defines holding text
+        outside ASCII reach the script through an include file in UTF-8 with
+        its mark, which makensis reads as such and common.nsh includes first;
+        the others through the command line."""
+        built = self.work / "makensis-output.exe"
+        defines = dict(FLAVOUR=self.flavour, PLUGIN_DIR=plugin_dir or self.plugin_dir, OUT_FILE=built, **defines)
+        foreign = {key: str(value) for key, value in defines.items() if not str(value).isascii()}
+        for key, value in foreign.items():
+            check('"' not in value and "\n" not in value, f"define {key} cannot be written: {value!r}")
         include = self.work / "defines.nsh"
-        defines = dict(FLAVOUR=self.flavour, PLUGIN_DIR=plugin_dir or self.plugin_dir,
-                       OUT_FILE=self.work / "makensis-output.exe", **defines)
-        for key, value in defines.items():
-            check('"' not in str(value) and "\n" not in str(value), f"define {key} cannot be written: {value!r}")
-        include.write_text("".join(f'!define {k} "{v}"\n' for k, v in defines.items()), encoding="utf-8-sig")
-        command = ["makensis", "-V2", "-NOCD", f"-DDEFINES={include}", str(HERE / script)]
+        include.write_text("".join(f'!define {k} "{v}"\n' for k, v in foreign.items()), encoding="utf-8-sig")
+        command = ["makensis", "-V2", "-NOCD", f"-DDEFINES={include}"]
+        command += [f"-D{k}={v}" for k, v in defines.items() if k not in foreign]
+        command.append(str(HERE / script))
         result = subprocess.run(command, cwd=HERE, capture_output=True, text=True)
         check(result.returncode == 0, f"makensis {script} failed:\n{result.stdout}\n{result.stderr}")
+        out = self.work / name
         out.parent.mkdir(parents=True, exist_ok=True)
-        os.replace(defines["OUT_FILE"], out)
+        os.replace(built, out)
         return out
 
     def run_installer(self, exe, timeout=300, args=("/S",), result_name="result.txt"):
