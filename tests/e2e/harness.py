@@ -169,8 +169,9 @@ class Harness:
         self.work = self.build / "e2e" / (f"{case}.{kind}" + ("" if flavour == "ansi" else f".{flavour}"))
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
-        # Wine names Unix files in the locale's character set: UTF-8 keeps
-        # every name a case makes.
+        # Wine names Unix files in the locale's character set, and takes the
+        # ANSI code page from the locale: C.UTF-8 keeps every name a case
+        # makes, with code page 1252.
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
         for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
@@ -228,7 +229,7 @@ class Harness:
         command = ["makensis", "-V2", "-NOCD", f"-DDEFINES={include}"]
         command += [f"-D{k}={v}" for k, v in defines.items() if k not in foreign]
         command.append(str(HERE / script))
-        result = subprocess.run(command, cwd=HERE, capture_output=True, text=True)
+        result = subprocess.run(command, cwd=HERE, env=self.env, capture_output=True, text=True)
         check(result.returncode == 0, f"makensis {script} failed:\n{result.stdout}\n{result.stderr}")
         out = self.work / name
         out.parent.mkdir(parents=True, exist_ok=True)
