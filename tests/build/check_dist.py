@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Builds the installer author's package (the dist target) and checks it:
-NSIS's layout, the two shipping plug-ins as built, the include file, docs
+NSIS's layout, CRLF line ends, the two shipping plug-ins as built, the include file, docs
 and example as in package/; then unpacks it into a scratch folder and builds
 the example in both flavours with makensis, given nothing but the package's
 own folders.
@@ -36,6 +36,9 @@ def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
     for name, data in sources.items():
         if name in files and files[name] != data:
             failures.append(f"{name} differs from package/{name}")
+    for name in AUTHOR_FILES:
+        if name in files and files[name].count(b"\n") != files[name].count(b"\r\n"):
+            failures.append(f"{name} has line ends other than CRLF, which Windows' older viewers need")
     for name, built in zip(PLUGINS, (ansi_dll, unicode_dll)):
         if files.get(name) != Path(built).read_bytes():
             failures.append(f"{name} is not the built {built}")
