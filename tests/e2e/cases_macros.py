@@ -37,6 +37,6 @@ def case_include_macros(h):
         check_equal(expected, registers, f"variables after {label}")
     mixed, tick, pid = map(int, calls["words"][0].split(" "))
     check_equal((1234, 1234), (pid, (mixed ^ tick) & 0xFFFFFFFF), "the ticket's process id and mixed id")
-    child.wait(timeout=20)
     check(not (h.work / tree).exists(), f"{tree} was not deleted")
     check((h.work / f"{tree}-kept").is_dir(), "the folder beside the tree went")
+    h.wait_for(lambda: child.poll() is not None, 20, f"{victim} to end")
