@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Builds the installer author's package (the dist target) and checks it:
-NSIS's layout, CRLF line ends, the two shipping plug-ins as built, the include file, docs
-and example as in package/; then unpacks it into a scratch folder and builds
-the example in both flavours with makensis, given nothing but the package's
-own folders.
+NSIS's layout, the two shipping plug-ins as built, the include file, docs
+and example as in package/ with CRLF line ends; then unpacks it into a
+scratch folder and builds the example in both flavours with makensis, given
+nothing but the package's own folders.
 
 Usage: check_dist.py CMAKE BUILD_DIR VERSION PACKAGE_SOURCE ANSI_DLL UNICODE_DLL
 """
