@@ -2,10 +2,11 @@
 #   make demo   builds the plug-in and runs the demo installer under Wine
 #   make test   builds everything and runs every test
 # Both install what they need first (Debian 12, as root).
+# make dist writes the installer author's package, build/dist/tmnsisplug-<version>.zip.
 BUILD ?= build
 CMAKE_FLAGS = -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 
-.PHONY: all bootstrap build demo test bench clean
+.PHONY: all bootstrap build demo test dist bench clean
 
 all: build
 
@@ -21,6 +22,9 @@ demo: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure
+
+dist: build
+	cmake --build $(BUILD) --target dist
 
 bench: build
 	./bench/run_bench.py --build-dir $(BUILD)

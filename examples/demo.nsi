@@ -6,7 +6,7 @@
 ; its uninstaller, demo-uninstall.exe, whose uninstall report goes to that
 ; library. With REPORT_ONLY defined it only sends the install report.
 ;   makensis -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
-Unicode false                 ; tmnsisplug is an ANSI plug-in
+Unicode false                 ; the ANSI flavour, from build/x86-ansi (build/x86-unicode serves Unicode installers)
 SilentInstall silent
 SilentUnInstall silent
 RequestExecutionLevel user

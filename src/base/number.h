@@ -40,12 +40,13 @@ int32_t ParseDecimalInt32(const CharT* text) {
 }
 
 // Signed decimal text of a 32-bit value; at most 11 characters and the NUL.
-inline void FormatInt32(int32_t value, char (&out)[12]) {
-  char digits[11];
+template <typename CharT>
+void FormatInt32(int32_t value, CharT (&out)[12]) {
+  CharT digits[11];
   size_t n = 0;
   uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
   do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    digits[n++] = static_cast<CharT>('0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude != 0);
   size_t at = 0;

@@ -2,7 +2,6 @@
 #include <tlhelp32.h>
 
 #include "base/ascii.h"
-#include "base/number.h"
 #include "base/unique.h"
 #include "process/process_control.h"
 
@@ -28,15 +27,13 @@ int32_t KillProcessesByName(const WideString& name) {
   return opened;
 }
 
-bool IssuePidTicket(const char* processIdText, char (&out)[12]) {
-  const int32_t processId = ParseDecimalInt32(processIdText);
+PidTicket* IssuePidTicket(int32_t processId) {
   auto* ticket = static_cast<PidTicket*>(::GlobalAlloc(GMEM_FIXED, sizeof(PidTicket)));
-  if (ticket == nullptr) return false;
+  if (ticket == nullptr) return nullptr;
   ticket->tickCount = ::GetTickCount();
   ticket->processId = processId;
   ticket->mixedId = static_cast<uint32_t>(processId) ^ ticket->tickCount;
-  FormatInt32(static_cast<int32_t>(reinterpret_cast<uintptr_t>(ticket)), out);
-  return true;
+  return ticket;
 }
 
 }  // namespace tmn

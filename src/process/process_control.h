@@ -21,10 +21,9 @@ struct PidTicket {
 };
 static_assert(sizeof(PidTicket) == 12, "the script reads three 32-bit words");
 
-// Parses the decimal text and issues a ticket for it. Writes the ticket's
-// address as signed decimal text into out; false when no ticket could be
-// allocated (out is then untouched).
-bool IssuePidTicket(const char* processIdText, char (&out)[12]);
+// Issues a ticket for the process id; null when no ticket could be
+// allocated. The script is handed the ticket's address.
+PidTicket* IssuePidTicket(int32_t processId);
 
 // Window classes of the product's main windows, in the order asked.
 extern const wchar_t* const kMainWindowClasses[2];
@@ -42,7 +41,7 @@ struct ArchitectureFacts {
   bool hasNativeSystemInfo;
   WORD processorArchitecture;
 };
-const char* ArchitectureText(const ArchitectureFacts& facts);
+const wchar_t* ArchitectureText(const ArchitectureFacts& facts);
 ArchitectureFacts ReadArchitectureFacts();
 
 }  // namespace tmn

@@ -17,13 +17,13 @@ void RequestMainWindowsClose() {
   }
 }
 
-const char* ArchitectureText(const ArchitectureFacts& facts) {
+const wchar_t* ArchitectureText(const ArchitectureFacts& facts) {
   if (!facts.versionRead || facts.platformId != VER_PLATFORM_WIN32_NT || !facts.hasNativeSystemInfo)
-    return "32";
+    return L"32";
   return facts.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
                  facts.processorArchitecture == PROCESSOR_ARCHITECTURE_IA64
-             ? "64"
-             : "32";
+             ? L"64"
+             : L"32";
 }
 
 ArchitectureFacts ReadArchitectureFacts() {

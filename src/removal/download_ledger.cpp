@@ -110,12 +110,8 @@ SectionRead LoadSection(Array<LedgerEntry>& list, const wchar_t* file, const wch
 int SaveSection(const wchar_t* file, const wchar_t* section, const Array<LedgerEntry>& list) {
   ::WritePrivateProfileSectionW(section, nullptr, file);
   for (const LedgerEntry& entry : list) {
-    char digits[12];
-    FormatInt32(entry.id, digits);
     wchar_t key[12];
-    size_t i = 0;
-    for (; digits[i] != '\0'; ++i) key[i] = static_cast<wchar_t>(digits[i]);
-    key[i] = L'\0';
+    FormatInt32(entry.id, key);
     ::WritePrivateProfileStringW(section, key, entry.value.Get(), file);
   }
   return 1;

@@ -22,6 +22,9 @@ TEST(ParseDecimalInt32, FollowsStrtolWithBaseTen) {
 }
 
 TEST(FormatInt32, WritesAddressesAboveTwoGigabytesAsNegative) {
+  wchar_t wide[12];
+  tmn::FormatInt32(-2147483647 - 1, wide);
+  EXPECT_STREQ(L"-2147483648", wide);
   char out[12];
   memset(out, 0xbd, sizeof(out));
   tmn::FormatInt32(INT_MIN, out);

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks the built plug-in file: PE32 for i386, the exports of the .def
 file under their undecorated names, imports from Windows system DLLs only, ASLR and DEP on,
-stack protection built in, and the size budget."""
+stack protection built in, the size budget, and a version resource whose fixed file and
+product versions are the project's version."""
 import re
+import struct
 import subprocess
 import sys
 
@@ -26,7 +28,18 @@ def exports_of(def_file):
     return names
 
 
-def main(path, def_file):
+def fixed_versions(data):
+    """The file and product versions of the VS_FIXEDFILEINFO in the file, as
+    dotted texts; None when there is none."""
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return None
+    ms, ls, pms, pls = struct.unpack_from("<IIII", data, at + 8)
+    dotted = lambda high, low: f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
+    return dotted(ms, ls), dotted(pms, pls)
+
+
+def main(path, def_file, version):
     expected_exports = exports_of(def_file)
     dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", path],
                           check=True, capture_output=True, text=True).stdout
@@ -62,11 +75,19 @@ def main(path, def_file):
         failures.append("no stack protector built in")
     if len(data) > BUDGET:
         failures.append(f"{len(data)} bytes, over the {BUDGET}-byte budget")
+    expected_version = ".".join((version.split(".") + ["0"] * 4)[:4])
+    versions = fixed_versions(data)
+    if versions is None:
+        failures.append("no version resource")
+    elif versions != (expected_version, expected_version):
+        failures.append(f"file and product versions {versions}, expected {expected_version}")
+    if "VS_VERSION_INFO".encode("utf-16-le") not in data or "tmnsisplug.dll".encode("utf-16-le") not in data:
+        failures.append("the version resource names no VS_VERSION_INFO or original file name")
 
-    print(f"{path}: {len(data)} bytes, imports {sorted(imports)}, exports {sorted(exports)}")
+    print(f"{path}: {len(data)} bytes, version {versions}, imports {sorted(imports)}, exports {sorted(exports)}")
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3]))

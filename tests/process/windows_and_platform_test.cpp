@@ -91,16 +91,16 @@ TEST(ArchitectureText, SixtyFourOnlyForAmd64AndItaniumOnAnNtSystemThatCanTell) {
   const WORD kArm = 5, kArm64 = 12;
   struct Case {
     tmn::ArchitectureFacts facts;
-    const char* expected;
+    const wchar_t* expected;
   } cases[] = {
-      {{true, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_AMD64}, "64"},
-      {{true, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_IA64}, "64"},
-      {{true, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_INTEL}, "32"},
-      {{true, VER_PLATFORM_WIN32_NT, true, kArm}, "32"},
-      {{true, VER_PLATFORM_WIN32_NT, true, kArm64}, "32"},
-      {{true, VER_PLATFORM_WIN32_WINDOWS, true, PROCESSOR_ARCHITECTURE_AMD64}, "32"},
-      {{true, VER_PLATFORM_WIN32_NT, false, PROCESSOR_ARCHITECTURE_AMD64}, "32"},
-      {{false, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_AMD64}, "32"},
+      {{true, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_AMD64}, L"64"},
+      {{true, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_IA64}, L"64"},
+      {{true, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_INTEL}, L"32"},
+      {{true, VER_PLATFORM_WIN32_NT, true, kArm}, L"32"},
+      {{true, VER_PLATFORM_WIN32_NT, true, kArm64}, L"32"},
+      {{true, VER_PLATFORM_WIN32_WINDOWS, true, PROCESSOR_ARCHITECTURE_AMD64}, L"32"},
+      {{true, VER_PLATFORM_WIN32_NT, false, PROCESSOR_ARCHITECTURE_AMD64}, L"32"},
+      {{false, VER_PLATFORM_WIN32_NT, true, PROCESSOR_ARCHITECTURE_AMD64}, L"32"},
   };
   for (const Case& c : cases)
     EXPECT_STREQ(c.expected, tmn::ArchitectureText(c.facts))

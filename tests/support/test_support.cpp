@@ -27,61 +27,24 @@ std::wstring TestBinDir() {
 
 std::wstring HelperPath(const wchar_t* name) { return TestBinDir() + L"\\" + name; }
 
-std::wstring PluginDllPath() { return TestBinDir() + L"\\..\\..\\x86-ansi\\tmnsisplug.dll"; }
-
-HostStack::~HostStack() {
-  while (top_ != nullptr) {
-    stack_t* next = top_->next;
-    GlobalFree(top_);
-    top_ = next;
-  }
+std::wstring PluginDllPath(const wchar_t* folder) {
+  return TestBinDir() + L"\\..\\..\\" + folder + L"\\tmnsisplug.dll";
 }
 
-void HostStack::Push(const std::string& text) {
-  auto* node = static_cast<stack_t*>(GlobalAlloc(GPTR, sizeof(stack_t) + string_size_));
-  lstrcpynA(node->text, text.c_str(), string_size_);
-  node->next = top_;
-  top_ = node;
-}
-
-void HostStack::PushUnterminated(char fill) {
-  auto* node = static_cast<stack_t*>(GlobalAlloc(GPTR, sizeof(stack_t) + string_size_));
-  memset(node->text, fill, string_size_ + (sizeof(stack_t) - sizeof(stack_t*)) - 1);
-  node->next = top_;
-  top_ = node;
-}
-
-bool HostStack::Pop(std::string* text) {
-  if (top_ == nullptr) return false;
-  stack_t* node = top_;
-  if (text != nullptr) text->assign(node->text, strnlen(node->text, string_size_));
-  top_ = node->next;
-  GlobalFree(node);
-  return true;
-}
-
-std::vector<std::string> HostStack::Texts() const {
-  std::vector<std::string> texts;
-  for (stack_t* node = top_; node != nullptr; node = node->next)
-    texts.emplace_back(node->text, strnlen(node->text, string_size_));
-  return texts;
-}
-
-GuardedVariables::GuardedVariables(int string_size) : string_size_(string_size) {
+GuardedBlock::GuardedBlock(size_t bytes) {
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   const size_t page = info.dwPageSize;
-  const size_t bytes = static_cast<size_t>(11) * string_size;
   const size_t pages = (bytes + page - 1) / page;
   block_ = VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   char* guard = static_cast<char*>(block_) + pages * page;
   DWORD old = 0;
   VirtualProtect(guard, page, PAGE_NOACCESS, &old);
-  variables_ = guard - bytes;
-  memset(variables_, 0xbd, bytes);
+  start_ = guard - bytes;
+  memset(start_, 0xbd, bytes);
 }
 
-GuardedVariables::~GuardedVariables() { VirtualFree(block_, 0, MEM_RELEASE); }
+GuardedBlock::~GuardedBlock() { VirtualFree(block_, 0, MEM_RELEASE); }
 
 TempDir::TempDir(const wchar_t* tag) {
   wchar_t temp[MAX_PATH] = {};

@@ -1,0 +1,116 @@
+; Vardo's installer and uninstaller in brief: how a script uses tmnsisplug
+; through its include file. It builds as a Unicode installer (makensis's
+; default) or, with Unicode false, as an ANSI one; each loads the plug-in
+; of its own flavour.
+;
+; With the package's folders copied into NSIS's own:
+;   makensis example.nsi
+; With the package unpacked elsewhere, say in PKG (one line):
+;   makensis -X"!addincludedir PKG\Include"
+;            -X"!addplugindir /x86-unicode PKG\Plugins\x86-unicode"
+;            -X"!addplugindir /x86-ansi PKG\Plugins\x86-ansi" example.nsi
+; Add -X"Unicode false" before the file name for the ANSI installer, and
+; -DPRODUCT_FILES=DIR to carry the product's files from DIR\common and
+; DIR\x64 or DIR\x86.
+
+!include "LogicLib.nsh"
+!include "tmnsisplug.nsh"
+
+!define PRODUCT "Vardo"
+!define PRODUCT_KEY "SOFTWARE\Vardo"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vardo"
+!define MAIN_EXE "vardo.exe"
+!define HELPER_EXE "VardoHelper.exe"
+!ifndef OUT_FILE
+  !define OUT_FILE "vardo-setup.exe"
+!endif
+
+Name "${PRODUCT}"
+OutFile "${OUT_FILE}"
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+InstallDirRegKey HKLM "${PRODUCT_KEY}" "Install Path"
+RequestExecutionLevel admin
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+
+; Ends the running product before its files are replaced or removed: its
+; main windows are asked to close and given a moment; whatever still runs
+; is then ended by its executable's name.
+!macro CLOSE_PRODUCT un
+  Function ${un}CloseProduct
+    ${tmnsisplug::CheckCloseMain}
+    Sleep 2000
+    ${tmnsisplug::KillProcByName} "${MAIN_EXE}"
+    ${tmnsisplug::KillProcByName} "${HELPER_EXE}"
+  FunctionEnd
+!macroend
+!insertmacro CLOSE_PRODUCT ""
+!insertmacro CLOSE_PRODUCT "un."
+
+
+Section "${PRODUCT}"
+  Call CloseProduct
+
+  ; The product's drivers are built per architecture; a 32-bit installer
+  ; learns here whether Windows itself is 64-bit.
+  ${tmnsisplug::WindowsPlatformArchitecture} $0
+  DetailPrint "Windows is $0-bit"
+  SetOutPath "$INSTDIR"
+!ifdef PRODUCT_FILES
+  File /r "${PRODUCT_FILES}\common\*.*"
+  ${If} $0 == "64"
+    File /r "${PRODUCT_FILES}\x64\*.*"
+  ${Else}
+    File /r "${PRODUCT_FILES}\x86\*.*"
+  ${EndIf}
+!endif
+
+  ; A ticket for this installer's process: its address arrives in $1, and
+  ; the System plug-in reads the three words it holds.
+  System::Call "kernel32::GetCurrentProcessId() i .r0"
+  ${tmnsisplug::KillProcByPid} "$0" $1
+  ${If} $1 != ""
+    System::Call "*$1(i .r2, i .r3, i .r4)"
+    DetailPrint "Ticket $1: process $4, issued at tick $3"
+  ${EndIf}
+
+  ; The plug-in finds the product, its configuration and its download
+  ; folders through this value.
+  WriteRegStr HKLM "${PRODUCT_KEY}" "Install Path" "$INSTDIR"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+SectionEnd
+
+; Only an install that went through is reported.
+Function .onInstSuccess
+  ${tmnsisplug::ReportInstall}
+FunctionEnd
+
+
+Section "Uninstall"
+  Call un.CloseProduct
+
+  ; The downloads are the user's to keep; leftovers of broken downloads go
+  ; whatever the answer. A silent uninstall keeps them.
+  ${If} ${Cmd} `MessageBox MB_YESNO|MB_ICONQUESTION "Delete the updates and programs ${PRODUCT} downloaded?" /SD IDNO IDYES`
+    ${tmnsisplug::PromptDelHotfixFiles}
+  ${Else}
+    ${tmnsisplug::PromptDeleteHotfixFiles} "n"
+    ${tmnsisplug::PromptDeleteSoftDownloadedFiles} "n"
+    ${tmnsisplug::PromptDeleteDriverDownloadedFiles} "n"
+  ${EndIf}
+
+  ; Before the folder goes: the report's library lies below it.
+  ${tmnsisplug::ReportUninstall} "1"
+
+  ; The whole folder, by force. The plug-in deletes nothing for an empty
+  ; path or one that names a whole drive or share.
+  ${tmnsisplug::PowerDeleteDir} "$INSTDIR"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey HKLM "${PRODUCT_KEY}"
+SectionEnd

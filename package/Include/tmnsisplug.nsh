@@ -1,0 +1,174 @@
+; ---------------------
+;    tmnsisplug.nsh
+; ---------------------
+;
+; One macro per export of the tmnsisplug plug-in, for Vardo's installer and
+; uninstaller. The same file serves Unicode installers (makensis's default,
+; plug-in in Plugins\x86-unicode) and ANSI ones (Unicode false, plug-in in
+; Plugins\x86-ansi).
+;
+;   !include "tmnsisplug.nsh"
+;
+;   Section
+;     ${tmnsisplug::WindowsPlatformArchitecture} $0       ; "64" or "32"
+;     ${tmnsisplug::PowerDeleteDir} "$INSTDIR\Cache"
+;   SectionEnd
+;
+; Every macro takes its texts as arguments and leaves its result, where the
+; export has one, in the variable named last. None reports a failure: the
+; plug-in tells the script nothing but the results below. Each macro leaves
+; the stack as it found it, and changes no variable but its output; the
+; plug-in is called without /NOUNLOAD.
+;
+; Writing tmnsisplug::Export "text" calls the plug-in directly, as before;
+; the macros add only the outputs and keep $R0.
+
+!ifndef TMNSISPLUG_NSH_INCLUDED
+!define TMNSISPLUG_NSH_INCLUDED
+!verbose push 3
+
+
+; ${tmnsisplug::CheckCloseMain}
+;   Asks the first window of each of Vardo's two main window classes to
+;   close (a posted WM_SYSCOMMAND) and returns at once, without waiting for
+;   them. Takes nothing, leaves nothing.
+!define tmnsisplug::CheckCloseMain "!insertmacro tmnsisplug_CheckCloseMain"
+!macro tmnsisplug_CheckCloseMain
+  !verbose push 3
+  tmnsisplug::CheckCloseMain
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::KillProcByName} NAME
+;   Ends every running process whose executable file name is NAME (with its
+;   extension, no folder; ASCII letters in any case, nothing else folded, no
+;   wildcards). An empty NAME, or one longer than 199 characters, ends
+;   nothing. Leaves nothing.
+!define tmnsisplug::KillProcByName "!insertmacro tmnsisplug_KillProcByName"
+!macro tmnsisplug_KillProcByName _NAME
+  !verbose push 3
+  tmnsisplug::KillProcByName `${_NAME}`
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::KillProcByPid} PID OUT
+;   Ends no process: issues a ticket, 12 bytes that hold PID XOR the tick
+;   count, the tick count and PID (three 32-bit words), and puts the
+;   ticket's address, as decimal text, in the variable OUT (read it with
+;   System::Call "*$OUT(i .r1, i .r2, i .r3)"). PID is read as decimal
+;   text; one that is not a number gives 0. The plug-in writes the address
+;   to $R0: the macro hands it to OUT and gives $R0 back its value, unless
+;   OUT is $R0. OUT is empty when no ticket could be issued.
+!define tmnsisplug::KillProcByPid "!insertmacro tmnsisplug_KillProcByPid"
+!macro tmnsisplug_KillProcByPid _PID _OUT
+  !verbose push 3
+  Push $R0
+  StrCpy $R0 ""
+  tmnsisplug::KillProcByPid `${_PID}`
+  Exch $R0
+  Pop ${_OUT}
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::PowerDeleteDir} PATH
+;   Deletes the directory tree PATH, the directory included, by force:
+;   read-only entries are cleared, and what refuses to go has its ownership
+;   taken and its access list rebuilt, then is tried once more; what still
+;   resists stays. Links are never followed. Deletes nothing for a path
+;   longer than 199 characters, a path with * or ?, a whole volume or share
+;   (C:\, \\server\share), or a path that names no directory. Leaves
+;   nothing: look with IfFileExists to learn what went.
+!define tmnsisplug::PowerDeleteDir "!insertmacro tmnsisplug_PowerDeleteDir"
+!macro tmnsisplug_PowerDeleteDir _PATH
+  !verbose push 3
+  tmnsisplug::PowerDeleteDir `${_PATH}`
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::PromptDeleteHotfixFiles} ANSWER
+; ${tmnsisplug::PromptDeleteSoftDownloadedFiles} ANSWER
+; ${tmnsisplug::PromptDeleteDriverDownloadedFiles} ANSWER
+;   Cleans Vardo's hotfix, software or driver download folder, found
+;   through HKLM\SOFTWARE\Vardo "Install Path" and Cfg\config.ini. ANSWER is
+;   the user's answer to "delete the downloaded files?": exactly y deletes
+;   them; any other text (Y, yes, n, empty) keeps them. Download leftovers
+;   (.tmp, .nfo and the like after .exe, .msu or .zip) go whatever the
+;   answer; for hotfixes the product's download ledger decides which files
+;   may go. Leaves nothing.
+!define tmnsisplug::PromptDeleteHotfixFiles "!insertmacro tmnsisplug_PromptDeleteHotfixFiles"
+!macro tmnsisplug_PromptDeleteHotfixFiles _ANSWER
+  !verbose push 3
+  tmnsisplug::PromptDeleteHotfixFiles `${_ANSWER}`
+  !verbose pop
+!macroend
+
+!define tmnsisplug::PromptDeleteSoftDownloadedFiles "!insertmacro tmnsisplug_PromptDeleteSoftDownloadedFiles"
+!macro tmnsisplug_PromptDeleteSoftDownloadedFiles _ANSWER
+  !verbose push 3
+  tmnsisplug::PromptDeleteSoftDownloadedFiles `${_ANSWER}`
+  !verbose pop
+!macroend
+
+!define tmnsisplug::PromptDeleteDriverDownloadedFiles "!insertmacro tmnsisplug_PromptDeleteDriverDownloadedFiles"
+!macro tmnsisplug_PromptDeleteDriverDownloadedFiles _ANSWER
+  !verbose push 3
+  tmnsisplug::PromptDeleteDriverDownloadedFiles `${_ANSWER}`
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::PromptDelHotfixFiles}
+;   The three cleanups above, hotfixes, software, drivers, each with the
+;   answer y. Takes nothing, leaves nothing.
+!define tmnsisplug::PromptDelHotfixFiles "!insertmacro tmnsisplug_PromptDelHotfixFiles"
+!macro tmnsisplug_PromptDelHotfixFiles
+  !verbose push 3
+  tmnsisplug::PromptDelHotfixFiles
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::ReportInstall}
+;   Reports the install: one beacon request (stored in an offline cache and
+;   logged when it is not delivered; the call holds the installer at most
+;   12 s), then the install record, handed to Vardo's info-collection
+;   library. Takes nothing, leaves nothing.
+!define tmnsisplug::ReportInstall "!insertmacro tmnsisplug_ReportInstall"
+!macro tmnsisplug_ReportInstall
+  !verbose push 3
+  tmnsisplug::ReportInstall
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::ReportUninstall} FLAG
+;   Hands the uninstall record to Vardo's info-collection library, with
+;   "uninstall" 1 when FLAG is exactly 1 and 0 for any other text (01, " 1",
+;   empty). Sends no beacon. Leaves nothing.
+!define tmnsisplug::ReportUninstall "!insertmacro tmnsisplug_ReportUninstall"
+!macro tmnsisplug_ReportUninstall _FLAG
+  !verbose push 3
+  tmnsisplug::ReportUninstall `${_FLAG}`
+  !verbose pop
+!macroend
+
+
+; ${tmnsisplug::WindowsPlatformArchitecture} OUT
+;   Puts "64" in the variable OUT on 64-bit Windows (x64 or Itanium), also
+;   from a 32-bit installer, and "32" everywhere else. The plug-in pushes
+;   the text; the macro pops it into OUT.
+!define tmnsisplug::WindowsPlatformArchitecture "!insertmacro tmnsisplug_WindowsPlatformArchitecture"
+!macro tmnsisplug_WindowsPlatformArchitecture _OUT
+  !verbose push 3
+  tmnsisplug::WindowsPlatformArchitecture
+  Pop ${_OUT}
+  !verbose pop
+!macroend
+
+
+!verbose pop
+!endif

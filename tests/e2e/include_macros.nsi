@@ -1,0 +1,61 @@
+; The include file's macros in a Unicode installer (makensis's default): each
+; leaves the stack as it found it and changes no variable but its output.
+; Every line of result.txt: label|stack below|$0..$9 $R0..$R9.
+; VICTIM and TREE come from the file NAMES, written by the test.
+SilentInstall silent
+RequestExecutionLevel user
+!addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addincludedir "${INCLUDE_DIR}"
+!include "tmnsisplug.nsh"
+!include "${NAMES}"
+OutFile "${OUT_FILE}"
+Name "tmnsisplug macros"
+Var log
+Var item
+Var stack
+
+!macro CALL label call
+  StrCpy $0 "0"
+  StrCpy $1 "1"
+  StrCpy $2 "2"
+  StrCpy $3 "3"
+  StrCpy $4 "4"
+  StrCpy $5 "5"
+  StrCpy $6 "6"
+  StrCpy $7 "7"
+  StrCpy $8 "8"
+  StrCpy $9 "9"
+  StrCpy $R0 "R0"
+  StrCpy $R1 "R1"
+  StrCpy $R2 "R2"
+  StrCpy $R3 "R3"
+  StrCpy $R4 "R4"
+  StrCpy $R5 "R5"
+  StrCpy $R6 "R6"
+  StrCpy $R7 "R7"
+  StrCpy $R8 "R8"
+  StrCpy $R9 "R9"
+  Push "below 2"
+  Push "below 1"
+  ${call}
+  StrCpy $stack ""
+  ClearErrors
+  Pop $item
+  IfErrors +3
+  StrCpy $stack "$stack[$item]"
+  Goto -4
+  FileWrite $log "${label}|$stack|$0 $1 $2 $3 $4 $5 $6 $7 $8 $9 $R0 $R1 $R2 $R3 $R4 $R5 $R6 $R7 $R8 $R9$\r$\n"
+!macroend
+
+Section
+  FileOpen $log "$EXEDIR\result.txt" w
+  !insertmacro CALL "architecture" "${tmnsisplug::WindowsPlatformArchitecture} $5"
+  !insertmacro CALL "ticket" '${tmnsisplug::KillProcByPid} "1234" $6'
+  System::Call "*$6(i .r1, i .r2, i .r3)"
+  FileWrite $log "words|$1 $2 $3$\r$\n"
+  !insertmacro CALL "ticket in R0" '${tmnsisplug::KillProcByPid} "77" $R0'
+  !insertmacro CALL "kill" '${tmnsisplug::KillProcByName} "${VICTIM}"'
+  !insertmacro CALL "delete" '${tmnsisplug::PowerDeleteDir} "$EXEDIR\${TREE}"'
+  !insertmacro CALL "close" "${tmnsisplug::CheckCloseMain}"
+  FileClose $log
+SectionEnd
