@@ -123,26 +123,6 @@ TEST(WriteVariable, WritesEveryHostVariableAndNothingOutsideThem) {
   EXPECT_EQ(kJunk, block.slot(0)[0]);
 }
 
-TEST(PopWideArgument, HandsOverWholeTextsAndRefusesCutOnesWhenAsked) {
-  const struct {
-    size_t length;
-    tmn::LongText longText;
-    bool taken;
-    size_t seen;
-  } cases[] = {{199, tmn::LongText::kRefuse, true, 199},
-               {200, tmn::LongText::kRefuse, false, 0},
-               {200, tmn::LongText::kCut, true, 199},
-               {0, tmn::LongText::kRefuse, true, 0}};
-  for (const auto& c : cases) {
-    HostStack stack(1024);
-    stack.Push(std::string(c.length, 'k'));
-    tmn::StoreContext(1024, nullptr, stack.top());
-    tmn::WideString argument;
-    EXPECT_EQ(c.taken, tmn::PopWideArgument(&argument, c.longText)) << "length " << c.length;
-    EXPECT_EQ(std::wstring(c.seen, L'k'), tmtest::Text(argument)) << "length " << c.length;
-  }
-}
-
 #ifdef TM_HOST_UNICODE
 const std::wstring kGrin = L"\U0001F600";  // one character, a surrogate pair
 
