@@ -115,7 +115,7 @@ TEST(WriteVariable, WritesEveryHostVariableAndNothingOutsideThem) {
   // The host's 25 variables with one slot of junk on either side.
   GuardedVariables block(16, 27);
   tmn::StoreContext(16, block.slot(1), nullptr);
-  tmn::WriteAsciiVariable(tmn::kVarLanguage, L"1033");
+  tmn::WriteVariable(tmn::kVarLanguage, H("1033").c_str());
   EXPECT_EQ("1033", block.text(25));
   tmn::WriteVariable(tmn::kHostVariableCount, H("x").c_str());
   tmn::WriteVariable(static_cast<tmn::HostVariable>(-1), H("x").c_str());
