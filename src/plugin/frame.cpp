@@ -143,12 +143,6 @@ bool PushAsciiResult(const wchar_t* text) {
   return PushResult(host);
 }
 
-void WriteAsciiVariable(HostVariable index, const wchar_t* text) {
-  HostChar host[kArgumentBufferSize];
-  ToHostText(text, host);
-  WriteVariable(index, host);
-}
-
 #ifndef TM_HOST_UNICODE
 
 UINT ConversionCodePage() {

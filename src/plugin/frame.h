@@ -80,9 +80,8 @@ bool PushResult(const HostChar* text);
 // outside the host's variables writes nothing.
 void WriteVariable(HostVariable index, const HostChar* text);
 
-// Pushes or writes a text of ASCII characters in the host's type.
+// Pushes a text of ASCII characters in the host's type.
 bool PushAsciiResult(const wchar_t* text);
-void WriteAsciiVariable(HostVariable index, const wchar_t* text);
 
 #ifndef TM_HOST_UNICODE
 // Room for texts converted without a heap block, the NUL included.

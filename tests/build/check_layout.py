@@ -21,13 +21,7 @@ BELOW = {
 
 
 def reachable(folder):
-    seen, todo = set(), list(BELOW[folder])
-    while todo:
-        below = todo.pop()
-        if below not in seen:
-            seen.add(below)
-            todo.extend(BELOW[below])
-    return seen
+    return set(BELOW[folder]).union(*(reachable(below) for below in BELOW[folder]))
 
 
 def main(src):
@@ -37,9 +31,6 @@ def main(src):
         if path.suffix not in {".h", ".cpp", ".c", ".in"} or not path.is_file():
             continue
         folder = path.relative_to(src).parts[0]
-        if folder not in BELOW:
-            failures.append(f"{path}: folder {folder} has no place in the layers")
-            continue
         allowed = reachable(folder) | {folder}
         for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
             match = re.match(r'\s*#\s*include\s+"([^"]+)"', line)
@@ -52,8 +43,6 @@ def main(src):
                 failures.append(f"{path}:{number}: \"{target}\" is not named as folder/file")
             elif parts[0] not in allowed:
                 failures.append(f"{path}:{number}: {folder} includes \"{target}\", which is not below it")
-            elif not (src / target).is_file():
-                failures.append(f"{path}:{number}: \"{target}\" does not exist")
     print(f"{count} includes checked under {src}")
     for failure in failures:
         print("FAIL:", failure)

@@ -3,7 +3,6 @@
 // variable arrays that end at a guard page.
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <cstdlib>
 #include <string>
 
@@ -12,29 +11,19 @@
 #include "support/installed_product.h"
 #include "support/test_support.h"
 
-using tmn::HostChar;
-
 namespace {
 
-using Text = std::basic_string<HostChar>;
-using HostStack = tmtest::BasicHostStack<HostChar>;
-using GuardedVariables = tmtest::BasicGuardedVariables<HostChar>;
-using PluginFunction = void(__cdecl*)(HWND, int, HostChar*, stack_t**, extra_parameters*);
-
+using HostStack = tmtest::BasicHostStack<stack_t>;
+using GuardedVariables = tmtest::BasicGuardedVariables<tmn::HostChar>;
+using PluginFunction = void(__cdecl*)(HWND, int, tmn::HostChar*, stack_t**, extra_parameters*);
+const tmn::HostChar kJunk = static_cast<tmn::HostChar>(0xbdbd);
 #ifdef TM_HOST_UNICODE
 const wchar_t kFlavourFolder[] = L"x86-unicode";
-// A folder name outside every ANSI code page, a surrogate pair included.
-const wchar_t kTreeName[] = L"tree \u4e2d\u0416\U0001F600";
-Text H(const std::wstring& text) { return text; }
-long ToLong(const wchar_t* text) { return std::wcstol(text, nullptr, 10); }
+const char kTreeName[] = "tree \u4e2d\u0416\U0001F600";  // outside every ANSI code page
 #else
 const wchar_t kFlavourFolder[] = L"x86-ansi";
-const wchar_t kTreeName[] = L"tree";
-Text H(const std::wstring& text) { return tmtest::Narrow(text); }
-long ToLong(const char* text) { return std::strtol(text, nullptr, 10); }
+const char kTreeName[] = "tree";
 #endif
-Text T(const std::string& ascii) { return Text(ascii.begin(), ascii.end()); }
-std::wstring Wide(const Text& text) { return std::wstring(text.begin(), text.end()); }
 
 class Exports : public ::testing::Test {
  protected:
@@ -51,11 +40,11 @@ class Exports : public ::testing::Test {
   }
 
   static void Call(const char* name, HostStack& stack, GuardedVariables& variables) {
-    Get(name)(nullptr, stack.string_size(), variables.get(), stack.top<stack_t>(), nullptr);
+    Get(name)(nullptr, stack.string_size(), variables.get(), stack.top(), nullptr);
   }
 
   static const tmn::PidTicket* TicketIn(GuardedVariables& variables) {
-    const long address = ToLong(variables.slot(10));
+    const long address = std::strtol(variables.text(10).c_str(), nullptr, 10);
     return reinterpret_cast<const tmn::PidTicket*>(static_cast<uintptr_t>(static_cast<uint32_t>(address)));
   }
 
@@ -69,23 +58,23 @@ TEST_F(Exports, ExportsWithoutArgumentsLeaveTheStackAsItWas) {
   for (int string_size : kStringSizes) {
     HostStack stack(string_size);
     GuardedVariables variables(string_size);
-    stack.Push(T("below"));
-    stack.Push(T("pushed before"));
+    stack.Push("below");
+    stack.Push("pushed before");
     Call("CheckCloseMain", stack, variables);
-    EXPECT_EQ((std::vector<Text>{T("pushed before"), T("below")}), stack.Texts());
+    EXPECT_EQ((std::vector<std::string>{"pushed before", "below"}), stack.Texts());
   }
 }
 
 TEST_F(Exports, WindowsPlatformArchitecturePushesItsAnswerAboveWhatWasThere) {
   BOOL wow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &wow64);
-  const Text expected = T(wow64 ? "64" : "32");
+  const std::string expected = wow64 ? "64" : "32";
   for (int string_size : kStringSizes) {
     HostStack stack(string_size);
     GuardedVariables variables(string_size);
-    stack.Push(T("below"));
+    stack.Push("below");
     Call("WindowsPlatformArchitecture", stack, variables);
-    EXPECT_EQ((std::vector<Text>{expected, T("below")}), stack.Texts());
+    EXPECT_EQ((std::vector<std::string>{expected, "below"}), stack.Texts());
   }
   // No stack: nothing is pushed, and nothing fails.
   Get("WindowsPlatformArchitecture")(nullptr, 1024, nullptr, nullptr, nullptr);
@@ -95,18 +84,18 @@ TEST_F(Exports, KillProcByPidWritesTheTicketAddressToR0AndPopsOneText) {
   for (int string_size : kStringSizes) {
     HostStack stack(string_size);
     GuardedVariables variables(string_size);
-    stack.Push(T("below"));
-    stack.Push(T("1234"));
+    stack.Push("below");
+    stack.Push("1234");
     Call("KillProcByPid", stack, variables);
-    EXPECT_EQ(std::vector<Text>{T("below")}, stack.Texts());
+    EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts());
     const tmn::PidTicket* ticket = TicketIn(variables);
-    ASSERT_NE(nullptr, ticket) << variables.slot(10);
+    ASSERT_NE(nullptr, ticket) << variables.text(10);
     EXPECT_EQ(1234, ticket->processId);
     EXPECT_EQ(1234u, ticket->mixedId ^ ticket->tickCount);
     EXPECT_EQ(12u, GlobalSize(const_cast<tmn::PidTicket*>(ticket)));
     // Only $R0 is written.
-    EXPECT_EQ(static_cast<HostChar>(0xbdbd), variables.slot(9)[0]);
-    EXPECT_EQ(static_cast<HostChar>(0xbdbd), variables.slot(9)[string_size - 1]);
+    EXPECT_EQ(kJunk, variables.slot(9)[0]);
+    EXPECT_EQ(kJunk, variables.slot(9)[string_size - 1]);
   }
 }
 
@@ -116,15 +105,15 @@ TEST_F(Exports, KillProcByPidSeesTheFirst199CharactersOfTextsOfEveryLength) {
   for (int string_size : kStringSizes) {
     HostStack stack(string_size);
     GuardedVariables variables(string_size);
-    Text text;
+    std::string text;
     for (int length = 0; length < string_size; ++length) {
       stack.Push(text);
       Call("KillProcByPid", stack, variables);
       ASSERT_TRUE(stack.Texts().empty());
-      const Text seen = text.substr(0, 199);
-      long expected = ToLong(seen.c_str());
+      const std::string seen = text.substr(0, 199);
+      long expected = std::strtol(seen.c_str(), nullptr, 10);
       ASSERT_EQ(expected, TicketIn(variables)->processId) << "length " << length << ", string_size " << string_size;
-      text += length < 190 ? ' ' : static_cast<HostChar>('1' + length % 9);
+      text += length < 190 ? ' ' : static_cast<char>('1' + length % 9);
     }
   }
 }
@@ -133,12 +122,12 @@ TEST_F(Exports, KillProcByNameTakesTextsOfEveryLengthWithoutOverrun) {
   for (int string_size : kStringSizes) {
     HostStack stack(string_size);
     GuardedVariables variables(string_size);
-    stack.Push(T("below"));
+    stack.Push("below");
     const int step = string_size > 1024 ? 97 : 1;
     for (int length = 0; length < string_size; length += step) {
-      stack.Push(Text(length, 'q') + T(".exe"));
+      stack.Push(std::string(length, 'q') + ".exe");
       Call("KillProcByName", stack, variables);
-      ASSERT_EQ(std::vector<Text>{T("below")}, stack.Texts()) << "length " << length;
+      ASSERT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << "length " << length;
     }
   }
 }
@@ -150,79 +139,79 @@ TEST_F(Exports, PoppingExportsRunWithNoStackAtAll) {
   EXPECT_EQ(0, TicketIn(variables)->processId);
 }
 
-bool Exists(const std::wstring& path) { return tmtest::FileExists(path); }
+bool Exists(const std::string& path) { return tmtest::FileExists(tmtest::Widen(path)); }
 
-std::wstring MakeSmallTree(const std::wstring& root) {
-  CreateDirectoryW(root.c_str(), nullptr);
-  CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
-  tmtest::WriteFileText(root + L"\\sub\\f.txt", "x");
-  SetFileAttributesW((root + L"\\sub\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+std::string MakeSmallTree(const std::string& root) {
+  CreateDirectoryW(tmtest::Widen(root).c_str(), nullptr);
+  CreateDirectoryW(tmtest::Widen(root + "\\sub").c_str(), nullptr);
+  tmtest::WriteFileText(tmtest::Widen(root + "\\sub\\f.txt"), "x");
+  SetFileAttributesW(tmtest::Widen(root + "\\sub\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   return root;
 }
 
 TEST_F(Exports, PowerDeleteDirDeletesTheTreeAndPopsOnlyItsPath) {
   tmtest::TempDir dir(L"export");
-  const std::wstring base = dir.path();
+  const std::string base = tmtest::Narrow(dir.path());
   for (int string_size : {256, 1024, 8192}) {
-    const std::wstring root = MakeSmallTree(base + L"\\" + kTreeName);
+    const std::string root = MakeSmallTree(base + "\\" + kTreeName);
     HostStack stack(string_size);
     GuardedVariables variables(string_size);
-    stack.Push(T("below"));
-    stack.Push(H(root));
+    stack.Push("below");
+    stack.Push(root);
     Call("PowerDeleteDir", stack, variables);
-    EXPECT_EQ(std::vector<Text>{T("below")}, stack.Texts());
-    EXPECT_FALSE(Exists(root)) << tmtest::Narrow(root);
+    EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts());
+    EXPECT_FALSE(Exists(root)) << root;
   }
 }
 
 TEST_F(Exports, PowerDeleteDirTakes199CharacterPathsAndRefusesLongerOnes) {
   tmtest::TempDir dir(L"export");
-  const std::wstring base = dir.path() + L"\\";
+  const std::string base = tmtest::Narrow(dir.path()) + "\\";
   ASSERT_LT(base.size(), 150u);
-  const std::wstring exact = MakeSmallTree(base + std::wstring(199 - base.size(), 'd'));
+  const std::string exact = MakeSmallTree(base + std::string(199 - base.size(), 'd'));
   ASSERT_EQ(199u, exact.size());
   // The first 199 characters of a longer path name another folder, which
   // must not be deleted in its place.
-  const std::wstring other = MakeSmallTree(base + std::wstring(199 - base.size(), 'e'));
-  const std::wstring longer = other + L"e";
+  const std::string other = MakeSmallTree(base + std::string(199 - base.size(), 'e'));
+  const std::string longer = other + "e";
   MakeSmallTree(longer);
 
   HostStack stack(1024);
   GuardedVariables variables(1024);
-  stack.Push(T("below"));
-  stack.Push(H(exact));
+  stack.Push("below");
+  stack.Push(exact);
   Call("PowerDeleteDir", stack, variables);
   EXPECT_FALSE(Exists(exact));
-  stack.Push(H(longer));
+  stack.Push(longer);
   Call("PowerDeleteDir", stack, variables);
-  EXPECT_TRUE(Exists(other + L"\\sub\\f.txt"));
-  EXPECT_TRUE(Exists(longer + L"\\sub\\f.txt"));
-  EXPECT_EQ(std::vector<Text>{T("below")}, stack.Texts());
+  EXPECT_TRUE(Exists(other + "\\sub\\f.txt"));
+  EXPECT_TRUE(Exists(longer + "\\sub\\f.txt"));
+  EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts());
 }
 
 TEST_F(Exports, PowerDeleteDirWithNothingUsableDeletesNothing) {
   tmtest::TempDir dir(L"export");
-  const std::wstring file = dir / L"file.txt";
-  tmtest::WriteFileText(file, "keep");
+  const std::string file = tmtest::Narrow(dir / L"file.txt");
+  tmtest::WriteFileText(tmtest::Widen(file), "keep");
   // The empty text must not stand for the folder the installer stands in.
   const std::wstring current = dir / L"current";
   CreateDirectoryW(current.c_str(), nullptr);
   tmtest::WriteFileText(current + L"\\inside.txt", "keep");
   HostStack stack(1024);
   GuardedVariables variables(1024);
-  stack.Push(T("below"));
+  stack.Push("below");
   {
     tmtest::CurrentFolder standing(current);
-    for (const std::wstring& text : {file, std::wstring(), dir / L"missing"}) {
-      stack.Push(H(text));
+    for (const std::string& text : {file, std::string(), tmtest::Narrow(dir / L"missing")}) {
+      stack.Push(text);
       Call("PowerDeleteDir", stack, variables);
-      EXPECT_EQ(std::vector<Text>{T("below")}, stack.Texts()) << tmtest::Narrow(text);
+      EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << text;
     }
     stack.Pop(nullptr);
     Call("PowerDeleteDir", stack, variables);  // nothing on the stack at all
   }
   EXPECT_TRUE(Exists(file));
-  EXPECT_TRUE(Exists(current + L"\\inside.txt"));
+  EXPECT_TRUE(Exists(tmtest::Narrow(current + L"\\inside.txt")));
 }
 
 TEST_F(Exports, CleanupExportsPopTheirAnswerAndOnlyTheExactYDeletesDownloads) {
@@ -236,18 +225,17 @@ TEST_F(Exports, CleanupExportsPopTheirAnswerAndOnlyTheExactYDeletesDownloads) {
                  {"PromptDeleteHotfixFiles", L"Hotfix\\kb.msu"}};
   for (int string_size : kStringSizes) {
     for (const auto& e : exports) {
-      for (const Text& answer : {T("y") + Text(250, ' '), T("Y"), T("y")}) {
+      for (const std::string& answer : {std::string("y") + std::string(250, ' '), std::string("Y"), std::string("y")}) {
         const std::wstring download = product.MakeFile(e.download);
         HostStack stack(string_size);
         GuardedVariables variables(string_size);
-        stack.Push(T("below"));
+        stack.Push("below");
         stack.Push(answer);
         Call(e.name, stack, variables);
-        EXPECT_EQ(std::vector<Text>{T("below")}, stack.Texts()) << e.name;
+        EXPECT_EQ(std::vector<std::string>{"below"}, stack.Texts()) << e.name;
         // A cut text is never "y", whatever it began with.
-        const bool deleted = answer == T("y") && string_size > 1;
-        EXPECT_EQ(!deleted, tmtest::FileExists(download))
-            << e.name << " answer '" << tmtest::Narrow(Wide(answer.substr(0, 3))) << "'";
+        const bool deleted = answer == "y" && string_size > 1;
+        EXPECT_EQ(!deleted, tmtest::FileExists(download)) << e.name << " answer '" << answer.substr(0, 3) << "'";
       }
     }
   }
@@ -259,10 +247,10 @@ TEST_F(Exports, PromptDelHotfixFilesPopsNothingAndCleansEveryKindWithYes) {
     product.MakeFile(download);
   HostStack stack(1024);
   GuardedVariables variables(1024);
-  stack.Push(T("below"));
-  stack.Push(T("pushed before"));
+  stack.Push("below");
+  stack.Push("pushed before");
   Call("PromptDelHotfixFiles", stack, variables);
-  EXPECT_EQ((std::vector<Text>{T("pushed before"), T("below")}), stack.Texts());
+  EXPECT_EQ((std::vector<std::string>{"pushed before", "below"}), stack.Texts());
   for (const wchar_t* folder : {L"Hotfix", L"Orvik\\Download", L"Driver\\Download"})
     EXPECT_FALSE(tmtest::FileExists(product / folder)) << tmtest::Narrow(folder);
   // With no stack at all the answer is empty: leftovers go, downloads stay.

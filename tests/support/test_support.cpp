@@ -27,9 +27,7 @@ std::wstring TestBinDir() {
 
 std::wstring HelperPath(const wchar_t* name) { return TestBinDir() + L"\\" + name; }
 
-std::wstring PluginDllPath(const wchar_t* folder) {
-  return TestBinDir() + L"\\..\\..\\" + folder + L"\\tmnsisplug.dll";
-}
+std::wstring PluginDllPath(const wchar_t* folder) { return TestBinDir() + L"\\..\\..\\" + folder + L"\\tmnsisplug.dll"; }
 
 GuardedBlock::GuardedBlock(size_t bytes) {
   SYSTEM_INFO info;

@@ -4,10 +4,8 @@
 
 #include <windows.h>
 
-#include <string.h>
-#include <wchar.h>
-
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/wide_string.h"
@@ -23,26 +21,23 @@ bool PrefixIsPreVista();
 // Folder of the running test program; helpers are built beside it.
 std::wstring TestBinDir();
 std::wstring HelperPath(const wchar_t* name);
-// The built plug-in of the flavour folder given (x86-ansi, x86-unicode).
-std::wstring PluginDllPath(const wchar_t* folder = L"x86-ansi");
+std::wstring PluginDllPath(const wchar_t* folder = L"x86-ansi");  // x86-unicode, ...
 
-// The installer's stack node in the host's character type, as the host
-// lays it out.
-template <typename CharT>
-struct HostNode {
-  HostNode* next;
-  CharT text[1];
-};
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
+// UTF-8 texts in and out of the host's character type; char texts pass as they are.
+inline void FromUtf8(const std::string& text, std::string* host) { *host = text; }
+inline void FromUtf8(const std::string& text, std::wstring* host) { *host = Widen(text); }
+inline std::string ToUtf8(const std::string& host) { return host; }
+inline std::string ToUtf8(const std::wstring& host) { return Narrow(host); }
 
-inline size_t TextLength(const char* text, size_t most) { return strnlen(text, most); }
-inline size_t TextLength(const wchar_t* text, size_t most) { return wcsnlen(text, most); }
-
-// The installer stack: nodes from GlobalAlloc of the node and string_size
-// characters, as the host makes them. Whatever is left is freed at the end.
-template <typename CharT>
+// The installer stack of the host's node type (the next node, then
+// string_size characters): nodes from GlobalAlloc, as the host makes them.
+// Texts go in and out as UTF-8. Whatever is left is freed at the end.
+template <typename Node>
 class BasicHostStack {
  public:
-  using Text = std::basic_string<CharT>;
+  using Char = std::remove_extent_t<decltype(Node::text)>;
   explicit BasicHostStack(int string_size) : string_size_(string_size) {}
   ~BasicHostStack() {
     while (Pop(nullptr)) {
@@ -52,54 +47,54 @@ class BasicHostStack {
   BasicHostStack& operator=(const BasicHostStack&) = delete;
 
   // Pushes text cut to string_size - 1 characters, as the host does.
-  void Push(const Text& text) {
-    Node* node = NewNode();
-    text.copy(node->text, text.size() < Slot() ? text.size() : Slot() - 1);
+  void Push(const std::string& text) {
+    std::basic_string<Char> host;
+    FromUtf8(text, &host);
+    host.copy(NewNode()->text, host.size() < Slot() ? host.size() : Slot() - 1);
   }
   // Pushes a node whose text fills all string_size characters with the
   // pattern repeated, with no NUL.
-  void PushUnterminated(const Text& pattern) {
+  void PushUnterminated(const std::string& pattern) {
+    std::basic_string<Char> host;
+    FromUtf8(pattern, &host);
     Node* node = NewNode();
-    for (size_t i = 0; i < Slot(); ++i) node->text[i] = pattern[i % pattern.size()];
+    for (size_t i = 0; i < Slot(); ++i) node->text[i] = host[i % host.size()];
   }
   // Pops the top text (text may be null); false when the stack is empty.
-  bool Pop(Text* text) {
+  bool Pop(std::string* text) {
     if (top_ == nullptr) return false;
     Node* node = top_;
-    if (text != nullptr) text->assign(node->text, TextLength(node->text, Slot()));
+    if (text != nullptr) *text = TextOf(node);
     top_ = node->next;
     GlobalFree(node);
     return true;
   }
-  std::vector<Text> Texts() const {  // top first
-    std::vector<Text> texts;
-    for (Node* node = top_; node != nullptr; node = node->next)
-      texts.emplace_back(node->text, TextLength(node->text, Slot()));
+  std::vector<std::string> Texts() const {  // top first
+    std::vector<std::string> texts;
+    for (Node* node = top_; node != nullptr; node = node->next) texts.push_back(TextOf(node));
     return texts;
   }
-  template <typename Frame>
-  Frame** top() {
-    return reinterpret_cast<Frame**>(&top_);
-  }
+  Node** top() { return &top_; }
   int string_size() const { return string_size_; }
 
  private:
-  using Node = HostNode<CharT>;
   size_t Slot() const { return static_cast<size_t>(string_size_); }
   Node* NewNode() {
-    auto* node = static_cast<Node*>(GlobalAlloc(GPTR, sizeof(Node) + Slot() * sizeof(CharT)));
+    auto* node = static_cast<Node*>(GlobalAlloc(GPTR, sizeof(Node) + Slot() * sizeof(Char)));
     node->next = top_;
     top_ = node;
     return node;
   }
+  std::string TextOf(const Node* node) const {
+    size_t n = 0;
+    while (n < Slot() && node->text[n] != 0) ++n;
+    return ToUtf8(std::basic_string<Char>(node->text, n));
+  }
   int string_size_;
   Node* top_ = nullptr;
 };
-using HostStack = BasicHostStack<char>;
 
-// The host's variable array ending right at a no-access page: with the
-// 11 slots up to $R0, slot 10 is the last one, so a write past it faults
-// at once. Every byte starts as 0xbd.
+// Pages of memory ending right at a no-access page, every byte 0xbd.
 class GuardedBlock {
  public:
   explicit GuardedBlock(size_t bytes);
@@ -113,19 +108,21 @@ class GuardedBlock {
   void* start_ = nullptr;
 };
 
-template <typename CharT>
+// The host's variable array ending right at the no-access page: with the
+// 11 slots up to $R0, slot 10 is the last one, so a write past it faults.
+template <typename Char>
 class BasicGuardedVariables {
  public:
   explicit BasicGuardedVariables(int string_size, int slots = 11)
-      : string_size_(string_size), block_(static_cast<size_t>(slots) * string_size * sizeof(CharT)) {}
-  CharT* get() { return static_cast<CharT*>(block_.get()); }
-  CharT* slot(int index) { return get() + index * string_size_; }
+      : string_size_(string_size), block_(static_cast<size_t>(slots) * string_size * sizeof(Char)) {}
+  Char* get() { return static_cast<Char*>(block_.get()); }
+  Char* slot(int index) { return get() + index * string_size_; }
+  std::string text(int index) { return ToUtf8(std::basic_string<Char>(slot(index))); }
 
  private:
   int string_size_;
   GuardedBlock block_;
 };
-using GuardedVariables = BasicGuardedVariables<char>;
 
 // A unique empty folder under the temporary folder, removed with all it
 // holds at the end.
@@ -173,9 +170,6 @@ std::vector<ProcessEntry> ListProcesses();
 bool IsProcessListed(DWORD pid);
 // Waits until the process is gone from the snapshot.
 bool WaitUntilNotListed(DWORD pid, DWORD timeout_ms);
-
-std::string Narrow(const std::wstring& text);
-std::wstring Widen(const std::string& text);
 
 // Between the system's wide string and the standard one.
 tmn::WideString MakeWide(const std::wstring& text);
