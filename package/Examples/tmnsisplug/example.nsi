@@ -13,6 +13,7 @@
 ; -DPRODUCT_FILES=DIR to carry the product's files from DIR\common and
 ; DIR\x64 or DIR\x86.
 
+!include "FileFunc.nsh"
 !include "LogicLib.nsh"
 !include "tmnsisplug.nsh"
 
@@ -108,9 +109,18 @@ Section "Uninstall"
   ; Before the folder goes: the report's library lies below it.
   ${tmnsisplug::ReportUninstall} "1"
 
-  ; The whole folder, by force. The plug-in deletes nothing for an empty
-  ; path or one that names a whole drive or share.
-  ${tmnsisplug::PowerDeleteDir} "$INSTDIR"
+  ; The whole folder, by force, but only where it is the product's own: a
+  ; user may have installed into a folder that holds other programs too
+  ; (say "C:\Program Files" itself). The plug-in deletes nothing for an
+  ; empty path or one that names a whole drive or share; a folder not named
+  ; after the product loses only what this installer put there.
+  ${GetFileName} "$INSTDIR" $0
+  ${If} $0 == "${PRODUCT}"
+    ${tmnsisplug::PowerDeleteDir} "$INSTDIR"
+  ${Else}
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+  ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKLM "${PRODUCT_KEY}"
 SectionEnd
