@@ -64,7 +64,11 @@ HANDLE OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
   UNICODE_STRING text;
   text.Buffer = const_cast<wchar_t*>(name.c_str());
   text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-  OBJECT_ATTRIBUTES object = {sizeof(object), parent, &text, OBJ_CASE_INSENSITIVE, nullptr, nullptr};
+  OBJECT_ATTRIBUTES object = {};
+  object.Length = sizeof(object);
+  object.RootDirectory = parent;
+  object.ObjectName = &text;
+  object.Attributes = OBJ_CASE_INSENSITIVE;
   IO_STATUS_BLOCK status;
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (g_create(&handle, access, &object, &status, nullptr, 0, 7, 1, options | 0x200000 | 0x20 | 0x4000, nullptr, 0) < 0)

@@ -77,7 +77,11 @@ NTSTATUS OpenRelative(HANDLE parent, const wchar_t* name, size_t length, ACCESS_
   UNICODE_STRING text;
   text.Buffer = const_cast<wchar_t*>(name);
   text.Length = text.MaximumLength = static_cast<USHORT>(length * sizeof(wchar_t));
-  OBJECT_ATTRIBUTES object = {sizeof(OBJECT_ATTRIBUTES), parent, &text, OBJ_CASE_INSENSITIVE, nullptr, nullptr};
+  OBJECT_ATTRIBUTES object = {};
+  object.Length = sizeof(object);
+  object.RootDirectory = parent;
+  object.ObjectName = &text;
+  object.Attributes = OBJ_CASE_INSENSITIVE;
   IO_STATUS_BLOCK status = {};
   HANDLE handle = INVALID_HANDLE_VALUE;
   const NTSTATUS result = g_fileSystem.openRelative(&handle, access, &object, &status, nullptr, 0, kShareAll,
