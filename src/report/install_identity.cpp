@@ -27,11 +27,11 @@ constexpr DWORD kOemTextChars = 100;
 // All zero at load; filled by the first reader.
 InstallIdentity g_identity;
 
-// One value of an existing key under HKEY_LOCAL_MACHINE; the key is opened
-// for this read alone.
-LONG QueryMachineValue(const wchar_t* key, const wchar_t* name, DWORD* type, void* data, DWORD bytes) {
+// One value of an existing key of the product's; the key is opened for
+// this read alone.
+LONG QueryProductValue(const wchar_t* key, const wchar_t* name, DWORD* type, void* data, DWORD bytes) {
   UniqueHkey opened;
-  const LONG status = ::RegOpenKeyW(HKEY_LOCAL_MACHINE, key, opened.put());
+  const LONG status = OpenProductKey(key, KEY_QUERY_VALUE, &opened);
   if (status != ERROR_SUCCESS) return status;
   return ::RegQueryValueExW(opened.get(), name, nullptr, type, static_cast<BYTE*>(data), &bytes);
 }
@@ -40,7 +40,7 @@ LONG QueryMachineValue(const wchar_t* key, const wchar_t* name, DWORD* type, voi
 int32_t ReadDecimalValue(const wchar_t* name) {
   wchar_t text[kOemTextChars + 1] = {};
   DWORD type = REG_SZ;
-  if (QueryMachineValue(kCoopKey, name, &type, text, kOemTextChars * sizeof(wchar_t)) != ERROR_SUCCESS ||
+  if (QueryProductValue(kCoopKey, name, &type, text, kOemTextChars * sizeof(wchar_t)) != ERROR_SUCCESS ||
       type != REG_SZ)
     return 0;
   return ParseDecimalInt32(text);
@@ -52,7 +52,7 @@ const wchar_t* IdentityInstallPath() { return GetInstallIdentity().installPath; 
 
 void StoreUid(const wchar_t* uid) {
   UniqueHkey key;
-  if (::RegOpenKeyW(HKEY_LOCAL_MACHINE, kProductKey, key.put()) != ERROR_SUCCESS) return;
+  if (OpenProductKey(kProductKey, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
   const DWORD bytes = static_cast<DWORD>(TextLength(uid) * sizeof(wchar_t));  // without the NUL
   ::RegSetValueExW(key.get(), kUidValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(uid), bytes);
 }
@@ -71,7 +71,7 @@ const wchar_t* LoadInstallIdentity() {
   memset(identity.uid, 0, sizeof(identity.uid));
 
   DWORD type = REG_SZ;
-  if (QueryMachineValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes) != ERROR_SUCCESS ||
+  if (QueryProductValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes) != ERROR_SUCCESS ||
       type != REG_SZ)
     memset(identity.uid, 0, sizeof(identity.uid));
 
@@ -81,7 +81,7 @@ const wchar_t* LoadInstallIdentity() {
   // Any data of at most 4 bytes counts, whatever its type.
   identity.installType = 0;
   type = REG_DWORD;
-  if (QueryMachineValue(kCoopKey, L"InstallType", &type, &identity.installType, sizeof(identity.installType)) !=
+  if (QueryProductValue(kCoopKey, L"InstallType", &type, &identity.installType, sizeof(identity.installType)) !=
       ERROR_SUCCESS)
     identity.installType = 0;
 

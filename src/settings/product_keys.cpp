@@ -4,7 +4,6 @@
 
 #include <utility>
 
-#include "base/unique.h"
 
 namespace tmn {
 
@@ -19,11 +18,15 @@ bool EndsWithSeparator(const WideString& path) { return path.EndsWith(L'\\') || 
 
 }  // namespace
 
+LONG OpenProductKey(const wchar_t* key, REGSAM access, UniqueHkey* opened) {
+  return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, access | KEY_WOW64_32KEY, opened->put());
+}
+
 LONG ReadInstallPathValue(DWORD offeredBytes, InstallPathValue* value) {
   memset(value, 0, sizeof(*value));
   if (offeredBytes > sizeof(value->text)) offeredBytes = sizeof(value->text);
   UniqueHkey key;
-  const LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, key.put());
+  const LONG opened = OpenProductKey(kProductKey, KEY_READ, &key);
   if (opened != ERROR_SUCCESS) return opened;
   value->bytes = offeredBytes;
   const LONG status = ::RegQueryValueExW(key.get(), kInstallPathValue, nullptr, &value->type,

@@ -1,5 +1,6 @@
-// The product's registry keys under HKEY_LOCAL_MACHINE, in the registry
-// view of this 32-bit module, and every read of its "Install Path" value.
+// The product's registry keys under HKEY_LOCAL_MACHINE, and every read of
+// its "Install Path" value. The product is a 32-bit program: its keys live
+// in the 32-bit view of the registry, which a 64-bit installer must name.
 // Each reader takes the value by its own rule: the settings take any type
 // as stored, the identity only a text that ends within its buffer, the
 // library search only a REG_SZ text of a few characters at least.
@@ -7,6 +8,7 @@
 
 #include <windows.h>
 
+#include "base/unique.h"
 #include "base/wide_string.h"
 
 namespace tmn {
@@ -17,6 +19,10 @@ constexpr wchar_t kInstallPathValue[] = L"Install Path";
 
 // Room for the install folder, the NUL included.
 constexpr DWORD kInstallPathChars = MAX_PATH;  // 260
+
+// Opens one of the product's keys (kProductKey, kCoopKey) in the 32-bit
+// view, whatever the bitness of this module; the registry's status.
+LONG OpenProductKey(const wchar_t* key, REGSAM access, UniqueHkey* opened);
 
 // "Install Path" as the registry delivered it into a zero-filled buffer.
 struct InstallPathValue {

@@ -9,16 +9,25 @@
 
 namespace tmtest {
 
+// The product is 32-bit: its keys live in the 32-bit view, which 64-bit
+// test programs must name as the plug-in does.
+constexpr REGSAM kProductView = KEY_WOW64_32KEY;
+
 DWORD DeleteProductKey() {
-  const DWORD status = SHDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
+  HKEY software = nullptr;
+  DWORD status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | kProductView, &software);
+  if (status != ERROR_SUCCESS) return status;
+  status = SHDeleteKeyW(software, L"Vardo");
+  RegCloseKey(software);
   return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 namespace {
 
-LONG TrySetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+LONG TrySetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes,
+                 REGSAM view = 0) {
   HKEY opened = nullptr;
-  LONG status = RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
+  LONG status = RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &opened, nullptr);
   if (status == ERROR_SUCCESS) {
     status = RegSetValueExW(opened, name, 0, type, static_cast<const BYTE*>(data), bytes);
     RegCloseKey(opened);
@@ -26,15 +35,17 @@ LONG TrySetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type,
   return status;
 }
 
-void SetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-  const LONG status = TrySetValue(root, key, name, type, data, bytes);
+void SetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes,
+              REGSAM view = 0) {
+  const LONG status = TrySetValue(root, key, name, type, data, bytes, view);
   if (status != ERROR_SUCCESS)
     throw std::runtime_error("cannot set " + Narrow(key) + " " + Narrow(name) + ": error " + std::to_string(status));
 }
 
-bool GetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
+bool GetValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD* type, std::vector<BYTE>* data,
+              REGSAM view = 0) {
   HKEY opened = nullptr;
-  if (RegOpenKeyExW(root, key, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(root, key, 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS) return false;
   DWORD bytes = 0;
   LONG status = RegQueryValueExW(opened, name, nullptr, type, nullptr, &bytes);
   if (status == ERROR_SUCCESS) {
@@ -56,11 +67,11 @@ CleanProductKey::CleanProductKey() {
 CleanProductKey::~CleanProductKey() { DeleteProductKey(); }
 
 LONG TrySetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-  return TrySetValue(HKEY_LOCAL_MACHINE, key, name, type, data, bytes);
+  return TrySetValue(HKEY_LOCAL_MACHINE, key, name, type, data, bytes, kProductView);
 }
 
 void SetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-  SetValue(HKEY_LOCAL_MACHINE, key, name, type, data, bytes);
+  SetValue(HKEY_LOCAL_MACHINE, key, name, type, data, bytes, kProductView);
 }
 
 // Windows adds the NUL that a text's byte count leaves out when one follows
@@ -76,7 +87,7 @@ void SetMachineDword(const wchar_t* key, const wchar_t* name, DWORD value) {
 }
 
 bool GetMachineValue(const wchar_t* key, const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
-  return GetValue(HKEY_LOCAL_MACHINE, key, name, type, data);
+  return GetValue(HKEY_LOCAL_MACHINE, key, name, type, data, kProductView);
 }
 
 ScopedValue::ScopedValue(HKEY root, const wchar_t* key, const wchar_t* name) : root_(root), key_(key), name_(name) {

@@ -29,7 +29,8 @@ class CleanProductKey {
   CleanProductKey& operator=(const CleanProductKey&) = delete;
 };
 
-// Writes raw bytes as a value under HKLM, creating the key; throws when it
+// Writes raw bytes as a value of the product's keys under HKLM, in the
+// 32-bit view, creating the key; throws when it
 // cannot, or (Try...) returns the error.
 LONG TrySetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes);
 void SetMachineValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes);
