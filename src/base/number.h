@@ -39,12 +39,12 @@ int32_t ParseDecimalInt32(const CharT* text) {
   return negative ? static_cast<int32_t>(0u - value) : static_cast<int32_t>(value);
 }
 
-// Signed decimal text of a 32-bit value; at most 11 characters and the NUL.
+// Signed decimal text of a 64-bit value; at most 20 characters and the NUL.
 template <typename CharT>
-void FormatInt32(int32_t value, CharT (&out)[12]) {
-  CharT digits[11];
+void FormatInt64(int64_t value, CharT (&out)[21]) {
+  CharT digits[20];
   size_t n = 0;
-  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  uint64_t magnitude = value < 0 ? 0u - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   do {
     digits[n++] = static_cast<CharT>('0' + magnitude % 10);
     magnitude /= 10;
@@ -53,6 +53,17 @@ void FormatInt32(int32_t value, CharT (&out)[12]) {
   if (value < 0) out[at++] = '-';
   while (n > 0) out[at++] = digits[--n];
   out[at] = '\0';
+}
+
+// Signed decimal text of a 32-bit value; at most 11 characters and the NUL.
+template <typename CharT>
+void FormatInt32(int32_t value, CharT (&out)[12]) {
+  CharT wide[21];
+  FormatInt64(value, wide);
+  size_t at = 0;
+  do {
+    out[at] = wide[at];
+  } while (wide[at++] != '\0');
 }
 
 }  // namespace tmn

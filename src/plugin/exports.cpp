@@ -25,15 +25,16 @@ static void KillPoppedProcessName() {
 }
 
 // The id is read in the host's own characters, never converted; the
-// ticket's address goes to $R0 as signed decimal text.
+// ticket's address goes to $R0 as signed decimal text of the pointer's
+// full width, which the System plug-in reads back in either bitness.
 PLUGIN_EXPORT(KillProcByPid, IssueTicketForPoppedId)
 static void IssueTicketForPoppedId() {
   ArgumentBuffer processId;
   PopArgument(processId);
   const PidTicket* ticket = IssuePidTicket(ParseDecimalInt32(processId));
   if (ticket == nullptr) return;
-  HostChar address[12];
-  FormatInt32(static_cast<int32_t>(reinterpret_cast<uintptr_t>(ticket)), address);
+  HostChar address[21];
+  FormatInt64(static_cast<int64_t>(reinterpret_cast<intptr_t>(ticket)), address);
   WriteVariable(kVarR0, address);
 }
 

@@ -39,4 +39,23 @@ TEST(FormatInt32, WritesAddressesAboveTwoGigabytesAsNegative) {
   EXPECT_STREQ("-5", out);
 }
 
+TEST(FormatInt64, WritesEveryWidthUpToTwentyCharacters) {
+  const struct {
+    int64_t value;
+    const char* text;
+  } cases[] = {
+      {INT64_MIN, "-9223372036854775808"},
+      {INT64_MAX, "9223372036854775807"},
+      {0x7FF612345678, "140694844102264"},  // an address above 4 GB
+      {-1, "-1"},
+      {0, "0"},
+  };
+  for (const auto& c : cases) {
+    char out[21];
+    memset(out, 0xbd, sizeof(out));
+    tmn::FormatInt64(c.value, out);
+    EXPECT_STREQ(c.text, out);
+  }
+}
+
 }  // namespace
