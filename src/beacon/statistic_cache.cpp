@@ -5,6 +5,7 @@
 #include "base/this_module.h"
 #include "beacon/data_folder.h"
 #include "fs/file_system_calls.h"
+#include "fs/library_machine.h"
 #include "fs/link_checks.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
@@ -66,7 +67,15 @@ HRESULT MoveRefusedCacheAside(const WideString& path) {
 
 }  // namespace
 
-HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library) {
+HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library,
+                            WideString* otherMachine) {
+  // A file of another machine is passed over, as the loader would refuse it.
+  const auto loadable = [otherMachine](const WideString& file) {
+    if (!IsFile(file)) return false;
+    if (ReadLibraryMachine(file.Get()) != LibraryMachine::kOther) return true;
+    if (otherMachine != nullptr && otherMachine->IsEmpty()) otherMachine->Assign(file);
+    return false;
+  };
   const wchar_t* text = hostPath.Get();
   size_t begin = 0, end = hostPath.Length();
   while (begin < end && IsCSpace(text[begin])) ++begin;
@@ -77,11 +86,11 @@ HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, Wide
   if (!folder->Assign(place)) return E_OUTOFMEMORY;
 
   if (!AppendPath(place, kDatabaseLibraryName)) return E_OUTOFMEMORY;
-  if (!IsFile(place)) {
+  if (!loadable(place)) {
     // The folder above: drop the library's name and the folder's.
     if (!StripLastComponent(place) || !StripLastComponent(place)) return E_FAIL;
     if (!AppendPath(place, kDatabaseLibraryName)) return E_OUTOFMEMORY;
-    if (!IsFile(place)) return E_FAIL;
+    if (!loadable(place)) return E_FAIL;
   }
   *library = static_cast<WideString&&>(place);
   return S_OK;
@@ -123,10 +132,13 @@ HRESULT StatisticCache::LoadDatabaseLibrary() {
     } else if (!host.Assign(hostPath_)) {
       return E_OUTOFMEMORY;
     }
-    RETURN_IF_FAILED(FindDatabaseLibrary(host, &libraryFolder_, &libraryPath_));
+    otherMachineLibrary_.Clear();
+    RETURN_IF_FAILED(FindDatabaseLibrary(host, &libraryFolder_, &libraryPath_, &otherMachineLibrary_));
   }
   databaseLibrary_.reset(::LoadLibraryW(libraryPath_.Get()));
-  return databaseLibrary_ ? S_OK : E_FAIL;
+  if (!databaseLibrary_) return E_FAIL;
+  otherMachineLibrary_.Clear();  // another place had one that loads
+  return S_OK;
 }
 
 HRESULT StatisticCache::CreateDatabaseObject(ICacheDatabase** database) {

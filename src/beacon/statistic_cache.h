@@ -33,8 +33,11 @@ constexpr wchar_t kInsertCacheRow[] =
 // Looks for the library beside the host executable, then in the folder
 // above it. folder receives the first place (the executable's folder, with
 // blanks around the path trimmed), library the file found; E_FAIL when the
-// library is in neither place.
-HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library);
+// library is in neither place. A library built for another machine than
+// this process's counts as missing; the first such file is named in
+// otherMachine, when given.
+HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library,
+                            WideString* otherMachine = nullptr);
 
 class StatisticCache {
  public:
@@ -68,6 +71,9 @@ class StatisticCache {
   HANDLE cacheMutex() const { return cacheMutex_.get(); }
   const WideString& libraryFolder() const { return libraryFolder_; }
   const WideString& libraryPath() const { return libraryPath_; }
+  // The library the last search skipped as built for another machine, when
+  // no library could be loaded; empty otherwise.
+  const WideString& otherMachineLibrary() const { return otherMachineLibrary_; }
   bool IsDatabaseOpen() const { return database_ != nullptr; }
 
  private:
@@ -76,6 +82,7 @@ class StatisticCache {
   CacheFactory factory_ = nullptr;
   WideString libraryFolder_;
   WideString libraryPath_;
+  WideString otherMachineLibrary_;
   UniqueModule databaseLibrary_;
   ICacheDatabase* database_ = nullptr;
   UniqueHandle cacheMutex_;

@@ -96,6 +96,15 @@ bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wch
   return true;
 }
 
+bool FormatSkippedLibraryRecord(const wchar_t* path, WideString* record) {
+  WideString text;
+  if (!text.Append(L'[') || !text.Append(kLibrarySkippedTag) || !text.Append(L"] file:") || !text.Append(path) ||
+      !text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(HResultFromWin32(ERROR_BAD_EXE_FORMAT))))
+    return false;
+  *record = static_cast<WideString&&>(text);
+  return true;
+}
+
 bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line) {
   WideString text;
   const bool formatted = text.Append(L'[') && AppendUnsigned(text, utc.wYear, 4) && text.Append(L'-') &&
@@ -182,6 +191,16 @@ HRESULT StatisticLogWriter::LogPath(const WideString& folder, WideString* path) 
 void StatisticLogWriter::WriteStatisticLog(const wchar_t* url, const wchar_t* referer, const wchar_t* tag,
                                            int64_t time, int32_t count, HRESULT error) {
   if (tag == nullptr) return;
+  WideString record;
+  if (FormatStatisticRecord(url, referer, tag, time, count, error, &record)) AppendRecord(record);
+}
+
+void StatisticLogWriter::WriteSkippedLibrary(const wchar_t* path) {
+  WideString record;
+  if (FormatSkippedLibraryRecord(path, &record)) AppendRecord(record);
+}
+
+void StatisticLogWriter::AppendRecord(const WideString& record) {
   if (!made_) {
     // The folder is made and examined first, and held while the log opens.
     HeldDataFolder folder;
@@ -194,9 +213,7 @@ void StatisticLogWriter::WriteStatisticLog(const wchar_t* url, const wchar_t* re
     }
     made_ = true;
   }
-  WideString record;
-  if (logFile_.IsOpen() && FormatStatisticRecord(url, referer, tag, time, count, error, &record))
-    logFile_.AppendLogLine(record.Get());
+  if (logFile_.IsOpen()) logFile_.AppendLogLine(record.Get());
 }
 
 }  // namespace tmn

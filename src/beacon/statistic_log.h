@@ -20,6 +20,9 @@ namespace tmn {
 
 constexpr wchar_t kStoredTag[] = L"INFO.SaveStatistic";
 constexpr wchar_t kStoreFailedTag[] = L"ERROR.SaveStatistic";
+// A product library found where it is looked for, but built for another
+// machine than this process's, so never loaded.
+constexpr wchar_t kLibrarySkippedTag[] = L"ERROR.LoadLibrary";
 
 // The write of a log's bytes. Tests put another in to cut a write short,
 // as a full disk does, which Wine does not do on demand.
@@ -34,6 +37,9 @@ constexpr ULONGLONG kLogRotationBytes = 5242880;
 // and ", err:0x..." (lower-case hexadecimal) when the error is negative.
 bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
                            int32_t count, HRESULT error, WideString* record);
+
+// "[ERROR.LoadLibrary] file:<path>, err:0x800700c1" (ERROR_BAD_EXE_FORMAT).
+bool FormatSkippedLibraryRecord(const wchar_t* path, WideString* record);
 
 // One line at a UTC time: "[YYYY-MM-DD hh:mm:ss:mmm] record" and CR LF.
 bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line);
@@ -77,8 +83,11 @@ class StatisticLogWriter {
   // dropped and the next one tries again.
   void WriteStatisticLog(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
                          int32_t count, HRESULT error);
+  // Logs that the library at path was skipped: built for another machine.
+  void WriteSkippedLibrary(const wchar_t* path);
 
  private:
+  void AppendRecord(const WideString& record);
   // The log of the host executable in folder.
   static HRESULT LogPath(const WideString& folder, WideString* path);
 

@@ -16,7 +16,8 @@ namespace tmn {
 // negative, with the URL, the referer, the time and a count of 1. An empty
 // URL is neither stored nor logged and gives 0x800700A0. The store waits at
 // most lockWaitMs for the cache's mutex; a store that times out is logged
-// as failed with HRESULT_FROM_WIN32(ERROR_TIMEOUT).
+// as failed with HRESULT_FROM_WIN32(ERROR_TIMEOUT). A library skipped as
+// built for another machine gets a line of its own, naming the file.
 HRESULT SaveFailedRequest(StatisticCache& cache, StatisticLogWriter& log, const wchar_t* url,
                           const wchar_t* referer, int64_t requestTime, DWORD lockWaitMs = kCacheLockWaitMs);
 

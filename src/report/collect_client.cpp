@@ -5,6 +5,8 @@
 #include "base/heap.h"
 #include "base/result.h"
 #include "base/unix_time.h"
+#include "beacon/statistic_log.h"
+#include "fs/library_machine.h"
 #include "fs/module_path.h"
 #include "report/install_identity.h"
 #include "report/system_description.h"
@@ -21,9 +23,15 @@ int HexDigitValue(wchar_t c) {
   return -1;
 }
 
-HMODULE LoadFromFolder(const WideString& folder) {
+// A library of another machine is passed over, as the loader would refuse
+// it; the first one is named in otherMachine.
+HMODULE LoadFromFolder(const WideString& folder, WideString* otherMachine) {
   WideString path;
   if (!path.Assign(folder) || !path.Append(kCollectLibraryName)) return nullptr;
+  if (ReadLibraryMachine(path.Get()) == LibraryMachine::kOther) {
+    if (otherMachine != nullptr && otherMachine->IsEmpty()) otherMachine->Assign(path);
+    return nullptr;
+  }
   return ::LoadLibraryW(path.Get());
 }
 
@@ -39,21 +47,21 @@ bool GetHostExeFolder(WideString* out) {
   return true;
 }
 
-HMODULE LoadCollectLibraryFrom(const WideString& hostFolder) {
+HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, WideString* otherMachine) {
   if (!hostFolder.IsEmpty()) {
-    if (HMODULE library = LoadFromFolder(hostFolder)) return library;
+    if (HMODULE library = LoadFromFolder(hostFolder, otherMachine)) return library;
   }
   WideString installFolder;
   if (ReadInstallFolder(&installFolder)) {
-    if (HMODULE library = LoadFromFolder(installFolder)) return library;
+    if (HMODULE library = LoadFromFolder(installFolder, otherMachine)) return library;
   }
   return ::LoadLibraryW(kCollectLibraryName);
 }
 
-HMODULE LoadCollectLibrary() {
+HMODULE LoadCollectLibrary(WideString* otherMachine) {
   WideString hostFolder;
   GetHostExeFolder(&hostFolder);
-  return LoadCollectLibraryFrom(hostFolder);
+  return LoadCollectLibraryFrom(hostFolder, otherMachine);
 }
 
 bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity) {
@@ -74,7 +82,13 @@ CCollectClient::CCollectClient(const WideString* productVersion) {
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   mutex_.reset(mutex);
   if (existed) mutex_.reset();  // another process's client holds it
-  library_.reset(LoadCollectLibrary());
+  WideString otherMachine;
+  library_.reset(LoadCollectLibrary(&otherMachine));
+  if (!library_ && !otherMachine.IsEmpty()) {
+    // Missing as far as this process goes; the log says which file it was.
+    StatisticLogWriter log;
+    log.WriteSkippedLibrary(otherMachine.Get());
+  }
   if (library_) {
     exportFn_ = reinterpret_cast<GetExportInterfaceFn>(
         reinterpret_cast<void*>(::GetProcAddress(library_.get(), kGetExportInterfaceName)));

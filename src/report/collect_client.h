@@ -39,10 +39,12 @@ constexpr wchar_t kClientMutexName[] = L"Global\\{2C4A41E4-3A65-4ea4-BC37-CEA52B
 bool GetHostExeFolder(WideString* out);
 
 // The library below the host executable's folder, else below the install
-// folder, else by its relative name through the system's search order.
-HMODULE LoadCollectLibrary();
+// folder, else by its relative name through the system's search order. A
+// library built for another machine than this process's counts as missing;
+// the first one passed over is named in otherMachine, when given.
+HMODULE LoadCollectLibrary(WideString* otherMachine = nullptr);
 // The same search from a given host folder; an empty one is skipped.
-HMODULE LoadCollectLibraryFrom(const WideString& hostFolder);
+HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, WideString* otherMachine = nullptr);
 
 // Pairs of hexadecimal digits into bytes. False for an odd length, more
 // pairs than capacity, or any other character (bytes before it stay written).

@@ -1,0 +1,60 @@
+#include "fs/library_machine.h"
+
+#include <string.h>
+
+#include "base/unique.h"
+
+namespace tmn {
+
+namespace {
+
+constexpr size_t kDosHeaderBytes = sizeof(IMAGE_DOS_HEADER);                  // 64
+constexpr size_t kNtHeadBytes = sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER);    // 24
+// Windows reads the NT headers within the first pages only; anything
+// further out is no image it would load.
+constexpr LONG kNtHeadersFurthest = 0x10000;
+
+bool ReadAt(HANDLE file, LONG offset, void* bytes, DWORD count) {
+  if (::SetFilePointer(file, offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  DWORD read = 0;
+  return ::ReadFile(file, bytes, count, &read, nullptr) && read == count;
+}
+
+}  // namespace
+
+uint16_t ThisProcessMachine() {
+#if defined(_WIN64)
+  return IMAGE_FILE_MACHINE_AMD64;
+#else
+  return IMAGE_FILE_MACHINE_I386;
+#endif
+}
+
+LibraryMachine MachineOfImage(const uint8_t* dos, size_t dosBytes, const uint8_t* nt, size_t ntBytes) {
+  if (dos == nullptr || dosBytes < kDosHeaderBytes || nt == nullptr || ntBytes < kNtHeadBytes)
+    return LibraryMachine::kUnreadable;
+  IMAGE_DOS_HEADER header;
+  memcpy(&header, dos, sizeof(header));
+  DWORD signature;
+  memcpy(&signature, nt, sizeof(signature));
+  if (header.e_magic != IMAGE_DOS_SIGNATURE || signature != IMAGE_NT_SIGNATURE) return LibraryMachine::kUnreadable;
+  IMAGE_FILE_HEADER file;
+  memcpy(&file, nt + sizeof(signature), sizeof(file));
+  return file.Machine == ThisProcessMachine() ? LibraryMachine::kThisProcess : LibraryMachine::kOther;
+}
+
+LibraryMachine ReadLibraryMachine(const wchar_t* path) {
+  UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return LibraryMachine::kUnreadable;
+  uint8_t dos[kDosHeaderBytes];
+  if (!ReadAt(file.get(), 0, dos, sizeof(dos))) return LibraryMachine::kUnreadable;
+  LONG ntOffset;
+  memcpy(&ntOffset, dos + offsetof(IMAGE_DOS_HEADER, e_lfanew), sizeof(ntOffset));
+  if (ntOffset < 0 || ntOffset > kNtHeadersFurthest) return LibraryMachine::kUnreadable;
+  uint8_t nt[kNtHeadBytes];
+  if (!ReadAt(file.get(), ntOffset, nt, sizeof(nt))) return LibraryMachine::kUnreadable;
+  return MachineOfImage(dos, sizeof(dos), nt, sizeof(nt));
+}
+
+}  // namespace tmn
