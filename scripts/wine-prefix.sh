@@ -18,16 +18,19 @@ flock 9
 
 export WINEPREFIX=$dir WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$dir"
+# A 64-bit prefix is made by the 64-bit loader, which every host can start;
+# Debian's wine starts the 32-bit one first, which some hosts cannot.
 case $kind in
-  main|xp64) arch=win64 ;;
-  win32) arch=win32 ;;
+  main|xp64) arch=win64 wine=/usr/lib/wine/wine64 ;;
+  win32) arch=win32 wine=wine ;;
   *) echo "unknown prefix kind: $kind" >&2; exit 2 ;;
 esac
-WINEARCH=$arch wineboot -i >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+WINEARCH=$arch "$wine" wineboot -i >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
+  { echo "cannot set up the prefix $dir: $wine reg failed" >&2; exit 1; }
 case $kind in
-  xp64) wine winecfg /v winxp64 >/dev/null 2>&1 ;;
-  win32) wine winecfg /v winxp >/dev/null 2>&1 ;;
+  xp64) "$wine" winecfg /v winxp64 >/dev/null 2>&1 ;;
+  win32) "$wine" winecfg /v winxp >/dev/null 2>&1 ;;
 esac
 wineserver -w
 touch "$dir/.tm-ready"

@@ -31,8 +31,11 @@ function(tm_check_pinned file expected out)
   endif()
 endfunction()
 
+# The 64-bit part of a build shares the main part's cache.
+set(TM_SQLITE_CACHE "${PROJECT_BINARY_DIR}/_deps/sqlite" CACHE PATH "Folder that keeps SQLite's fetched amalgamation")
+
 function(tm_fetch_sqlite_amalgamation)
-  set(cache "${PROJECT_BINARY_DIR}/_deps/sqlite")
+  set(cache "${TM_SQLITE_CACHE}")
   set(source "${cache}/${TM_SQLITE_RELEASE}")
   set(release "${cache}/${TM_SQLITE_RELEASE}.tar.gz")
   set(package "${cache}/${TM_SQLITE_NPM_FILE}")

@@ -1,8 +1,14 @@
 #!/usr/bin/env python3
-"""Checks the built plug-in file: PE32 for i386, the exports of the .def
-file under their undecorated names, imports from Windows system DLLs only, ASLR and DEP on,
-stack protection built in, the size budget, and a version resource whose fixed file and
-product versions are the project's version."""
+"""Checks a built plug-in file: the image format of its machine (PE32 for
+i386, PE32+ for x86-64 with high-entropy ASLR), the exports of the .def file
+under their undecorated names, imports from Windows system DLLs only, ASLR
+and DEP on, stack protection built in, the size budget of its machine, a
+version resource whose fixed file and product versions are the project's
+version and whose description names the NSIS target, and the beacon
+addresses of the hosts the build was configured with.
+
+Usage: check_plugin_file.py DLL x86|amd64 DEF VERSION TARGET COUNTER_HOST REPORT_HOST
+"""
 import re
 import struct
 import subprocess
@@ -12,7 +18,11 @@ SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
     "ole32.dll", "oleaut32.dll", "wininet.dll", "version.dll", "msvcrt.dll",
 }
-BUDGET = 96 * 1024
+# objdump, format, optional header magic, size budget.
+MACHINES = {
+    "x86": ("i686-w64-mingw32-objdump", "pei-i386", "010b", 96 * 1024),
+    "amd64": ("x86_64-w64-mingw32-objdump", "pei-x86-64", "020b", 128 * 1024),
+}
 
 def exports_of(def_file):
     """The names under EXPORTS in the module-definition file."""
@@ -39,22 +49,24 @@ def fixed_versions(data):
     return dotted(ms, ls), dotted(pms, pls)
 
 
-def main(path, def_file, version):
+def main(path, machine, def_file, version, target, counter_host, report_host):
+    objdump, want_format, want_magic, budget = MACHINES[machine]
     expected_exports = exports_of(def_file)
-    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", path],
-                          check=True, capture_output=True, text=True).stdout
+    dump = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
     failures = []
     fmt = re.search(r"file format (\S+)", dump)
-    if not fmt or fmt.group(1) != "pei-i386":
-        failures.append(f"format is {fmt.group(1) if fmt else '?'}, not pei-i386")
-    machine = re.search(r"^Magic\s+(\S+)", dump, re.M)
-    if not machine or machine.group(1) != "010b":
-        failures.append("optional header is not PE32 (magic 010b)")
+    if not fmt or fmt.group(1) != want_format:
+        failures.append(f"format is {fmt.group(1) if fmt else '?'}, not {want_format}")
+    magic = re.search(r"^Magic\s+(\S+)", dump, re.M)
+    if not magic or magic.group(1) != want_magic:
+        failures.append(f"optional header magic is {magic.group(1) if magic else '?'}, not {want_magic}")
     chars = int(re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", dump, re.M).group(1), 16)
     if not chars & 0x40:
         failures.append("ASLR (DYNAMIC_BASE) is off")
     if not chars & 0x100:
         failures.append("DEP (NX_COMPAT) is off")
+    if machine == "amd64" and not chars & 0x20:
+        failures.append("high-entropy ASLR (HIGH_ENTROPY_VA) is off")
     if not re.search(r"^\tDLL$", dump, re.M):
         failures.append("not marked as a DLL")
 
@@ -73,8 +85,8 @@ def main(path, def_file, version):
     data = open(path, "rb").read()
     if b"stack smashing detected" not in data:
         failures.append("no stack protector built in")
-    if len(data) > BUDGET:
-        failures.append(f"{len(data)} bytes, over the {BUDGET}-byte budget")
+    if len(data) > budget:
+        failures.append(f"{len(data)} bytes, over the {budget}-byte budget")
     expected_version = ".".join((version.split(".") + ["0"] * 4)[:4])
     versions = fixed_versions(data)
     if versions is None:
@@ -84,10 +96,17 @@ def main(path, def_file, version):
     if "VS_VERSION_INFO".encode("utf-16-le") not in data or "tmnsisplug.dll".encode("utf-16-le") not in data:
         failures.append("the version resource names no VS_VERSION_INFO or original file name")
 
+    description = f"tmnsisplug NSIS plug-in ({target})".encode("utf-16-le")
+    if description not in data:
+        failures.append(f"the version resource's description does not name {target}")
+    for url in (f"http://{counter_host}/2813985/tongji.gif", f"http://{report_host}/install"):
+        if url.encode("utf-16-le") + b"\0\0" not in data:
+            failures.append(f"the beacon address {url} is not in the file")
+
     print(f"{path}: {len(data)} bytes, version {versions}, imports {sorted(imports)}, exports {sorted(exports)}")
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3]))
+    sys.exit(main(*sys.argv[1:8]))

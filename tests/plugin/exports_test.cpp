@@ -17,7 +17,10 @@ using HostStack = tmtest::BasicHostStack<stack_t>;
 using GuardedVariables = tmtest::BasicGuardedVariables<tmn::HostChar>;
 using PluginFunction = void(__cdecl*)(HWND, int, tmn::HostChar*, stack_t**, extra_parameters*);
 const tmn::HostChar kJunk = static_cast<tmn::HostChar>(0xbdbd);
-#ifdef TM_HOST_UNICODE
+#if defined(_WIN64)
+const wchar_t kFlavourFolder[] = L"amd64-unicode";
+const char kTreeName[] = "tree \u4e2d\u0416\U0001F600";  // outside every ANSI code page
+#elif defined(TM_HOST_UNICODE)
 const wchar_t kFlavourFolder[] = L"x86-unicode";
 const char kTreeName[] = "tree \u4e2d\u0416\U0001F600";  // outside every ANSI code page
 #else
@@ -44,8 +47,9 @@ class Exports : public ::testing::Test {
   }
 
   static const tmn::PidTicket* TicketIn(GuardedVariables& variables) {
-    const long address = std::strtol(variables.text(10).c_str(), nullptr, 10);
-    return reinterpret_cast<const tmn::PidTicket*>(static_cast<uintptr_t>(static_cast<uint32_t>(address)));
+    // Signed decimal of the whole pointer, in either bitness.
+    const long long address = std::strtoll(variables.text(10).c_str(), nullptr, 10);
+    return reinterpret_cast<const tmn::PidTicket*>(static_cast<intptr_t>(address));
   }
 
   static HMODULE module_;
@@ -66,9 +70,7 @@ TEST_F(Exports, ExportsWithoutArgumentsLeaveTheStackAsItWas) {
 }
 
 TEST_F(Exports, WindowsPlatformArchitecturePushesItsAnswerAboveWhatWasThere) {
-  BOOL wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &wow64);
-  const std::string expected = wow64 ? "64" : "32";
+  const std::string expected = tmtest::WindowsIs64Bit() ? "64" : "32";
   for (int string_size : kStringSizes) {
     HostStack stack(string_size);
     GuardedVariables variables(string_size);

@@ -108,13 +108,12 @@ TEST(ArchitectureText, SixtyFourOnlyForAmd64AndItaniumOnAnNtSystemThatCanTell) {
 }
 
 TEST(ReadArchitectureFacts, ReportsTheMachineNotTheProcess) {
-  BOOL wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &wow64);
   const tmn::ArchitectureFacts facts = tmn::ReadArchitectureFacts();
   EXPECT_TRUE(facts.versionRead);
   EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), facts.platformId);
   EXPECT_TRUE(facts.hasNativeSystemInfo);
-  EXPECT_EQ(wow64 ? PROCESSOR_ARCHITECTURE_AMD64 : PROCESSOR_ARCHITECTURE_INTEL, facts.processorArchitecture);
+  EXPECT_EQ(tmtest::WindowsIs64Bit() ? PROCESSOR_ARCHITECTURE_AMD64 : PROCESSOR_ARCHITECTURE_INTEL,
+            facts.processorArchitecture);
 }
 
 }  // namespace

@@ -27,7 +27,14 @@ std::wstring TestBinDir() {
 
 std::wstring HelperPath(const wchar_t* name) { return TestBinDir() + L"\\" + name; }
 
-std::wstring PluginDllPath(const wchar_t* folder) { return TestBinDir() + L"\\..\\..\\" + folder + L"\\tmnsisplug.dll"; }
+std::wstring PluginDllPath(const wchar_t* folder) {
+  return TestBinDir() + L"\\" + TM_PLUGIN_ROOT + L"\\" + folder + L"\\tmnsisplug.dll";
+}
+
+bool WindowsIs64Bit() {
+  BOOL wow64 = FALSE;
+  return sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+}
 
 GuardedBlock::GuardedBlock(size_t bytes) {
   SYSTEM_INFO info;

@@ -21,7 +21,16 @@ bool PrefixIsPreVista();
 // Folder of the running test program; helpers are built beside it.
 std::wstring TestBinDir();
 std::wstring HelperPath(const wchar_t* name);
-std::wstring PluginDllPath(const wchar_t* folder = L"x86-ansi");  // x86-unicode, ...
+// The plug-in a test program of this machine loads unless it names
+// another folder (x86-unicode, ...).
+#ifdef _WIN64
+constexpr wchar_t kOwnPluginFolder[] = L"amd64-unicode";
+#else
+constexpr wchar_t kOwnPluginFolder[] = L"x86-ansi";
+#endif
+std::wstring PluginDllPath(const wchar_t* folder = kOwnPluginFolder);
+// Whether Windows itself is 64-bit, whatever this program's own bitness.
+bool WindowsIs64Bit();
 
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
