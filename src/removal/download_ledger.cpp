@@ -4,6 +4,7 @@
 
 #include "base/heap.h"
 #include "base/number.h"
+#include "base/result.h"
 #include "base/unique.h"
 #include "fs/checked_open.h"
 #include "fs/entry_delete.h"
@@ -200,7 +201,16 @@ int DownloadLedger::DeleteInstalledDownloads() {
         // Read-only or not; a link goes as a link where the system opens it
         // as one, and stays otherwise.
         const EntryToDelete file{{&folder, name, length, 0, true, false}, EntryKind::kFile, false};
-        return DeleteEntry(file, nullptr, facts, nullptr);
+        RETURN_IF_FAILED(DeleteEntry(file, nullptr, facts, nullptr));
+        // Gone only when the folder no longer holds it: Wine deletes by path
+        // when the handle closes, and a path can lead elsewhere by then.
+        const uint64_t deleted = facts.FileId();
+        UniqueFile still;
+        return OpenRelative(folder.handle.get(), name, length, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            kOpenItself | kFileNonDirectoryFile, &still) >= 0 &&
+                       facts.Read(still.get()) >= 0 && facts.FileId() == deleted
+                   ? HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)
+                   : S_OK;
       });
     }
     if (FAILED(gone) && !IsNotThere(gone)) continue;
