@@ -51,8 +51,9 @@ constexpr DWORD kDeleteCadenceMs = 500;
 constexpr size_t kWakeBatch = 64;
 // How many entries the walker may list ahead of the deleter: beyond it, it
 // waits for the deleter to take them, so a tree of any size costs the
-// same memory.
-constexpr size_t kQueueLimit = 4096;
+// same memory. Each queued folder is held open, listed, and Wine keeps a
+// copy of each listing until its handle closes: the bound is kept low.
+constexpr size_t kQueueLimit = 512;
 
 struct TreeDeletion {
   const RefusedDeleteHook* hook = nullptr;
@@ -110,7 +111,13 @@ HRESULT QueueItem(TreeDeletion& deletion, TreeItem&& item) {
     if (deletion.queue.Size() == kWakeBatch && deletion.batchReady) ::SetEvent(deletion.batchReady.get());
     full = deletion.queue.Size() >= kQueueLimit;
   }
-  if (full && deletion.roomReady) ::WaitForSingleObject(deletion.roomReady.get(), INFINITE);
+  // A signal left from an earlier drain may wake the walker early: it looks
+  // again before it goes on.
+  while (full && deletion.roomReady) {
+    ::WaitForSingleObject(deletion.roomReady.get(), INFINITE);
+    CriticalSectionLock lock(deletion.lock);
+    full = deletion.queue.Size() >= kQueueLimit;
+  }
   return S_OK;
 }
 
