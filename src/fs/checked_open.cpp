@@ -86,7 +86,8 @@ bool ReachedAsChildOf(const wchar_t* reported, size_t reportedLength, const Held
   return SameReachedName(reported, end, at->name.Get(), at->name.Length());
 }
 
-Verdict CheckOpened(HANDLE entry, const OpenedFacts& facts, const ExpectedEntry& expected) {
+Verdict CheckOpened(HANDLE entry, OpenedFacts& facts, const ExpectedEntry& expected) {
+  if (facts.Read(entry) < 0) return Verdict::kNotOwn;
   if (!expected.anyId && facts.FileId() != expected.fileId) return Verdict::kNotOwn;
   if (!ReachedAsChildOf(facts.Name(), facts.NameLength(), *expected.folder, expected.name, expected.length))
     return Verdict::kNotOwn;
@@ -96,6 +97,16 @@ Verdict CheckOpened(HANDLE entry, const OpenedFacts& facts, const ExpectedEntry&
   // name alone is a link when it is one.
   if (link && !expected.anyId) return Verdict::kNotOwn;
   return link ? Verdict::kLinkItself : Verdict::kOwn;
+}
+
+HRESULT OpenOwn(const ExpectedEntry& expected, ACCESS_MASK access, ULONG options, UniqueFile* opened,
+                OpenedFacts& facts) {
+  const NTSTATUS status =
+      OpenRelative(expected.folder->handle.get(), expected.name, expected.length, access, options, opened);
+  if (status < 0) return FromOpenStatus(status);
+  if (CheckOpened(opened->get(), facts, expected) == Verdict::kOwn) return S_OK;
+  opened->reset();
+  return kEntryNotOwn;
 }
 
 namespace {
@@ -119,25 +130,18 @@ HRESULT OpenCheckedChild(const HeldFolder& parent, const ListedEntry& listed, AC
   const ExpectedEntry expected = ExpectedFromListing(parent, listed);
   if (expected.listedAsLink || (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return kEntryNotOwn;
   UniqueFile opened;
-  const NTSTATUS status = OpenRelative(parent.handle.get(), listed.name, listed.nameLength, access,
-                                       kOpenItself | kFileDirectoryFile, &opened);
-  if (status < 0) return FromOpenStatus(status);
   OpenedFacts facts;
-  RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
-  if (CheckOpened(opened.get(), facts, expected) != Verdict::kOwn) return kEntryNotOwn;
+  RETURN_IF_FAILED(OpenOwn(expected, access, kOpenItself | kFileDirectoryFile, &opened, facts));
   return KeepChild(parent, std::move(opened), facts, listed.name, listed.nameLength, kept, child);
 }
 
 HRESULT OpenChildFolder(const HeldFolder& parent, const wchar_t* name, size_t length, NameKept kept,
                         HeldFolder* child) {
   if (length == 0 || IsDotOrDotDot(name, length)) return E_INVALIDARG;
-  UniqueFile opened;
-  const NTSTATUS status = OpenRelative(parent.handle.get(), name, length, kListingAccess, kOpenItself, &opened);
-  if (status < 0) return FromOpenStatus(status);
-  OpenedFacts facts;
-  RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
   const ExpectedEntry expected{&parent, name, length, 0, true, false};
-  if (CheckOpened(opened.get(), facts, expected) != Verdict::kOwn) return kEntryNotOwn;
+  UniqueFile opened;
+  OpenedFacts facts;
+  RETURN_IF_FAILED(OpenOwn(expected, kListingAccess, kOpenItself, &opened, facts));
   if (!facts.IsFolder()) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
   return KeepChild(parent, std::move(opened), facts, name, length, kept, child);
 }

@@ -73,9 +73,16 @@ struct ExpectedEntry {
 ExpectedEntry ExpectedFromListing(const HeldFolder& folder, const ListedEntry& listed);
 
 // The verdict on an opened entry: its own, a link opened as itself, or
-// neither.
+// neither. Reads facts of the entry first; one that cannot be read is not
+// its own.
 enum class Verdict { kOwn, kLinkItself, kNotOwn };
-Verdict CheckOpened(HANDLE entry, const OpenedFacts& facts, const ExpectedEntry& expected);
+Verdict CheckOpened(HANDLE entry, OpenedFacts& facts, const ExpectedEntry& expected);
+
+// The one checked open: the expected entry opened relative to its folder
+// with access and options, its facts read, and checked. S_OK when it is its
+// own; the open's failure as FromOpenStatus gives it; kEntryNotOwn else.
+HRESULT OpenOwn(const ExpectedEntry& expected, ACCESS_MASK access, ULONG options, UniqueFile* opened,
+                OpenedFacts& facts);
 
 // Whether the opened entry is a link: a reparse point whose own tag is a
 // name surrogate or cannot be read.

@@ -58,15 +58,12 @@ NTSTATUS ClassicDelete(HANDLE entry) {
 // given its attribute back when it stays or lives on under another name.
 NTSTATUS DeleteClearingReadOnly(const ExpectedEntry& entry, EntryKind kind, const RefusedDeleteHook* hook) {
   UniqueFile writable;
-  NTSTATUS status = OpenToDelete(entry, kClearReadOnlyAccess, kind, &writable);
-  if (status < 0) return status;
   OpenedFacts facts;
-  if (facts.Read(writable.get()) < 0 || CheckOpened(writable.get(), facts, entry) != Verdict::kOwn)
-    return kStatusAccessDenied;
+  if (FAILED(OpenOwn(entry, kClearReadOnlyAccess, OptionsFor(kind), &writable, facts))) return kStatusAccessDenied;
   const DWORD attributes = facts.Info().fileAttributes;
   const bool multiLinked = !facts.IsFolder() && facts.Info().numberOfLinks > 1;
   const DWORD without = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-  status = SetAttributesOf(writable.get(), without);
+  NTSTATUS status = SetAttributesOf(writable.get(), without);
   if (status < 0 && RepairRefusedStep(entry, RefusedStep::kClearReadOnly, status, hook))
     status = SetAttributesOf(writable.get(), without);
   const bool cleared = status >= 0;
@@ -105,7 +102,6 @@ HRESULT DeleteEntry(const EntryToDelete& entry, UniqueFile* held, OpenedFacts& f
     if (status == kStatusDeletePending) return S_OK;
     if (status < 0) return FromOpenStatus(status);
   }
-  RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
   const Verdict verdict = CheckOpened(opened.get(), facts, expected);
   if (verdict == Verdict::kNotOwn) return kEntryNotOwn;
   // A link itself goes, never repaired or changed.
@@ -123,11 +119,9 @@ HRESULT DeleteEntry(const EntryToDelete& entry, UniqueFile* held, OpenedFacts& f
     // Access is granted when a handle is opened: the one retry goes through
     // a handle opened after the repair, checked as the first.
     UniqueFile fresh;
-    deleted = OpenToDelete(checked, kDeleteAccess, kind, &fresh);
-    if (deleted >= 0)
-      deleted = facts.Read(fresh.get()) >= 0 && CheckOpened(fresh.get(), facts, checked) == Verdict::kOwn
-                    ? DeleteChecked(fresh.get(), checked, kind, attributes, nullptr)
-                    : kStatusAccessDenied;
+    deleted = SUCCEEDED(OpenOwn(checked, kDeleteAccess, OptionsFor(kind), &fresh, facts))
+                  ? DeleteChecked(fresh.get(), checked, kind, attributes, nullptr)
+                  : kStatusAccessDenied;
   }
   if (deleted == kStatusDirectoryNotEmpty && folder && entry.retryWhenNotEmpty) {
     ::Sleep(kPendingEntriesMs);

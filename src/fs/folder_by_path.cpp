@@ -209,7 +209,6 @@ HRESULT PathWalk::Make(ACCESS_MASK extraAccess) {
   if (status == kStatusObjectNameCollision) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
   if (status < 0) return HResultFromNtStatus(status);
   OpenedFacts facts;
-  RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(made.get())));
   const ExpectedEntry expected{&folder_, NextName(), NextNameLength(), 0, true, false};
   if (CheckOpened(made.get(), facts, expected) != Verdict::kOwn) return kEntryNotOwn;
   HeldFolder reached;

@@ -331,7 +331,6 @@ HRESULT DeleteTree(const WideString& path, const RefusedDeleteHook* hook, WideSt
     status = OpenRelative(parent.handle.get(), expected.name, expected.length, kListingAccess, kOpenItself, &opened);
   if (status < 0) return FromOpenStatus(status);
   OpenedFacts facts;
-  RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(opened.get())));
   const Verdict verdict = CheckOpened(opened.get(), facts, expected);
   if (verdict == Verdict::kNotOwn) return kEntryNotOwn;
   if (verdict == Verdict::kLinkItself) {

@@ -150,11 +150,9 @@ uint64_t DownloadLedger::TotalDownloadedSize() {
     WithDownload(downloadFolder_.folder, download.value, [&](const HeldFolder& folder, const wchar_t* name,
                                                              size_t length) {
       UniqueFile file;
-      const NTSTATUS opened = OpenRelative(folder.handle.get(), name, length, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                           kOpenItself | kFileNonDirectoryFile, &file);
-      if (opened < 0) return FromOpenStatus(opened);
       const ExpectedEntry expected{&folder, name, length, 0, true, false};
-      if (facts.Read(file.get()) < 0 || CheckOpened(file.get(), facts, expected) != Verdict::kOwn) return kEntryNotOwn;
+      RETURN_IF_FAILED(OpenOwn(expected, FILE_READ_ATTRIBUTES | SYNCHRONIZE, kOpenItself | kFileNonDirectoryFile,
+                               &file, facts));
       total += static_cast<uint64_t>(facts.Info().endOfFile.QuadPart);
       return S_OK;
     });
