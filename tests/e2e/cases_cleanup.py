@@ -5,6 +5,7 @@ name the install folder, the download folders and the ledger's files with
 the flavour's foreign text."""
 import contextlib
 import os
+import shutil
 import threading
 
 from cases_removal import mapped_drive, refused_links
@@ -235,13 +236,10 @@ def case_cleanup_ledger_race(h):
     with installed_product(h, h.work / "Vardo") as root:
         for round_ in range(2):
             base, moved, victim = h.work / "base", h.work / "base-moved", h.work / "vbase"
+            if base.is_symlink():
+                base.unlink()
             for folder in (base, moved, victim):
-                if folder.is_symlink():
-                    folder.unlink()
-                elif folder.exists():
-                    for below in sorted(folder.rglob("*"), reverse=True):
-                        below.unlink() if not below.is_dir() else below.rmdir()
-                    folder.rmdir()
+                shutil.rmtree(folder, ignore_errors=True)
             for name in names:
                 make(base / "dl" / name, "own")
                 make(victim / "dl" / name, "victim")

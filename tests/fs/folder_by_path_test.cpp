@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <string>
 
 #include "fs/folder_by_path.h"
-#include "fs/link_checks.h"
 #include "fs/tree_delete.h"
 #include "support/file_system_recorder.h"
 #include "support/test_support.h"
@@ -55,24 +53,6 @@ TEST(DeleteTree, ATreeBelowALinkIsReachedOnlyThroughOneAnAdministratorMade) {
     EXPECT_EQ(!c.followed, tmtest::FileExists(tree + L"\\a.txt")) << tmtest::Narrow(c.owner);
     EXPECT_EQ(c.followed ? L"junk" : outer, tmtest::Text(link)) << tmtest::Narrow(c.owner);
   }
-}
-
-TEST(IsTrustedLinkOwner, OnlyTheMakersOfWindowsOwnLinks) {
-  struct Case {
-    const wchar_t* sid;
-    bool trusted;
-  } cases[] = {
-      {L"S-1-5-18", true},           {L"S-1-5-32-544", true},  {kTrustedInstaller, true},
-      {L"S-1-5-32-545", false},      {L"S-1-1-0", false},      {L"S-1-5-19", false},
-      {L"S-1-5-21-1-2-3-500", false}, {L"S-1-5-80-1-2-3-4-5", false},
-  };
-  for (const Case& c : cases) {
-    PSID sid = nullptr;
-    ASSERT_TRUE(ConvertStringSidToSidW(c.sid, &sid)) << tmtest::Narrow(c.sid);
-    EXPECT_EQ(c.trusted, tmn::IsTrustedLinkOwner(sid)) << tmtest::Narrow(c.sid);
-    LocalFree(sid);
-  }
-  EXPECT_FALSE(tmn::IsTrustedLinkOwner(nullptr));
 }
 
 // A path is read once, in the form Windows acts on: relative to the

@@ -68,17 +68,13 @@ TEST(FolderListing, ListsNamesWin32WouldReReadExactlyAndFindsOneByItsExactName) 
 // repeats an entry.
 TEST(FolderListing, AListingParkedWhileAnotherFillsTheSharedBufferGoesOnWhereItStood) {
   TempDir dir(L"listing");
-  std::vector<std::wstring> expected[2];
-  for (int folder = 0; folder < 2; ++folder) {
-    const std::wstring path = dir / (L"f" + std::to_wstring(folder));
-    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
-    // Long names: one batch of the buffer holds far fewer than all.
-    for (int i = 0; i < 300; ++i) {
-      const std::wstring name = std::to_wstring(i) + std::wstring(40, L'n');
-      ASSERT_TRUE(tmtest::WriteFileText(path + L"\\" + name, "x"));
-      expected[folder].push_back(name);
-    }
-    std::sort(expected[folder].begin(), expected[folder].end());
+  // Long names: one batch of the buffer holds far fewer than the 300.
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 300; ++i) names.push_back(std::to_wstring(i) + std::wstring(40, L'n'));
+  std::sort(names.begin(), names.end());
+  for (const wchar_t* folder : {L"f0", L"f1"}) {
+    ASSERT_TRUE(CreateDirectoryW((dir / folder).c_str(), nullptr));
+    for (const std::wstring& name : names) ASSERT_TRUE(tmtest::WriteFileText(dir / folder + L"\\" + name, "x"));
   }
   tmn::UniqueFile handles[2] = {tmn::UniqueFile(OpenForListing(dir / L"f0")),
                                 tmn::UniqueFile(OpenForListing(dir / L"f1"))};
@@ -86,26 +82,19 @@ TEST(FolderListing, AListingParkedWhileAnotherFillsTheSharedBufferGoesOnWhereItS
   tmn::FolderListing listings[2] = {tmn::FolderListing(handles[0].get(), &buffer),
                                     tmn::FolderListing(handles[1].get(), &buffer)};
   std::vector<std::wstring> listed[2];
-  bool ended[2] = {false, false};
-  for (int turn = 0; !(ended[0] && ended[1]); ++turn) {
+  HRESULT next[2] = {S_OK, S_OK};
+  // A few entries of one, then the other's turn.
+  for (int turn = 0; next[0] == S_OK || next[1] == S_OK; ++turn) {
     const int which = turn % 2;
-    if (ended[which]) continue;
-    // A few entries, then the other listing's turn.
-    for (int i = 0; i < 7; ++i) {
-      tmn::ListedEntry entry;
-      const HRESULT next = listings[which].Next(&entry);
-      ASSERT_TRUE(SUCCEEDED(next));
-      if (next == S_FALSE) {
-        ended[which] = true;
-        break;
-      }
-      listed[which].emplace_back(entry.name, entry.nameLength);
-    }
+    tmn::ListedEntry entry;
+    for (int i = 0; i < 7 && next[which] == S_OK; ++i)
+      if ((next[which] = listings[which].Next(&entry)) == S_OK) listed[which].emplace_back(entry.name, entry.nameLength);
     ASSERT_EQ(S_OK, listings[which].Park());
   }
-  for (int folder = 0; folder < 2; ++folder) {
-    std::sort(listed[folder].begin(), listed[folder].end());
-    EXPECT_EQ(expected[folder], listed[folder]) << folder;
+  for (int which = 0; which < 2; ++which) {
+    EXPECT_EQ(S_FALSE, next[which]);
+    std::sort(listed[which].begin(), listed[which].end());
+    EXPECT_EQ(names, listed[which]) << which;
   }
 }
 
