@@ -110,19 +110,25 @@ void CleanHotfixDownloads(const WideString& answer) {
   GetConfigFilePath(&configFile, true);
   const WideString hotfixDir = DefaultDir(kHotfixFolder);
   const WideString downloadDir = ConfiguredDir(GetHotfixDownloadDir, configFile);
-  DownloadLedger ledger;
-  ledger.Load();
-  // A ledger whose downloads cannot all be measured may list some all the
-  // same: the answer decides for them as for measured ones.
-  const bool holdsDownloads = ledger.TotalDownloadedSize() > 0 || !ledger.MeasuresEveryDownload();
-  if (holdsDownloads && !IsYes(answer)) {
+  bool keepDownloads;
+  {
+    // The ledger holds the download folder open while it lives: it is done
+    // with before any folder is removed.
+    DownloadLedger ledger;
+    ledger.Load();
+    // A ledger whose downloads cannot all be measured may list some all the
+    // same: the answer decides for them as for measured ones.
+    const bool holdsDownloads = ledger.TotalDownloadedSize() > 0 || !ledger.MeasuresEveryDownload();
+    keepDownloads = holdsDownloads && !IsYes(answer);
+    if (!keepDownloads) ledger.DeleteInstalledDownloads();
+  }
+  if (keepDownloads) {
     // The downloads stay, and so does every folder that may hold them: the
     // "Hotfix" folder goes only when it is known to lie apart from them,
     // however either folder is spelt.
     if (RelateFolders(downloadDir, hotfixDir) == FolderRelation::kApart) DeleteFolderTree(hotfixDir);
     return;
   }
-  ledger.DeleteInstalledDownloads();
   // Removes the folder only when nothing is left in it.
   if (IsFullyQualifiedPath(downloadDir.Get())) {
     WideString refusedLink;
