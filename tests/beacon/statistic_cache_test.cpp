@@ -305,23 +305,67 @@ TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryo
   }
 }
 
-TEST_F(CacheStoreTest, AFileTheLibraryCannotReadIsMovedAsideOnce) {
-  ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, data_.c_str(), nullptr));
-  ASSERT_TRUE(tmtest::WriteFileText(file_, std::string(4096, 'g')));
-  ASSERT_TRUE(tmtest::WriteFileText(file_ + L".bad", "older"));
-  SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_READONLY);
-  FileSystemRecorder recorder;
-  tmn::StatisticCache cache(host_.c_str(), data_.c_str());
-  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 5));
-  const std::vector<std::wstring> replaced = {L"attributes " + file_ + L" 0x80"};
-  std::vector<std::wstring> calls;
-  for (const std::wstring& call : recorder.Calls())
-    if (call.rfind(L"attributes ", 0) == 0 || call.rfind(L"delete ", 0) == 0) calls.push_back(call);
-  EXPECT_EQ(replaced, calls);
-  EXPECT_EQ(std::string(4096, 'g'), tmtest::ReadFileBytes(file_ + L".bad"));
-  const CacheFile file = ReadCacheFile(file_);
-  EXPECT_EQ(L"ok", file.integrity);
-  EXPECT_EQ(Describe({{5, 1, L"http://h/1", L"http://r/"}}), Describe(file.rows));
+// The kept requests waiting beside the cache in folder.
+size_t KeptFiles(const std::wstring& folder) {
+  size_t count = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\feed.cache.*.row").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do ++count;
+  while (FindNextFileW(find, &found));
+  FindClose(find);
+  return count;
+}
+
+TEST(RefusedCacheName, NumbersEveryNameAfterTheFirst) {
+  const tmn::WideString cache = tmtest::MakeWide(L"C:\\d\\feed.cache");
+  const std::pair<unsigned, const wchar_t*> cases[] = {
+      {1, L"C:\\d\\feed.cache.bad"}, {2, L"C:\\d\\feed.cache.bad.2"}, {100, L"C:\\d\\feed.cache.bad.100"}};
+  for (const auto& c : cases) {
+    tmn::WideString name = tmtest::MakeWide(L"junk");
+    ASSERT_TRUE(tmn::RefusedCacheName(cache, c.first, &name)) << c.first;
+    EXPECT_EQ(c.second, tmtest::Text(name));
+  }
+  tmn::WideString name;
+  EXPECT_FALSE(tmn::RefusedCacheName(cache, 0, &name));
+}
+
+// A cache the library refuses goes to the first free numbered name, never
+// over an older one; with every name taken it stays, and so does the row.
+TEST_F(CacheStoreTest, ARefusedCacheIsMovedToTheFirstFreeNameAndNeverOverAnother) {
+  const std::string junk(4096, 'g');
+  const struct {
+    unsigned taken;  // names already used by earlier refusals
+    bool stored;
+  } cases[] = {{0, true}, {2, true}, {tmn::kRefusedCacheNames, false}};
+  for (const auto& c : cases) {
+    TempDir dir(L"refused");
+    const std::wstring data = dir / L"data", file = data + L"\\feed.cache";
+    ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, data.c_str(), nullptr));
+    ASSERT_TRUE(tmtest::WriteFileText(file, junk));
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    auto nameOf = [&file](unsigned number) {
+      tmn::WideString name;
+      tmn::RefusedCacheName(tmtest::MakeWide(file), number, &name);
+      return tmtest::Text(name);
+    };
+    for (unsigned n = 1; n <= c.taken; ++n) ASSERT_TRUE(tmtest::WriteFileText(nameOf(n), "older " + std::to_string(n)));
+    tmn::StatisticCache cache(host_.c_str(), data.c_str());
+    const HRESULT result = cache.SaveRequest(L"http://h/1", L"http://r/", 5);
+    for (unsigned n = 1; n <= c.taken; ++n) EXPECT_EQ("older " + std::to_string(n), tmtest::ReadFileBytes(nameOf(n)));
+    if (c.stored) {
+      EXPECT_EQ(S_OK, result) << c.taken;
+      EXPECT_EQ(junk, tmtest::ReadFileBytes(nameOf(c.taken + 1))) << c.taken;
+      const CacheFile stored = ReadCacheFile(file);
+      EXPECT_EQ(L"ok", stored.integrity);
+      EXPECT_EQ(Describe({{5, 1, L"http://h/1", L"http://r/"}}), Describe(stored.rows));
+      EXPECT_EQ(0u, KeptFiles(data)) << c.taken;
+    } else {
+      EXPECT_TRUE(FAILED(result)) << std::hex << result;
+      EXPECT_EQ(junk, tmtest::ReadFileBytes(file));
+      EXPECT_EQ(1u, KeptFiles(data));  // the row waits for a later store
+    }
+  }
 }
 
 TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedHolder) {

@@ -11,6 +11,7 @@
 
 #include "report/collect_client.h"
 #include "report/install_identity.h"
+#include "support/installed_product.h"
 #include "support/product_support.h"
 #include "report/system_description.h"
 
@@ -29,6 +30,7 @@ namespace {
 
 constexpr wchar_t kUid[] = L"0A1B2C3D4E5F6a7b8C9D0E1F2A3B4C5D";
 constexpr char kUuidBytes[] = "0a1b2c3d4e5f6a7b8c9d0e1f2a3b4c5d";
+constexpr wchar_t kOs[] = L"win9.8.sp7";  // the public record names the system as the report gives it
 
 std::wstring LoadedPath(HMODULE module) {
   wchar_t path[MAX_PATH] = {};
@@ -49,7 +51,6 @@ class CollectClient : public ::testing::Test {
     SetMachineText(kProductKey, L"uid", kUid);
     SetMachineText(kCoopKey, L"OEMID", L"42");
     tmn::ForgetInstallIdentity();
-    tmn::g_osDescription = MakeWide(L"win9.8.sp7");
   }
   void TearDown() override { tmn::ForgetInstallIdentity(); }
 
@@ -102,7 +103,7 @@ std::string WithoutTime(const std::string& line, long long* time) {
 TEST_F(CollectClient, ThePublicRecordGoesOnceBeforeTheFirstRecord) {
   const long long before = static_cast<long long>(std::time(nullptr));
   {
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     EXPECT_TRUE(IsLoaded(library_));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"first", 1));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"second", 2));
@@ -124,7 +125,7 @@ TEST_F(CollectClient, ThePublicRecordGoesOnceBeforeTheFirstRecord) {
 TEST_F(CollectClient, AProductVersionHandedInIsTheOneThePublicRecordNames) {
   const tmn::WideString handed = MakeWide(L"7.6.5.4");
   {
-    tmn::CCollectClient client(&handed);
+    tmn::CCollectClient client(&handed, kOs);
     ASSERT_EQ(S_OK, SubmitRecord(client, L"t", 1));
   }
   const Lines writes = Writes();
@@ -140,7 +141,7 @@ TEST_F(CollectClient, AMadeUidWithItsLowerCaseGroupDecodesToSixteenBytes) {
   SetMachineText(kProductKey, L"Install Path", install_);
   SetMachineText(kCoopKey, L"OEMID", L"42");
   {
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     EXPECT_EQ(S_OK, SubmitRecord(client, L"t", 1));
   }
   std::wstring uid = tmn::GetInstallIdentity().uid;
@@ -183,7 +184,7 @@ TEST_F(CollectClient, AnUndeliveredRecordIsDeferredOrKeptUntilClose) {
     tmn::ForgetInstallIdentity();
     {
       StandInFaults faults(c.faults);
-      tmn::CCollectClient client;
+      tmn::CCollectClient client(nullptr, kOs);
       EXPECT_EQ(c.result, SubmitRecord(client, L"t", 1));
     }
     // The public record is checked elsewhere; here only where it went.
@@ -198,7 +199,7 @@ TEST_F(CollectClient, AnUndeliveredRecordIsDeferredOrKeptUntilClose) {
 TEST_F(CollectClient, AChannelThatIsNotReadyIsReplacedAndTheNextSubmitUsesTheFreshOne) {
   {
     StandInFaults faults("channel.IsReady#1");
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     EXPECT_EQ(E_FAIL, SubmitRecord(client, L"first", 1));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"second", 2));
   }
@@ -215,7 +216,7 @@ TEST_F(CollectClient, AChannelThatIsNotReadyIsReplacedAndTheNextSubmitUsesTheFre
 TEST_F(CollectClient, ThePublicRecordIsTriedAgainAtTheNextSubmitAfterAFailure) {
   {
     StandInFaults faults("public.Write#1");
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     EXPECT_EQ(E_FAIL, SubmitRecord(client, L"first", 1));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"second", 2));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"third", 3));
@@ -236,7 +237,7 @@ TEST_F(CollectClient, UidsThatCannotBeDecodedSendNoPublicRecord) {
     SetMachineText(kProductKey, L"uid", uid);
     tmn::ForgetInstallIdentity();
     {
-      tmn::CCollectClient client;
+      tmn::CCollectClient client(nullptr, kOs);
       EXPECT_EQ(E_FAIL, SubmitRecord(client, L"t", 1));
     }
     EXPECT_EQ(Lines{}, Writes());
@@ -247,7 +248,7 @@ TEST_F(CollectClient, UidsThatCannotBeDecodedSendNoPublicRecord) {
   tmn::ForgetInstallIdentity();
   const_cast<tmn::InstallIdentity&>(tmn::GetInstallIdentity()).uid[0] = L'\0';
   {
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     EXPECT_EQ(tmn::kUidEmpty, SubmitRecord(client, L"t", 1));
   }
   EXPECT_EQ(Lines{}, Writes());
@@ -257,7 +258,7 @@ TEST_F(CollectClient, UidsThatCannotBeDecodedSendNoPublicRecord) {
 TEST_F(CollectClient, CreateRecordAnswersForMissingAndUnreadyRecords) {
   {
     StandInFaults faults("record.Create#1,record.IsReady#1");
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     tmn::RecordOwner record;
     EXPECT_EQ(E_POINTER, client.CreateRecord(&record));
     EXPECT_FALSE(record);
@@ -273,7 +274,7 @@ TEST_F(CollectClient, CreateRecordAnswersForMissingAndUnreadyRecords) {
 TEST_F(CollectClient, WithoutTheLibraryOrItsExportNothingIsMadeAndNothingStaysLoaded) {
   DeleteFileW(library_.c_str());
   {
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     tmn::RecordOwner record;
     EXPECT_EQ(E_POINTER, client.CreateRecord(&record));
   }
@@ -281,7 +282,7 @@ TEST_F(CollectClient, WithoutTheLibraryOrItsExportNothingIsMadeAndNothingStaysLo
   tmtest::PlaceVersionFile(L"pelvo_2_5", L"pelvo.dll", install_ + L"\\ovec");
   ASSERT_TRUE(MoveFileW((install_ + L"\\ovec\\pelvo.dll").c_str(), library_.c_str()));
   {
-    tmn::CCollectClient client;
+    tmn::CCollectClient client(nullptr, kOs);
     EXPECT_TRUE(IsLoaded(library_));
     tmn::RecordOwner record;
     EXPECT_EQ(E_POINTER, client.CreateRecord(&record));
@@ -368,25 +369,27 @@ TEST_F(LibrarySearch, TheInstallFolderIsUsedWithOrWithoutItsSeparator) {
   }
 }
 
-TEST_F(LibrarySearch, WithNeitherFolderTheRelativeNameIsLoaded) {
+// Nothing is looked for by a relative name or path: the system would look
+// in the current folder and along PATH, which users may write.
+TEST_F(LibrarySearch, WithNeitherFolderNothingIsLoadedFromTheCurrentFolder) {
   tmtest::InstallStandIn(dir_.path());
-  wchar_t previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(dir_.path().c_str()));
-  const std::wstring byName = dir_.path() + L"\\ovec\\gleanor.dll";
-  std::wstring noValue = Loaded(host_ + L"\\");
-  // A one-character install folder is under 6 bytes and not used.
-  SetMachineText(kProductKey, L"Install Path", L"C");
-  std::wstring oneCharacter = Loaded(host_ + L"\\");
-  SetMachineValue(kProductKey, L"Install Path", REG_SZ, L"C", 4);
-  std::wstring oneCharacterWithNul = Loaded(host_ + L"\\");
-  SetMachineText(kProductKey, L"Install Path", install_, REG_EXPAND_SZ);
-  std::wstring otherType = Loaded(host_ + L"\\");
-  SetCurrentDirectoryW(previous);
-  EXPECT_EQ(byName, noValue);
-  EXPECT_EQ(byName, oneCharacter);
-  EXPECT_EQ(byName, oneCharacterWithNul);
-  EXPECT_EQ(byName, otherType);
+  CreateDirectoryW((dir_ / L"relative").c_str(), nullptr);
+  tmtest::InstallStandIn(dir_ / L"relative");
+  tmtest::CurrentFolder standing(dir_.path());
+  const struct {
+    const wchar_t* what;
+    DWORD type;
+    std::wstring data;
+  } cases[] = {
+      {L"no value", REG_NONE, L""},  // the first: the key is clean
+      {L"a one-character folder (under 6 bytes)", REG_SZ, L"C"},
+      {L"a value of another type", REG_EXPAND_SZ, install_},
+      {L"a relative folder", REG_SZ, L"relative"},
+  };
+  for (const auto& c : cases) {
+    if (c.type != REG_NONE) SetMachineText(kProductKey, L"Install Path", c.data, c.type);
+    EXPECT_EQ(L"(none)", Loaded(host_ + L"\\")) << tmtest::Narrow(c.what);
+  }
 }
 
 TEST(GetHostExeFolder, IsTheTestProgramsFolderWithItsBackslash) {
