@@ -1,5 +1,5 @@
 """End-to-end case of the installer author's include file, in a Unicode
-installer: the macros' outputs, the stack and the variables they keep, and
+installer of either machine: the macros' outputs, the stack and the variables they keep, and
 names outside any ANSI code page passed whole."""
 from harness import HERE, check, check_equal
 
@@ -17,7 +17,7 @@ def case_include_macros(h):
     h.wait_for(lambda: victim in h.names_running(), 20, f"{victim} to start")
 
     lines, _ = h.run_installer(h.build_installer(
-        "include_macros.nsi", plugin_dir=h.build / "x86-unicode-loopback",
+        "include_macros.nsi", plugin_dir=h.loopback_plugin_dir,
         INCLUDE_DIR=HERE.parent.parent / "package" / "Include", NAMES=names))
     calls = {}
     for line in lines:
