@@ -4,8 +4,9 @@
 ;
 ; One macro per export of the tmnsisplug plug-in, for Vardo's installer and
 ; uninstaller. The same file serves Unicode installers (makensis's default,
-; plug-in in Plugins\x86-unicode) and ANSI ones (Unicode false, plug-in in
-; Plugins\x86-ansi).
+; plug-in in Plugins\x86-unicode), ANSI ones (Unicode false, plug-in in
+; Plugins\x86-ansi) and 64-bit ones (Target amd64-unicode, plug-in in
+; Plugins\amd64-unicode).
 ;
 ;   !include "tmnsisplug.nsh"
 ;

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Builds the installer author's package (the dist target) and checks it:
-NSIS's layout, the two shipping plug-ins as built, the include file, docs
+NSIS's layout, the three shipping plug-ins as built, the include file, docs
 and example as in package/ with CRLF line ends; then unpacks it into a
-scratch folder and builds the example in both flavours with makensis, given
+scratch folder and builds the example for each target with makensis, given
 nothing but the package's own folders.
 
-Usage: check_dist.py CMAKE BUILD_DIR VERSION PACKAGE_SOURCE ANSI_DLL UNICODE_DLL
+Usage: check_dist.py CMAKE BUILD_DIR VERSION PACKAGE_SOURCE ANSI_DLL UNICODE_DLL AMD64_DLL
 """
 import shutil
 import subprocess
@@ -13,11 +13,14 @@ import sys
 import zipfile
 from pathlib import Path
 
-PLUGINS = ("Plugins/x86-ansi/tmnsisplug.dll", "Plugins/x86-unicode/tmnsisplug.dll")
+TARGETS = ("x86-ansi", "x86-unicode", "amd64-unicode")
+PLUGINS = tuple(f"Plugins/{target}/tmnsisplug.dll" for target in TARGETS)
+# What makensis needs beyond the package's folders to build for each target.
+TARGET_OPTIONS = {"x86-unicode": [], "x86-ansi": ["-XUnicode false"], "amd64-unicode": ["-XTarget amd64-unicode"]}
 AUTHOR_FILES = ("Include/tmnsisplug.nsh", "Docs/tmnsisplug/tmnsisplug.txt", "Examples/tmnsisplug/example.nsi")
 
 
-def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
+def main(cmake, build_dir, version, package_source, *built_dlls):
     build_dir, package_source = Path(build_dir).resolve(), Path(package_source).resolve()
     subprocess.run([cmake, "--build", str(build_dir), "--target", "dist"], check=True, capture_output=True)
     zip_path = build_dir / "dist" / f"tmnsisplug-{version}.zip"
@@ -39,11 +42,11 @@ def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
     for name in AUTHOR_FILES:
         if name in files and files[name].count(b"\n") != files[name].count(b"\r\n"):
             failures.append(f"{name} has line ends other than CRLF, which Windows' older viewers need")
-    for name, built in zip(PLUGINS, (ansi_dll, unicode_dll)):
+    for name, built in zip(PLUGINS, built_dlls):
         if files.get(name) != Path(built).read_bytes():
             failures.append(f"{name} is not the built {built}")
-    if files.get(PLUGINS[0]) == files.get(PLUGINS[1]):
-        failures.append("the ANSI and the Unicode plug-in are the same file")
+    if len({files.get(name) for name in PLUGINS}) != len(PLUGINS):
+        failures.append("two of the plug-ins are the same file")
     if failures:
         return failures
 
@@ -51,10 +54,9 @@ def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
     shutil.rmtree(scratch, ignore_errors=True)
     with zipfile.ZipFile(zip_path) as archive:
         archive.extractall(scratch)
-    package_dirs = [f"-X!addincludedir {scratch / 'Include'}",
-                    f"-X!addplugindir /x86-unicode {scratch / 'Plugins' / 'x86-unicode'}",
-                    f"-X!addplugindir /x86-ansi {scratch / 'Plugins' / 'x86-ansi'}"]
-    for flavour, options in (("x86-unicode", []), ("x86-ansi", ["-XUnicode false"])):
+    package_dirs = [f"-X!addincludedir {scratch / 'Include'}"]
+    package_dirs += [f"-X!addplugindir /{target} {scratch / 'Plugins' / target}" for target in TARGETS]
+    for flavour, options in TARGET_OPTIONS.items():
         out = scratch / f"example-{flavour}.exe"
         result = subprocess.run(["makensis", "-V3", *package_dirs, *options, f"-DOUT_FILE={out}",
                                  str(scratch / "Examples" / "tmnsisplug" / "example.nsi")],
@@ -71,5 +73,5 @@ if __name__ == "__main__":
     for problem in problems:
         print("FAIL", problem)
     if not problems:
-        print("ok: the package's layout, its plug-ins, and the example in both flavours")
+        print("ok: the package's layout, its plug-ins, and the example for each target")
     sys.exit(1 if problems else 0)

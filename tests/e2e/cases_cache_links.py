@@ -34,7 +34,7 @@ def remove_tolmen(h):
 
 
 def store(h, exe, i=0):
-    done = subprocess.run(["wine", str(exe), *map(str, request(i))], cwd=h.work, env=h.env,
+    done = subprocess.run([h.wine, str(exe), *map(str, request(i))], cwd=h.work, env=h.env,
                           capture_output=True, timeout=300)
     return done.returncode, done.stdout.decode("latin-1").strip()
 

@@ -1,6 +1,7 @@
 """End-to-end cases of the installer author's include file, in a Unicode
-installer: the macros' outputs, the stack and the variables they keep, names
-outside any ANSI code page passed whole, and a plug-in Windows refuses to load."""
+installer of either machine: the macros' outputs, the stack and the variables
+they keep, names outside any ANSI code page passed whole, and a plug-in
+Windows refuses to load."""
 from harness import HERE, check, check_equal
 
 REGISTERS = "0 1 2 3 4 5 6 7 8 9 R0 R1 R2 R3 R4 R5 R6 R7 R8 R9".split()
@@ -45,7 +46,7 @@ def case_include_macros(h):
     child = h.start(h.copy_helper("tmwait.exe", victim), 60)
     h.wait_for(lambda: victim in h.names_running(), 20, f"{victim} to start")
 
-    lines, _ = h.run_installer(build_macros(h, names, plugin_dir=h.build / "x86-unicode-loopback"))
+    lines, _ = h.run_installer(build_macros(h, names, plugin_dir=h.loopback_plugin_dir))
     calls = macro_lines(lines)
     outputs = {"architecture": ("5", "64"), "ticket": ("6", None), "ticket in R0": ("R0", None),
                "ticket from and in R0": ("R0", None)}
@@ -67,7 +68,7 @@ def case_include_macros_unloadable(h):
     names = h.work / "names.nsh"
     names.write_text('!define VICTIM "tmwait.exe"\n!define TREE "tree"\n', encoding="utf-8-sig")
     (h.work / "tree").mkdir()
-    refusing = (h.build / "amd64" / "tests" / "bin" if h.flavour == "amd64" else h.bin) / "refusing"
+    refusing = h.bin / "refusing"
     lines, _ = h.run_installer(build_macros(h, names, plugin_dir=refusing, REFUSING=1))
     calls = macro_lines(lines)
     outputs = {"architecture": ("5", ""), "ticket": ("6", ""), "ticket in R0": ("R0", ""),

@@ -1,12 +1,16 @@
-; The include file's macros in a Unicode installer (makensis's default): each
+; The include file's macros in a Unicode installer (makensis's default, or a
+; 64-bit one with the amd64 flavour): each
 ; leaves the stack as it found it and changes no variable but its output.
 ; Every line of result.txt: label|stack below|$0..$9 $R0..$R9|error flag.
 ; VICTIM and TREE come from the file NAMES, written by the test. With
 ; REFUSING the plug-in is one Windows refuses to load, and every macro is
 ; called, its texts in registers.
+!if "${FLAVOUR}" == "amd64"
+  Target amd64-unicode
+!endif
 SilentInstall silent
 RequestExecutionLevel user
-!addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addplugindir /${TARGET} "${PLUGIN_DIR}"
 !addincludedir "${INCLUDE_DIR}"
 !include "tmnsisplug.nsh"
 !include "${NAMES}"
