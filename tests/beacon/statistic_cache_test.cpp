@@ -28,6 +28,18 @@ using tmtest::TempDir;
 
 namespace {
 
+// The kept requests waiting beside the cache in folder.
+size_t KeptFiles(const std::wstring& folder) {
+  size_t count = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\feed.cache.*.row").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do ++count;
+  while (FindNextFileW(find, &found));
+  FindClose(find);
+  return count;
+}
+
 std::wstring Found(HRESULT result, const tmn::WideString& text) {
   return FAILED(result) ? L"failed" : tmtest::Text(text);
 }
@@ -100,6 +112,36 @@ TEST(StatisticCache, OpensOrMakesTheMachineWideMutexAtOnceAndClosesIt) {
   // The process's own cache has the real one, from the moment it loaded.
   EXPECT_NE(nullptr, tmn::g_statisticCache.cacheMutex());
   EXPECT_TRUE(CacheMutexIsFree());
+}
+
+TEST(StatisticCache, TheMutexItMakesEveryoneMayWaitForAndOnlyTheSystemAndAdministratorsChange) {
+  tmn::StatisticCache made(nullptr, nullptr, kTestMutexName.c_str());
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetSecurityInfo(made.cacheMutex(), SE_KERNEL_OBJECT,
+                                                                DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                                                nullptr, &descriptor));
+  ASSERT_NE(nullptr, dacl) << "no access list: everyone may do anything";
+  const std::vector<tmtest::AceRecord> expected = {
+      {ACCESS_ALLOWED_ACE_TYPE, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE, tmtest::kEveryone},
+      {ACCESS_ALLOWED_ACE_TYPE, 0, MUTEX_ALL_ACCESS, tmtest::kSystem},
+      {ACCESS_ALLOWED_ACE_TYPE, 0, MUTEX_ALL_ACCESS, tmtest::kAdministrators}};
+  EXPECT_EQ(tmtest::Describe(expected), tmtest::Describe(tmtest::AcesOf(dacl)));
+  LocalFree(descriptor);
+}
+
+TEST(StatisticCache, WithoutTheMutexNothingIsStoredAndTheRequestStaysKept) {
+  // The name taken by another kind of object: the mutex can be neither
+  // opened nor made.
+  TempDir dir(L"cache");
+  tmn::UniqueHandle squatter(CreateEventW(nullptr, TRUE, FALSE, kTestMutexName.c_str()));
+  ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "x"));
+  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), (dir / L"data").c_str(), kTestMutexName.c_str());
+  EXPECT_EQ(nullptr, cache.cacheMutex());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), cache.cacheMutexError());
+  EXPECT_EQ(cache.cacheMutexError(), cache.SaveRequest(L"http://h/1", L"http://r/", 1));
+  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  EXPECT_EQ(1u, KeptFiles(dir / L"data"));
 }
 
 TEST(StatisticCache, EveryCacheThatMakesTheMutexAtTheSameTimeKeepsIt) {
@@ -305,31 +347,6 @@ TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryo
   }
 }
 
-// The kept requests waiting beside the cache in folder.
-size_t KeptFiles(const std::wstring& folder) {
-  size_t count = 0;
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((folder + L"\\feed.cache.*.row").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  do ++count;
-  while (FindNextFileW(find, &found));
-  FindClose(find);
-  return count;
-}
-
-TEST(RefusedCacheName, NumbersEveryNameAfterTheFirst) {
-  const tmn::WideString cache = tmtest::MakeWide(L"C:\\d\\feed.cache");
-  const std::pair<unsigned, const wchar_t*> cases[] = {
-      {1, L"C:\\d\\feed.cache.bad"}, {2, L"C:\\d\\feed.cache.bad.2"}, {100, L"C:\\d\\feed.cache.bad.100"}};
-  for (const auto& c : cases) {
-    tmn::WideString name = tmtest::MakeWide(L"junk");
-    ASSERT_TRUE(tmn::RefusedCacheName(cache, c.first, &name)) << c.first;
-    EXPECT_EQ(c.second, tmtest::Text(name));
-  }
-  tmn::WideString name;
-  EXPECT_FALSE(tmn::RefusedCacheName(cache, 0, &name));
-}
-
 // A cache the library refuses goes to the first free numbered name, never
 // over an older one; with every name taken it stays, and so does the row.
 TEST_F(CacheStoreTest, ARefusedCacheIsMovedToTheFirstFreeNameAndNeverOverAnother) {
@@ -381,10 +398,38 @@ TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedH
   store.join();
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), held);
   EXPECT_FALSE(tmtest::FileExists(file_));
+  EXPECT_EQ(1u, KeptFiles(data_));  // for the next store
 
   std::thread([&mutex] { WaitForSingleObject(mutex.get(), INFINITE); }).join();  // ends holding it
   EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/", 2, 200));
   EXPECT_TRUE(CacheMutexIsFree(name));
+  EXPECT_EQ(2u, ReadCacheFile(file_).rows.size());
+  EXPECT_EQ(0u, KeptFiles(data_));
+}
+
+TEST_F(CacheStoreTest, AStoreFoldsInWhatEarlierCallsKeptButNotWhatAWriterStillHolds) {
+  tmn::StatisticCache cache(host_.c_str(), data_.c_str());
+  tmn::HeldKeptRequest earlier, held;
+  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/earlier", L"http://r/", 1, &earlier));
+  earlier.Close();  // its call has ended
+  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/held", L"http://r/", 2, &held));
+  ASSERT_TRUE(tmtest::WriteFileText(data_ + L"\\feed.cache.junk.row", "not a kept request"));
+  std::vector<std::wstring> folded;
+  tmn::StoreNotes notes;
+  notes.context = &folded;
+  notes.folded = [](void* context, const wchar_t* url, const wchar_t*, int64_t) {
+    static_cast<std::vector<std::wstring>*>(context)->push_back(url);
+  };
+  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/own", L"http://r/", 3, 200, &notes));
+  EXPECT_EQ(std::vector<std::wstring>{L"http://h/earlier"}, folded);
+  EXPECT_EQ(Describe({{3, 1, L"http://h/own", L"http://r/"}, {1, 2, L"http://h/earlier", L"http://r/"}}),
+            Describe(ReadCacheFile(file_).rows));
+  EXPECT_EQ(2u, KeptFiles(data_));  // the one still held, and the file that holds none
+
+  held.Close();
+  EXPECT_EQ(S_OK, cache.FoldKeptRequests(200, tmn::Deadline(2000), nullptr));
+  EXPECT_EQ(3u, ReadCacheFile(file_).rows.size());
+  EXPECT_EQ("not a kept request", tmtest::ReadFileBytes(data_ + L"\\feed.cache.junk.row"));
 }
 
 TEST_F(CacheStoreTest, RefusedAccessWritesDoNotStopTheStore) {
