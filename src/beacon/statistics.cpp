@@ -260,7 +260,7 @@ int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handle
                                             acceptedTypes, kRequestFlags, 0));
   if (!handles->request) return 0;
   // Set on the session they would be ignored.
-  DWORD timeout = kTransferTimeoutMs;
+  DWORD timeout = prepared.transferTimeoutMs;
   ::InternetSetOptionW(handles->request.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
   ::InternetSetOptionW(handles->request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
   if (prepared.sendCredentials) SetProxyCredentials(handles->request.get(), prepared.login, prepared.password);

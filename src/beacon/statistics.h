@@ -106,6 +106,7 @@ struct PreparedRequest {
   DWORD headerLength = 0;
   ProxyChoice proxy;
   bool sendCredentials = false;  // the proxy's user name and password, set on the request
+  DWORD transferTimeoutMs = kTransferTimeoutMs;
   WideString login;
   WideString password;
 };
