@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "base/heap.h"
-
 #include "base/result.h"
 #include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
@@ -16,30 +15,6 @@ namespace {
 constexpr uint8_t kMagic[4] = {'T', 'M', 'R', '1'};
 constexpr size_t kHeadBytes = sizeof(kMagic) + 8 + 4 + 4;
 constexpr size_t kLongestKeptBytes = kHeadBytes + 2 * kKeptTextChars * sizeof(wchar_t);
-
-void PutLittleEndian(uint8_t* at, uint64_t value, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint64_t GetLittleEndian(const uint8_t* at, size_t bytes) {
-  uint64_t value = 0;
-  for (size_t i = bytes; i > 0; --i) value = (value << 8) | at[i - 1];
-  return value;
-}
-
-void PutText(const wchar_t* text, size_t length, uint8_t* at) {
-  for (size_t i = 0; i < length; ++i) PutLittleEndian(at + 2 * i, static_cast<uint16_t>(text[i]), 2);
-}
-
-bool TakeText(const uint8_t* at, size_t length, WideString* out) {
-  WideString text;
-  if (!text.Reserve(length)) return false;
-  for (size_t i = 0; i < length; ++i) {
-    if (!text.Append(static_cast<wchar_t>(GetLittleEndian(at + 2 * i, 2)))) return false;
-  }
-  *out = static_cast<WideString&&>(text);
-  return true;
-}
 
 // A name no other process or thread makes: this process, the moment, and a
 // count of this process's kept files.
@@ -68,34 +43,37 @@ bool DeleteThrough(HANDLE file) {
 
 bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime, UniqueHeapBlock* bytes,
                        size_t* count) {
-  const size_t urlLength = TextLength(url), refererLength = TextLength(referer);
-  if (urlLength == 0 || urlLength > kKeptTextChars || refererLength > kKeptTextChars) return false;
+  if (TextLength(url) == 0 || TextLength(url) > kKeptTextChars || TextLength(referer) > kKeptTextChars) return false;
+  const uint32_t urlLength = static_cast<uint32_t>(TextLength(url));
+  const uint32_t refererLength = static_cast<uint32_t>(TextLength(referer));
   const size_t total = kHeadBytes + (urlLength + refererLength) * sizeof(wchar_t);
   UniqueHeapBlock made(HeapAllocate(total));
   if (!made) return false;
+  // Every Windows runs little-endian: the numbers are written as they are.
   uint8_t* at = static_cast<uint8_t*>(made.get());
   memcpy(at, kMagic, sizeof(kMagic));
-  PutLittleEndian(at + 4, static_cast<uint64_t>(requestTime), 8);
-  PutLittleEndian(at + 12, urlLength, 4);
-  PutLittleEndian(at + 16, refererLength, 4);
-  PutText(url, urlLength, at + kHeadBytes);
-  PutText(referer, refererLength, at + kHeadBytes + urlLength * sizeof(wchar_t));
+  memcpy(at + 4, &requestTime, 8);
+  memcpy(at + 12, &urlLength, 4);
+  memcpy(at + 16, &refererLength, 4);
+  memcpy(at + kHeadBytes, url, urlLength * sizeof(wchar_t));
+  memcpy(at + kHeadBytes + urlLength * sizeof(wchar_t), referer, refererLength * sizeof(wchar_t));
   *bytes = static_cast<UniqueHeapBlock&&>(made);
   *count = total;
   return true;
 }
 
 bool ParseKeptRequest(const uint8_t* bytes, size_t count, KeptEntry* entry) {
+  uint32_t urlLength = 0, refererLength = 0;
   if (count < kHeadBytes || memcmp(bytes, kMagic, sizeof(kMagic)) != 0) return false;
-  const uint64_t urlLength = GetLittleEndian(bytes + 12, 4), refererLength = GetLittleEndian(bytes + 16, 4);
+  memcpy(&urlLength, bytes + 12, 4);
+  memcpy(&refererLength, bytes + 16, 4);
   if (urlLength == 0 || urlLength > kKeptTextChars || refererLength > kKeptTextChars ||
-      count != kHeadBytes + (urlLength + refererLength) * sizeof(wchar_t))
+      count != kHeadBytes + (size_t{urlLength} + refererLength) * sizeof(wchar_t))
     return false;
   KeptEntry read;
-  read.requestTime = static_cast<int64_t>(GetLittleEndian(bytes + 4, 8));
-  if (!TakeText(bytes + kHeadBytes, static_cast<size_t>(urlLength), &read.url) ||
-      !TakeText(bytes + kHeadBytes + urlLength * sizeof(wchar_t), static_cast<size_t>(refererLength), &read.referer))
-    return false;
+  const wchar_t* texts = reinterpret_cast<const wchar_t*>(bytes + kHeadBytes);
+  memcpy(&read.requestTime, bytes + 4, 8);
+  if (!read.url.Assign(texts, urlLength) || !read.referer.Assign(texts + urlLength, refererLength)) return false;
   *entry = static_cast<KeptEntry&&>(read);
   return true;
 }

@@ -89,9 +89,10 @@ void ReadProxySettings(const wchar_t* file, ProxySettings* record) {
   if (record->mode == 0) return;
   if (record->mode == 2) {
     ReadProfileString(file, kProxy, L"Host", nullptr, &record->host);
+    // Absent or empty, as the profile's integers have it: 8080.
     WideString port;
-    ReadProfileString(file, kProxy, L"Port", L"8080", &port);
-    record->port = ParseProxyPort(port.Get());
+    ReadProfileString(file, kProxy, L"Port", nullptr, &port);
+    record->port = port.IsEmpty() ? 8080 : ParseProxyPort(port.Get());
   }
   record->needAuth = ReadProfileInt(file, kProxy, L"Needauth", 0);
   if (record->needAuth != 0) {

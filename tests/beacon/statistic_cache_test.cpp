@@ -44,6 +44,28 @@ std::wstring Found(HRESULT result, const tmn::WideString& text) {
   return FAILED(result) ? L"failed" : tmtest::Text(text);
 }
 
+TEST(KeptRequest, ReadsBackWhatWasKeptAndNothingElse) {
+  tmn::UniqueHeapBlock block;
+  size_t count = 0;
+  ASSERT_TRUE(tmn::FormatKeptRequest(L"http://h/p?\u00e9", L"http://r/", -7, &block, &count));
+  const std::string bytes(static_cast<const char*>(block.get()), count);
+  const auto parse = [](const std::string& made, tmn::KeptEntry* entry) {
+    return tmn::ParseKeptRequest(reinterpret_cast<const uint8_t*>(made.data()), made.size(), entry);
+  };
+  tmn::KeptEntry entry;
+  ASSERT_TRUE(parse(bytes, &entry));
+  EXPECT_EQ(L"http://h/p?\u00e9", tmtest::Text(entry.url));
+  EXPECT_EQ(L"http://r/", tmtest::Text(entry.referer));
+  EXPECT_EQ(-7, entry.requestTime);
+  std::string noUrl = bytes, longUrl = bytes;
+  noUrl[12] = 0;
+  longUrl[14] = 1;  // 65536 and more characters
+  for (const std::string& other : {bytes.substr(0, count - 1), bytes + "x", "TMR2" + bytes.substr(4), noUrl, longUrl})
+    EXPECT_FALSE(parse(other, &entry)) << other.size();
+  EXPECT_FALSE(tmn::FormatKeptRequest(L"", L"http://r/", 1, &block, &count));
+  EXPECT_FALSE(tmn::FormatKeptRequest(std::wstring(tmn::kKeptTextChars + 1, L'u').c_str(), L"", 1, &block, &count));
+}
+
 TEST(FindDatabaseLibrary, LooksBesideTheHostThenInTheFolderAbove) {
   TempDir dir(L"cachelib");
   const std::wstring app = dir / L"app";
