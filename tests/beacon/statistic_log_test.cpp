@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "beacon/report_test_support.h"
-#include "base/unique.h"
 #include "beacon/statistic_log.h"
 #include "support/test_support.h"
 
@@ -41,16 +40,6 @@ TEST(StatisticRecord, WritesEachPartOnlyUnderItsCondition) {
             Record(nullptr, nullptr, L"x", INT64_MAX, 0, static_cast<HRESULT>(0x80000000)));
   EXPECT_EQ(L"[x], time:-9223372036854775808, count:-2147483648, err:0x800700a0",
             Record(nullptr, nullptr, L"x", INT64_MIN, INT32_MIN, static_cast<HRESULT>(0x800700A0)));
-}
-
-TEST(StatisticRecord, NamesAnUnsentRecordWithItsTableItemsTimeAndWhy) {
-  tmn::WideString record;
-  ASSERT_TRUE(tmn::FormatUnsentRecord(L"lumbra_install", L"preid=5;update=1", 7, HRESULT_FROM_WIN32(ERROR_TIMEOUT),
-                                      &record));
-  EXPECT_EQ(L"[ERROR.SendRecord] table:lumbra_install, items:preid=5;update=1, time:7, err:0x800705b4",
-            tmtest::Text(record));
-  ASSERT_TRUE(tmn::FormatUnsentRecord(L"lumbra_uninstall", L"", 7, HRESULT_FROM_WIN32(ERROR_TIMEOUT), &record));
-  EXPECT_EQ(L"[ERROR.SendRecord] table:lumbra_uninstall, time:7, err:0x800705b4", tmtest::Text(record));
 }
 
 TEST(StatisticLogLine, StampsTheUtcTimeWithAColonBeforeTheMilliseconds) {
@@ -165,39 +154,6 @@ TEST(StatisticLog, LinesOfWritersAtTheSameTimeAllLandWhole) {
   for (int w = 0; w < kWriters; ++w)
     for (int i = 0; i < kLines; ++i)
       EXPECT_EQ(1u, records.count(L"[W" + std::to_wstring(w) + L"] line " + std::to_wstring(i))) << w << " " << i;
-}
-
-// Another program holds the byte every writer locks (lockhold.exe): a line
-// waits for it only the time given, then is written without it.
-TEST(StatisticLog, AHeldLockIsWaitedForOnlySoLongThenTheLineGoesWithoutIt) {
-  TempDir dir(L"slog");
-  const std::wstring path = dir / L"x.log", ready = dir / L"ready";
-  std::wstring command = L"\"" + tmtest::TestBinDir() + L"\\lockhold.exe\" \"" + path + L"\" \"" + ready + L"\" 60";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION holder = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
-  for (int i = 0; i < 600 && !tmtest::FileExists(ready); ++i) Sleep(50);
-  ASSERT_TRUE(tmtest::FileExists(ready));
-  bool appended = false;
-  const tmn::UniqueHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread writer([&] {
-    tmn::StatisticLog log;
-    log.OpenStatisticLog(path.c_str(), 100);
-    appended = log.AppendLogLine(L"[A] unlocked");
-    SetEvent(written.get());
-  });
-  const DWORD waited = WaitForSingleObject(written.get(), 20000);
-  TerminateProcess(holder.hProcess, 0);
-  WaitForSingleObject(holder.hProcess, 10000);
-  CloseHandle(holder.hProcess);
-  CloseHandle(holder.hThread);
-  writer.join();
-  EXPECT_EQ(WAIT_OBJECT_0, waited) << "the line waited for the lock";
-  EXPECT_TRUE(appended);
-  const LogContents contents = ReadLog(path);
-  ASSERT_EQ(1u, contents.lines.size());
-  EXPECT_EQ(L"[A] unlocked", RecordOfLine(contents.lines[0]));
 }
 
 // Writers that open a log too large at the same moment move it aside once:

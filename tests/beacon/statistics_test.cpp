@@ -203,26 +203,22 @@ TEST(IsReservedInvalidHost, IsTheInvalidDomainAndItsNamesInAnyCase) {
 }
 
 // The time-outs are set where WinINet honours them, on the request: a
-// server that never answers ends the exchange at the time-out. And an
-// answer that may be kept goes to no cache of the user's.
+// server that never answers ends the exchange at the time-out. An answer
+// that may be kept goes to no cache of the user's.
 TEST(ExchangeRequest, EndsAtTheTransferTimeOutAndKeepsNothingOfTheAnswer) {
   for (const tmtest::Answering answering : {tmtest::Answering::kSilent, tmtest::Answering::kCacheable}) {
     const bool silent = answering == tmtest::Answering::kSilent;
-    const std::wstring url = L"http://127.0.0.1/kept?" + std::to_wstring(GetTickCount());
+    tmn::StatisticRequest request;
+    request.url = MakeWide(L"http://127.0.0.1/kept?" + std::to_wstring(GetTickCount()));
     int32_t delivered = -1;
-    DWORD waited = WAIT_FAILED;
     const tmn::UniqueHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread exchange;
     {
       LoopbackListener proxy(0, 200, answering);
-      ASSERT_TRUE(proxy.listening());
       tmn::ProxySettings settings;
       settings.mode = 2;
       settings.host = MakeWide(L"127.0.0.1");
       settings.port = proxy.port();
-      tmn::StatisticRequest request;
-      request.url = MakeWide(url);
-      request.referer = MakeWide(L"http://r/");
       tmn::PreparedRequest prepared;
       ASSERT_EQ(S_OK, tmn::PrepareRequest(request, settings, L"9.1", L"6.1", &prepared));
       prepared.transferTimeoutMs = 300;
@@ -231,13 +227,12 @@ TEST(ExchangeRequest, EndsAtTheTransferTimeOutAndKeepsNothingOfTheAnswer) {
         delivered = tmn::ExchangeRequest(prepared, &handles);
         SetEvent(ended.get());
       });
-      waited = WaitForSingleObject(ended.get(), 10000);
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ended.get(), 10000)) << silent;
     }  // the listener goes: a send that waits without limit ends
     exchange.join();
-    EXPECT_EQ(WAIT_OBJECT_0, waited) << silent;
     EXPECT_EQ(silent ? 0 : 1, delivered);
     DWORD size = 0;
-    EXPECT_FALSE(GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size));
+    EXPECT_FALSE(GetUrlCacheEntryInfoW(request.url.Get(), nullptr, &size));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << silent;
   }
 }

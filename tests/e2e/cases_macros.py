@@ -7,33 +7,29 @@ from harness import HERE, check, check_equal
 REGISTERS = "0 1 2 3 4 5 6 7 8 9 R0 R1 R2 R3 R4 R5 R6 R7 R8 R9".split()
 
 
-def macro_lines(lines):
-    calls = {}
-    for line in lines:
-        label, _, rest = line.partition("|")
-        calls[label] = rest.split("|")
-    return calls
+OUTPUTS = {"architecture": "5", "ticket": "6", "ticket in R0": "R0", "ticket from and in R0": "R0"}
 
 
-def check_macro_line(calls, label, outputs, errors):
-    """The stack and the variables after one macro: every variable holds its
-    own name but the output, which holds the value given (any, when None)."""
+def run_macros(h, names, plugin_dir, **defines):
+    """Runs include_macros.nsi; its lines by label."""
+    lines, _ = h.run_installer(h.build_installer("include_macros.nsi", plugin_dir=plugin_dir, NAMES=names,
+                                                 INCLUDE_DIR=HERE.parent.parent / "package" / "Include", **defines))
+    return {label: rest.split("|") for label, _, rest in (line.partition("|") for line in lines)}
+
+
+def check_macro_line(calls, label, errors, output=None):
+    """The stack, the error flag and the variables after one macro: every
+    variable holds its own name but the output, which holds output (a ticket
+    address, when None)."""
     check(label in calls, f"no line for {label}: {calls}")
     stack, registers, flag = calls[label][0], calls[label][1].split(" "), calls[label][2]
-    check_equal("[below 1][below 2]", stack, f"stack after {label}")
-    check_equal(errors, flag, f"error flag after {label}")
-    output, value = outputs.get(label, (None, None))
-    expected = [value if name == output and value is not None else name for name in REGISTERS]
-    if output and value is None:
-        address = registers[REGISTERS.index(output)]
-        check(address.lstrip("-").isdigit() and int(address) != 0, f"{label}: no ticket address: {address!r}")
-        expected[REGISTERS.index(output)] = address
+    check_equal(("[below 1][below 2]", errors), (stack, flag), f"stack and error flag after {label}")
+    expected = list(REGISTERS)
+    if label in OUTPUTS:
+        at = REGISTERS.index(OUTPUTS[label])
+        expected[at] = output if output is not None else registers[at]
+        check(output is not None or int(registers[at]) != 0, f"{label}: no ticket address: {registers[at]!r}")
     check_equal(expected, registers, f"variables after {label}")
-
-
-def build_macros(h, names, **defines):
-    return h.build_installer("include_macros.nsi", INCLUDE_DIR=HERE.parent.parent / "package" / "Include",
-                             NAMES=names, **defines)
 
 
 def case_include_macros(h):
@@ -46,12 +42,10 @@ def case_include_macros(h):
     child = h.start(h.copy_helper("tmwait.exe", victim), 60)
     h.wait_for(lambda: victim in h.names_running(), 20, f"{victim} to start")
 
-    lines, _ = h.run_installer(build_macros(h, names, plugin_dir=h.loopback_plugin_dir))
-    calls = macro_lines(lines)
-    outputs = {"architecture": ("5", "64"), "ticket": ("6", None), "ticket in R0": ("R0", None),
-               "ticket from and in R0": ("R0", None)}
-    for label in ("architecture", "ticket", "ticket in R0", "ticket from and in R0", "kill", "delete", "close"):
-        check_macro_line(calls, label, outputs, "clear")
+    calls = run_macros(h, names, h.loopback_plugin_dir)
+    check_macro_line(calls, "architecture", "clear", "64")
+    for label in ("ticket", "ticket in R0", "ticket from and in R0", "kill", "delete", "close"):
+        check_macro_line(calls, label, "clear")
     mixed, tick, pid = map(int, calls["words"][0].split(" "))
     check_equal((1234, 1234), (pid, (mixed ^ tick) & 0xFFFFFFFF), "the ticket's process id and mixed id")
     # $R0 as the argument: the ticket is for the number it held, and it keeps it.
@@ -68,14 +62,10 @@ def case_include_macros_unloadable(h):
     names = h.work / "names.nsh"
     names.write_text('!define VICTIM "tmwait.exe"\n!define TREE "tree"\n', encoding="utf-8-sig")
     (h.work / "tree").mkdir()
-    refusing = h.bin / "refusing"
-    lines, _ = h.run_installer(build_macros(h, names, plugin_dir=refusing, REFUSING=1))
-    calls = macro_lines(lines)
-    outputs = {"architecture": ("5", ""), "ticket": ("6", ""), "ticket in R0": ("R0", ""),
-               "ticket from and in R0": ("R0", "")}
-    labels = ("architecture", "ticket", "ticket in R0", "ticket from and in R0", "kill", "delete", "close",
-              "hotfixes", "software", "drivers", "all downloads", "install", "uninstall")
+    calls = run_macros(h, names, h.bin / "refusing", REFUSING=1)
+    labels = ["architecture", "ticket", "ticket in R0", "ticket from and in R0", "kill", "delete", "close",
+              "hotfixes", "software", "drivers", "all downloads", "install", "uninstall"]
     check_equal(sorted(labels), sorted(calls), "lines of the installer")
     for label in labels:
-        check_macro_line(calls, label, outputs, "set")
+        check_macro_line(calls, label, "set", "")
     check((h.work / "tree").is_dir(), "the tree went")

@@ -30,7 +30,6 @@ namespace {
 
 constexpr wchar_t kUid[] = L"0A1B2C3D4E5F6a7b8C9D0E1F2A3B4C5D";
 constexpr char kUuidBytes[] = "0a1b2c3d4e5f6a7b8c9d0e1f2a3b4c5d";
-constexpr wchar_t kOs[] = L"win9.8.sp7";  // the public record names the system as the report gives it
 
 std::wstring LoadedPath(HMODULE module) {
   wchar_t path[MAX_PATH] = {};
@@ -82,7 +81,7 @@ class CollectClient : public ::testing::Test {
   }
 
   std::string PublicRecord(const char* uuid = kUuidBytes) const {
-    return std::string("xlumbra_public|uuid=bytes:") + uuid + "|pid=int:42|ver=str:2.5.0.1234|win=str:win9.8.sp7";
+    return std::string("xlumbra_public|uuid=bytes:") + uuid + "|pid=int:42|ver=str:2.5.0.1234|win=str:win";
   }
 
   TempDir dir_{L"collect"};
@@ -103,7 +102,7 @@ std::string WithoutTime(const std::string& line, long long* time) {
 TEST_F(CollectClient, ThePublicRecordGoesOnceBeforeTheFirstRecord) {
   const long long before = static_cast<long long>(std::time(nullptr));
   {
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     EXPECT_TRUE(IsLoaded(library_));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"first", 1));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"second", 2));
@@ -125,7 +124,7 @@ TEST_F(CollectClient, ThePublicRecordGoesOnceBeforeTheFirstRecord) {
 TEST_F(CollectClient, AProductVersionHandedInIsTheOneThePublicRecordNames) {
   const tmn::WideString handed = MakeWide(L"7.6.5.4");
   {
-    tmn::CCollectClient client(&handed, kOs);
+    tmn::CCollectClient client(&handed);
     ASSERT_EQ(S_OK, SubmitRecord(client, L"t", 1));
   }
   const Lines writes = Writes();
@@ -141,7 +140,7 @@ TEST_F(CollectClient, AMadeUidWithItsLowerCaseGroupDecodesToSixteenBytes) {
   SetMachineText(kProductKey, L"Install Path", install_);
   SetMachineText(kCoopKey, L"OEMID", L"42");
   {
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     EXPECT_EQ(S_OK, SubmitRecord(client, L"t", 1));
   }
   std::wstring uid = tmn::GetInstallIdentity().uid;
@@ -184,7 +183,7 @@ TEST_F(CollectClient, AnUndeliveredRecordIsDeferredOrKeptUntilClose) {
     tmn::ForgetInstallIdentity();
     {
       StandInFaults faults(c.faults);
-      tmn::CCollectClient client(nullptr, kOs);
+      tmn::CCollectClient client;
       EXPECT_EQ(c.result, SubmitRecord(client, L"t", 1));
     }
     // The public record is checked elsewhere; here only where it went.
@@ -199,7 +198,7 @@ TEST_F(CollectClient, AnUndeliveredRecordIsDeferredOrKeptUntilClose) {
 TEST_F(CollectClient, AChannelThatIsNotReadyIsReplacedAndTheNextSubmitUsesTheFreshOne) {
   {
     StandInFaults faults("channel.IsReady#1");
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     EXPECT_EQ(E_FAIL, SubmitRecord(client, L"first", 1));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"second", 2));
   }
@@ -216,7 +215,7 @@ TEST_F(CollectClient, AChannelThatIsNotReadyIsReplacedAndTheNextSubmitUsesTheFre
 TEST_F(CollectClient, ThePublicRecordIsTriedAgainAtTheNextSubmitAfterAFailure) {
   {
     StandInFaults faults("public.Write#1");
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     EXPECT_EQ(E_FAIL, SubmitRecord(client, L"first", 1));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"second", 2));
     EXPECT_EQ(S_OK, SubmitRecord(client, L"third", 3));
@@ -237,7 +236,7 @@ TEST_F(CollectClient, UidsThatCannotBeDecodedSendNoPublicRecord) {
     SetMachineText(kProductKey, L"uid", uid);
     tmn::ForgetInstallIdentity();
     {
-      tmn::CCollectClient client(nullptr, kOs);
+      tmn::CCollectClient client;
       EXPECT_EQ(E_FAIL, SubmitRecord(client, L"t", 1));
     }
     EXPECT_EQ(Lines{}, Writes());
@@ -248,7 +247,7 @@ TEST_F(CollectClient, UidsThatCannotBeDecodedSendNoPublicRecord) {
   tmn::ForgetInstallIdentity();
   const_cast<tmn::InstallIdentity&>(tmn::GetInstallIdentity()).uid[0] = L'\0';
   {
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     EXPECT_EQ(tmn::kUidEmpty, SubmitRecord(client, L"t", 1));
   }
   EXPECT_EQ(Lines{}, Writes());
@@ -258,7 +257,7 @@ TEST_F(CollectClient, UidsThatCannotBeDecodedSendNoPublicRecord) {
 TEST_F(CollectClient, CreateRecordAnswersForMissingAndUnreadyRecords) {
   {
     StandInFaults faults("record.Create#1,record.IsReady#1");
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     tmn::RecordOwner record;
     EXPECT_EQ(E_POINTER, client.CreateRecord(&record));
     EXPECT_FALSE(record);
@@ -274,7 +273,7 @@ TEST_F(CollectClient, CreateRecordAnswersForMissingAndUnreadyRecords) {
 TEST_F(CollectClient, WithoutTheLibraryOrItsExportNothingIsMadeAndNothingStaysLoaded) {
   DeleteFileW(library_.c_str());
   {
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     tmn::RecordOwner record;
     EXPECT_EQ(E_POINTER, client.CreateRecord(&record));
   }
@@ -282,7 +281,7 @@ TEST_F(CollectClient, WithoutTheLibraryOrItsExportNothingIsMadeAndNothingStaysLo
   tmtest::PlaceVersionFile(L"pelvo_2_5", L"pelvo.dll", install_ + L"\\ovec");
   ASSERT_TRUE(MoveFileW((install_ + L"\\ovec\\pelvo.dll").c_str(), library_.c_str()));
   {
-    tmn::CCollectClient client(nullptr, kOs);
+    tmn::CCollectClient client;
     EXPECT_TRUE(IsLoaded(library_));
     tmn::RecordOwner record;
     EXPECT_EQ(E_POINTER, client.CreateRecord(&record));
