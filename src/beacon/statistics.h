@@ -170,8 +170,6 @@ class CStatistics {
   // first reader computed them.
   const WideString& GetIeVersion();
   const WideString& GetNtVersion();
-  // The log of this client's stores.
-  StatisticLogWriter& log() { return logFile_; }
 
  private:
   int32_t Deliver(const StatisticRequest& request, const Deadline& deadline);
