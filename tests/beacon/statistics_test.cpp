@@ -202,9 +202,8 @@ TEST(IsReservedInvalidHost, IsTheInvalidDomainAndItsNamesInAnyCase) {
     EXPECT_FALSE(tmn::IsReservedInvalidHost(host)) << tmtest::Narrow(host);
 }
 
-// The time-outs are set where WinINet honours them, on the request: a
-// server that never answers ends the exchange at the time-out. An answer
-// that may be kept goes to no cache of the user's.
+// The time-outs are set where WinINet honours them (on the request), and an
+// answer that may be kept goes to no cache of the user's.
 TEST(ExchangeRequest, EndsAtTheTransferTimeOutAndKeepsNothingOfTheAnswer) {
   for (const tmtest::Answering answering : {tmtest::Answering::kSilent, tmtest::Answering::kCacheable}) {
     const bool silent = answering == tmtest::Answering::kSilent;

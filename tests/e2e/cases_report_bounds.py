@@ -1,10 +1,5 @@
-"""End-to-end cases of what bounds an install report: the call holds the
-installer under 12 s whatever the product's libraries, its disks and the
-statistic log do, and what it cannot finish is kept or named in the log; a
-cache refused again never replaces the one refused before. The stand-ins
-stall as TM_GLEANOR_STALL and TM_TARNBASE_SLOW_MS ask; an install folder
-that does not answer holds a version library that is a pipe whose writer
-never writes; lockhold.exe holds the log's lock."""
+"""End-to-end cases of what bounds an install report (under 12 s, what it
+cannot finish kept or named in the log), and of a cache refused again."""
 import os
 import re
 import threading
@@ -18,8 +13,7 @@ TIMEOUT = "err:0x800705b4"  # HRESULT_FROM_WIN32(ERROR_TIMEOUT)
 
 
 def run_bounded(h, product, exe, what, **env):
-    """Runs the installer with env; its lines and times, after checking that
-    the report held it under 12 s."""
+    """Runs the installer with env, checks that it was held under 12 s."""
     h.env.update(env)
     try:
         lines, started, ended = product.run(exe)

@@ -3,8 +3,7 @@
 ; leaves the stack as it found it and changes no variable but its output.
 ; Every line of result.txt: label|stack below|$0..$9 $R0..$R9|error flag.
 ; VICTIM and TREE come from the file NAMES, written by the test. With
-; REFUSING the plug-in is one Windows refuses to load, and every macro is
-; called, its texts in registers.
+; REFUSING (a plug-in Windows refuses to load) every macro is called.
 !if "${FLAVOUR}" == "amd64"
   Target amd64-unicode
 !endif

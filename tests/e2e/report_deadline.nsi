@@ -1,9 +1,6 @@
 ; One install report; "held:N" gives the milliseconds it took. With
-; AFTER_CALL, then another call of the plug-in while the report's worker
-; still runs (NSIS finds the plug-in loaded, calls it through that handle
-; and frees it after), "called.txt", and, once the test has made
-; "released.txt" (the worker may end then), whether the plug-in is still
-; loaded, and the other call's result.
+; AFTER_CALL, another call while its worker runs, "called.txt", and once the
+; test made "released.txt", whether the plug-in is loaded, and that call's result.
 !include "common.nsh"
 
 Section

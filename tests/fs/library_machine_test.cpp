@@ -66,23 +66,6 @@ TEST(LibraryMachine, ReadsTheFilesOwnHeaders) {
     EXPECT_EQ(c.expected, tmn::ReadLibraryMachine(c.path.c_str())) << tmtest::Narrow(c.path);
 }
 
-// A product library is loaded only by a full path that names a file of
-// this process's machine.
-TEST(ProductLibrary, OnlyAFileOfThisMachineAtAFullPathIsLoaded) {
-  const struct {
-    std::wstring path;
-    HRESULT expected;
-  } cases[] = {{tmtest::PluginDllPath(), S_OK},
-               {tmtest::PluginDllPath(sizeof(void*) == 8 ? L"x86-ansi" : L"amd64-unicode"), tmn::kLibraryOfOtherMachine},
-               {L"x86-ansi\\tmnsisplug.dll", HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME)},
-               {tmtest::TestBinDir(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}};
-  for (const auto& c : cases) {
-    tmn::UniqueModule library;
-    EXPECT_EQ(c.expected, tmn::LoadProductLibrary(c.path.c_str(), &library)) << tmtest::Narrow(c.path);
-    EXPECT_EQ(c.expected == S_OK, library.valid()) << tmtest::Narrow(c.path);
-  }
-}
-
 // Its imports come from its own folder, never from the current folder,
 // where the loader of a plain LoadLibraryW would also look.
 TEST(ProductLibrary, ItsImportsComeFromItsOwnFolderNotTheCurrentOne) {

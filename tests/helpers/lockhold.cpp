@@ -1,7 +1,5 @@
-// Holds a byte lock on a file, as any user may on a log in a folder open to
-// all: the byte the statistic log's writers lock.
-// Usage: lockhold.exe FILE READY_FILE SECONDS; the ready file is made once
-// the lock is held. Exit codes: 0 held, 2 bad usage, 3 no file, 4 no lock.
+// Holds the byte the statistic log's writers lock, as any user may.
+// Usage: lockhold.exe FILE READY_FILE SECONDS (READY_FILE made once held).
 #include <windows.h>
 
 #include <stdlib.h>
