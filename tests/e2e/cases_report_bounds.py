@@ -38,7 +38,7 @@ def case_report_log_lock_held(h):
         data_folder(h).mkdir(parents=True)
         ready = h.work / "lock.ready"
         holder = h.start(h.copy_helper("lockhold.exe", "lockhold.exe"),
-                         h.windows_path(data_folder(h) / product.statistic_log), h.windows_path(ready), 60)
+                         h.windows_path(data_folder(h) / product.statistic_log), h.windows_path(ready), 600)
         h.wait_for(ready.exists, 60, "the lock to be held")
         started, ended = run_bounded(h, product, product.installer(script="report_deadline.nsi"), "held lock")
         check(holder.poll() is None, "the lock holder ended before the report")
