@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds the installer author's package (the dist target) and checks it:
-NSIS's layout, the three shipping plug-ins as built, the include file, docs
-and example as in package/ with CRLF line ends; then unpacks it into a
+NSIS's layout, the three shipping plug-ins as built, the include file, docs,
+example and changelog as in package/ with CRLF line ends, the version the
+include file and the changelog name; then unpacks it into a
 scratch folder and builds the example for each target with makensis, given
 nothing but the package's own folders.
 
@@ -17,7 +18,8 @@ TARGETS = ("x86-ansi", "x86-unicode", "amd64-unicode")
 PLUGINS = tuple(f"Plugins/{target}/tmnsisplug.dll" for target in TARGETS)
 # What makensis needs beyond the package's folders to build for each target.
 TARGET_OPTIONS = {"x86-unicode": [], "x86-ansi": ["-XUnicode false"], "amd64-unicode": ["-XTarget amd64-unicode"]}
-AUTHOR_FILES = ("Include/tmnsisplug.nsh", "Docs/tmnsisplug/tmnsisplug.txt", "Examples/tmnsisplug/example.nsi")
+AUTHOR_FILES = ("Include/tmnsisplug.nsh", "Docs/tmnsisplug/tmnsisplug.txt", "Examples/tmnsisplug/example.nsi",
+                "CHANGES.txt")
 
 
 def main(cmake, build_dir, version, package_source, *built_dlls):
@@ -33,6 +35,7 @@ def main(cmake, build_dir, version, package_source, *built_dlls):
     sources = {str(path.relative_to(package_source)): path.read_bytes()
                for folder in ("Include", "Docs", "Examples")
                for path in sorted((package_source / folder).rglob("*")) if path.is_file()}
+    sources["CHANGES.txt"] = (package_source / "CHANGES.txt").read_bytes()
     expected = set(PLUGINS) | set(AUTHOR_FILES) | set(sources)
     if set(files) != expected:
         failures.append(f"files {sorted(files)}, expected {sorted(expected)}")
@@ -42,6 +45,9 @@ def main(cmake, build_dir, version, package_source, *built_dlls):
     for name in AUTHOR_FILES:
         if name in files and files[name].count(b"\n") != files[name].count(b"\r\n"):
             failures.append(f"{name} has line ends other than CRLF, which Windows' older viewers need")
+    if (f'!define TMNSISPLUG_VERSION "{version}"'.encode() not in files.get(AUTHOR_FILES[0], b"")
+            or f"\r\n\r\n\r\n{version}\r\n".encode() not in files.get("CHANGES.txt", b"")):
+        failures.append(f"the include file's TMNSISPLUG_VERSION or the entry of CHANGES.txt is not {version}")
     for name, built in zip(PLUGINS, built_dlls):
         if files.get(name) != Path(built).read_bytes():
             failures.append(f"{name} is not the built {built}")
