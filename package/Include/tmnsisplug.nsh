@@ -27,7 +27,7 @@
 ; arguments are then taken off the stack all the same, and an output is
 ; empty.
 ;
-; ${TMNSISPLUG_VERSION} holds the version of this package ("1.0.0"),
+; ${TMNSISPLUG_VERSION} holds the version of this package ("1.1.0"),
 ; for scripts that want to check it with !if.
 ;
 ; Writing tmnsisplug::Export "text" calls the plug-in directly, as before;
@@ -37,7 +37,7 @@
 !define TMNSISPLUG_NSH_INCLUDED
 !verbose push 3
 
-!define TMNSISPLUG_VERSION "1.0.0"
+!define TMNSISPLUG_VERSION "1.1.0"
 
 ; After a call that pushed one argument: when NSIS could not call the
 ; plug-in (the error flag is set), the argument is still on the stack and
