@@ -1,7 +1,8 @@
-"""What the benchmark scripts share: their arguments, a fresh work folder
-under build/bench, the main prefix's environment without proxy variables,
-and the anchor program that keeps the prefix's wineserver up and warm for
-the whole run."""
+"""What the benchmark scripts share: their arguments, the flavour of the
+plug-in this host can run (x86-ansi, or amd64-unicode where 32-bit Windows
+programs cannot start), a fresh work folder under build/bench, the main
+prefix's environment without proxy variables, and the anchor program that
+keeps the prefix's wineserver up and warm for the whole run."""
 import argparse
 import contextlib
 import os
@@ -20,7 +21,8 @@ def windows_path(path):
 
 class Bench:
     """Parses --build-dir and --rounds, makes the main prefix when missing,
-    and empties build/bench/<folder>."""
+    picks the flavour and says which in the first line, and empties
+    build/bench/<folder>."""
 
     def __init__(self, folder):
         parser = argparse.ArgumentParser()
@@ -31,6 +33,17 @@ class Bench:
         self.build = Path(args.build_dir).resolve()
         self.prefix = self.build / "wine" / "main"
         subprocess.run([str(ROOT / "scripts" / "wine-prefix.sh"), str(self.prefix), "main"], check=True)
+        self.target = subprocess.run([str(ROOT / "scripts" / "host-flavour.sh"), str(self.build)], check=True,
+                                     capture_output=True, text=True).stdout.strip()
+        amd64 = self.target == "amd64-unicode"
+        print(f"flavour: {self.target}" + (" (this host cannot start 32-bit Windows programs)" if amd64 else ""),
+              flush=True)
+        self.wine = "/usr/lib/wine/wine64" if amd64 else "wine"
+        # The programs and stand-ins built for the flavour's machine.
+        part = self.build / "amd64" if amd64 else self.build
+        self.bin = part / "tests" / "bin"
+        self.bench_bin = part / "bench" / "bin"
+        self.standins = part / "standins"
         self.work = self.build / "bench" / folder
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
@@ -38,12 +51,22 @@ class Bench:
         for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
             self.env.pop(proxy, None)
 
+    def plugin_dir(self, loopback=False):
+        return self.build / (self.target + ("-loopback" if loopback else ""))
+
+    def makensis(self, script, out, **defines):
+        """Builds one of the benchmark's installers for the flavour."""
+        defines = dict(TARGET=self.target, PLUGIN_DIR=defines.pop("PLUGIN_DIR", self.plugin_dir()), OUT_FILE=out,
+                       **defines)
+        subprocess.run(["makensis", "-V2", *(f"-D{k}={v}" for k, v in defines.items()), str(script)], check=True)
+        return out
+
     @contextlib.contextmanager
     def warm_wineserver(self):
         """One program alone keeps the prefix's wineserver up and warm."""
-        shutil.copyfile(self.build / "tests" / "bin" / "tmwait.exe", self.work / "tmanchor.exe")
+        shutil.copyfile(self.bin / "tmwait.exe", self.work / "tmanchor.exe")
         ready = self.work / "anchor.ready"
-        anchor = subprocess.Popen(["wine", str(self.work / "tmanchor.exe"), "3600", windows_path(ready)],
+        anchor = subprocess.Popen([self.wine, str(self.work / "tmanchor.exe"), "3600", windows_path(ready)],
                                   cwd=self.work, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         try:
@@ -58,4 +81,4 @@ class Bench:
             anchor.wait()
 
     def wine_version(self):
-        return subprocess.run(["wine", "--version"], capture_output=True, text=True, env=self.env).stdout.strip()
+        return subprocess.run([self.wine, "--version"], capture_output=True, text=True, env=self.env).stdout.strip()

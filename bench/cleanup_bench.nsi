@@ -2,10 +2,9 @@
 ; cleanup export (METHOD "cleanup", answer "y"; METHOD "walk", answer "n",
 ; which only sizes the folder) or with NSIS's own RMDir /r, and writes the
 ; milliseconds it took, read from GetTickCount around the call.
-Unicode false
 SilentInstall silent
 RequestExecutionLevel user
-!addplugindir /x86-ansi "${PLUGIN_DIR}"
+!include "target.nsh"
 OutFile "${OUT_FILE}"
 Name "tmnsisplug cleanup benchmark"
 

@@ -37,21 +37,18 @@ def make_downloads(tree):
 
 def main():
     bench = Bench("cleanup")
-    build, work, env = bench.build, bench.work, bench.env
+    work, env = bench.work, bench.env
     product = work / "Vardo"
     tree = product / "Orvik" / "Download"
     (product / "Cfg").mkdir(parents=True)
 
     installers = {}
     for method in METHODS:
-        out = work / f"{method}.exe"
-        subprocess.run(["makensis", "-V2", f"-DPLUGIN_DIR={build / 'x86-ansi'}", f"-DOUT_FILE={out}",
-                        f"-DMETHOD={method}", f"-DTREE={windows_path(tree)}", str(HERE / "cleanup_bench.nsi")],
-                       check=True)
-        installers[method] = out
+        installers[method] = bench.makensis(HERE / "cleanup_bench.nsi", work / f"{method}.exe", METHOD=method,
+                                            TREE=windows_path(tree))
 
     def reg(*reg_args):
-        subprocess.run(["wine", "reg", *reg_args, "/reg:32"], env=env, capture_output=True)
+        subprocess.run([bench.wine, "reg", *reg_args, "/reg:32"], env=env, capture_output=True)
 
     def run(method):
         shutil.rmtree(tree, ignore_errors=True)
@@ -59,7 +56,7 @@ def main():
         subprocess.run(["sync"])
         started = time.monotonic()
         # The trace lines of the folder walk go to standard output.
-        subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True,
+        subprocess.run([bench.wine, str(installers[method]), "/S"], cwd=work, env=env, check=True,
                        stdout=subprocess.DEVNULL)
         wall = (time.monotonic() - started) * 1000
         # The answer "n" keeps the downloads; every other method deletes them.

@@ -2,10 +2,9 @@
 ; nothing (METHOD), and writes the milliseconds it took, read from
 ; GetTickCount around the call, and the process's peak working set in bytes
 ; after it.
-Unicode false
 SilentInstall silent
 RequestExecutionLevel user
-!addplugindir /x86-ansi "${PLUGIN_DIR}"
+!include "target.nsh"
 OutFile "${OUT_FILE}"
 Name "tmnsisplug benchmark"
 
@@ -18,10 +17,16 @@ Section
   !endif
   System::Call "kernel32::GetTickCount() i .r2"
   IntOp $3 $2 - $1
-  ; PROCESS_MEMORY_COUNTERS: cb, PageFaultCount, PeakWorkingSetSize, ...
-  System::Call "*(i 40, i, i, i, i, i, i, i, i, i) i .r4"
-  System::Call "psapi::GetProcessMemoryInfo(i -1, i r4, i 40)"
-  System::Call "*$4(i, i, i .r5)"
+  ; PROCESS_MEMORY_COUNTERS: cb, PageFaultCount, then eight sizes of the
+  ; pointer's width, PeakWorkingSetSize first: 40 bytes, or 72 in 64 bits.
+  !if "${TARGET}" == "amd64-unicode"
+    !define COUNTERS_BYTES 72
+  !else
+    !define COUNTERS_BYTES 40
+  !endif
+  System::Call "*(i ${COUNTERS_BYTES}, i, p, p, p, p, p, p, p, p) p .r4"
+  System::Call "psapi::GetProcessMemoryInfo(p -1, p r4, i ${COUNTERS_BYTES})"
+  System::Call "*$4(i, i, p .r5)"
   System::Free $4
   FileOpen $0 "$EXEDIR\elapsed.txt" w
   FileWrite $0 "$3 $5"

@@ -41,28 +41,27 @@ def port_80_refuses():
 
 def main():
     bench = Bench("report")
-    build, work, env = bench.build, bench.work, bench.env
+    work, env = bench.work, bench.env
     data = bench.prefix / "drive_c" / "ProgramData" / "Tolmen" / "Lumbra"
 
     def reg(*command):
-        subprocess.run(["wine", "reg", *command, "/reg:32"], env=env, capture_output=True, timeout=120)
+        subprocess.run([bench.wine, "reg", *command, "/reg:32"], env=env, capture_output=True, timeout=120)
 
     installers = {}
     for method in ("report", "none"):
         out = work / method / "beacon.exe"
         out.parent.mkdir()
-        defines = ["-DCALL=1"] if method == "report" else []
-        subprocess.run(["makensis", "-V2", f"-DPLUGIN_DIR={build / 'x86-ansi-loopback'}", f"-DOUT_FILE={out}",
-                        *defines, str(HERE / "report_install.nsi")], check=True)
-        installers[method] = out
+        defines = {"CALL": 1} if method == "report" else {}
+        installers[method] = bench.makensis(HERE / "report_install.nsi", out, PLUGIN_DIR=bench.plugin_dir(True),
+                                            **defines)
     # The database stand-in in the folder above both installers.
-    shutil.copyfile(build / "standins" / "tarnbase.dll", work / "tarnbase.dll")
+    shutil.copyfile(bench.standins / "tarnbase.dll", work / "tarnbase.dll")
     product = work / "Vardo"
     (product / "Cfg").mkdir(parents=True)
     (product / "Cfg" / "config.ini").write_bytes(b"[Proxy]\r\nMode=0\r\n")
     (product / "ovec").mkdir()
-    shutil.copyfile(build / "standins" / "gleanor" / "gleanor.dll", product / "ovec" / "gleanor.dll")
-    shutil.copyfile(build / "tests" / "bin" / "versions" / "pelvo_2_5" / "pelvo.dll", product / "pelvo.dll")
+    shutil.copyfile(bench.standins / "gleanor" / "gleanor.dll", product / "ovec" / "gleanor.dll")
+    shutil.copyfile(bench.bin / "versions" / "pelvo_2_5" / "pelvo.dll", product / "pelvo.dll")
 
     with bench.warm_wineserver():
         reg("delete", r"HKLM\SOFTWARE\Vardo", "/f")
@@ -82,7 +81,7 @@ def run_all(bench, installers, data):
     def run(method):
         exe = installers[method]
         started = time.monotonic()
-        subprocess.run(["wine", str(exe), "/S"], cwd=exe.parent, env=env, check=True)
+        subprocess.run([bench.wine, str(exe), "/S"], cwd=exe.parent, env=env, check=True)
         wall = (time.monotonic() - started) * 1000
         return int((exe.parent / "elapsed.txt").read_text()), wall
 

@@ -1,9 +1,8 @@
 ; Calls ReportInstall when CALL is defined, else nothing in its place, and
 ; writes the milliseconds around that place, read from GetTickCount.
-Unicode false
 SilentInstall silent
 RequestExecutionLevel user
-!addplugindir /x86-ansi "${PLUGIN_DIR}"
+!include "target.nsh"
 OutFile "${OUT_FILE}"
 Name "tmnsisplug benchmark"
 

@@ -63,23 +63,20 @@ NAMES = {"power": "PowerDeleteDir", "rmdir": "RMDir /r", "floor-handle": "handle
 
 def main():
     bench = Bench("run")
-    build, work, env = bench.build, bench.work, bench.env
+    work, env = bench.work, bench.env
     tree = work / "tree"
-    floor_exe = build / "bench" / "bin" / "delete_floor.exe"
+    floor_exe = bench.bench_bin / "delete_floor.exe"
 
     installers = {}
     for method in ("power", "rmdir", "nothing"):
-        out = work / f"{method}.exe"
-        subprocess.run(["makensis", "-V2", f"-DPLUGIN_DIR={build / 'x86-ansi'}", f"-DOUT_FILE={out}",
-                        f"-DMETHOD={method}", f"-DTREE={windows_path(tree)}", str(HERE / "delete_tree.nsi")],
-                       check=True)
-        installers[method] = out
+        installers[method] = bench.makensis(HERE / "delete_tree.nsi", work / f"{method}.exe", METHOD=method,
+                                            TREE=windows_path(tree))
 
     with bench.warm_wineserver():
-        run_all(bench.rounds, installers, tree, work, env, floor_exe)
+        run_all(bench.rounds, installers, tree, work, env, floor_exe, bench.wine)
 
 
-def run_all(rounds, installers, tree, work, env, floor_exe):
+def run_all(rounds, installers, tree, work, env, floor_exe, wine_loader):
     def run(method, make):
         shutil.rmtree(tree, ignore_errors=True)
         if method != "nothing":
@@ -88,18 +85,18 @@ def run_all(rounds, installers, tree, work, env, floor_exe):
         started = time.monotonic()
         peak = 0
         if method.startswith("floor"):
-            out = subprocess.run(["wine", str(floor_exe), method[len("floor-"):], windows_path(tree)], cwd=work,
+            out = subprocess.run([wine_loader, str(floor_exe), method[len("floor-"):], windows_path(tree)], cwd=work,
                                  env=env, check=True, capture_output=True, text=True).stdout.split()
             inside = int(out[0])
         else:
-            subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True)
+            subprocess.run([wine_loader, str(installers[method]), "/S"], cwd=work, env=env, check=True)
             inside, peak = (int(v) for v in (work / "elapsed.txt").read_text().split())
         wall = (time.monotonic() - started) * 1000
         if tree.exists():
             sys.exit(f"{method}: the tree was not deleted")
         return inside, wall, peak
 
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True, env=env).stdout.strip()
+    wine = subprocess.run([wine_loader, "--version"], capture_output=True, text=True, env=env).stdout.strip()
     print(f"PowerDeleteDir against RMDir /r and the floors, {rounds} rounds each, alternating, under {wine}")
     for label, make, methods in TREES:
         times = {m: [] for m in methods}

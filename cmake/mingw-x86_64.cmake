@@ -1,13 +1,5 @@
-# Cross-build for 64-bit Windows with MinGW-w64's posix thread model.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Debian's wine starts a 32-bit loader first; 64-bit programs need none.
-find_program(WINE_PROGRAM wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
+# Cross-build for 64-bit Windows. Debian's wine starts a 32-bit loader
+# first; 64-bit programs need none, and run under wine64.
+set(TM_MINGW_MACHINE x86_64)
+set(TM_WINE_LOADER wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -5,20 +5,29 @@
 ; clean and its info-collection library at ovec\gleanor.dll. It also writes
 ; its uninstaller, demo-uninstall.exe, whose uninstall report goes to that
 ; library. With REPORT_ONLY defined it only sends the install report.
-;   makensis -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
-Unicode false                 ; the ANSI flavour, from build/x86-ansi (build/x86-unicode serves Unicode installers)
+;   makensis -DTARGET=x86-ansi|amd64-unicode -DPLUGIN_DIR=<folder holding tmnsisplug.dll> demo.nsi
+; TARGET names the NSIS target: x86-ansi (the default, the plug-in from
+; build/x86-ansi) or amd64-unicode (a 64-bit installer, build/amd64-unicode).
+!ifndef TARGET
+  !define TARGET x86-ansi
+!endif
+!if "${TARGET}" == "x86-ansi"
+  Unicode false
+!else
+  Target ${TARGET}
+!endif
 SilentInstall silent
 SilentUnInstall silent
 RequestExecutionLevel user
 Name "Vardo demo"
 
 !ifndef PLUGIN_DIR
-  !define PLUGIN_DIR "..\build\x86-ansi"
+  !define PLUGIN_DIR "..\build\${TARGET}"
 !endif
 !ifndef OUT_FILE
   !define OUT_FILE "demo-setup.exe"
 !endif
-!addplugindir /x86-ansi "${PLUGIN_DIR}"
+!addplugindir /${TARGET} "${PLUGIN_DIR}"
 OutFile "${OUT_FILE}"
 
 !ifdef REPORT_ONLY

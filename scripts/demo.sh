@@ -6,29 +6,44 @@
 # and the records the info-collection stand-in received. Nothing leaves this
 # machine: the installers load the copy of the plug-in whose beacon goes to
 # 127.0.0.1.
+# It runs the flavour this host can run: the x86-ansi plug-in in an ANSI
+# installer, or, where 32-bit Windows programs cannot start, the
+# amd64-unicode plug-in in a 64-bit installer with the 64-bit helpers and
+# stand-ins; the first line says which.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$build/demo
 prefix=$build/wine/main
-plugin_dir=$build/x86-ansi-loopback
-"$root/scripts/wine-prefix.sh" "$prefix" main
+"$root/scripts/wine-prefix.sh" "$prefix" main >/dev/null
+target=$("$root/scripts/host-flavour.sh" "$build")
+if [ "$target" = amd64-unicode ]; then
+  echo "== flavour: amd64-unicode (this host cannot start 32-bit Windows programs): a 64-bit installer"
+  wine=/usr/lib/wine/wine64 part=$build/amd64
+else
+  echo "== flavour: x86-ansi: an ANSI installer"
+  wine=wine part=$build
+fi
+plugin_dir=$build/$target-loopback
+bin=$part/tests/bin
+standins=$part/standins
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 rm -rf "$work"
 mkdir -p "$work"
 winpath() { echo "Z:${1//\//\\}"; }
-processes() { wine "$build/tests/bin/proclist.exe" | tr -d '\r'; }
+processes() { "$wine" "$bin/proclist.exe" | tr -d '\r'; }
 indent() { sed 's/^/   /'; }
 data=$prefix/drive_c/ProgramData/Tolmen/Lumbra
 product=$work/Vardo
 
 echo "== plug-in: $plugin_dir/tmnsisplug.dll ($(stat -c %s "$plugin_dir/tmnsisplug.dll") bytes)"
 echo "   the copy built for tests and this demo: its beacon goes to 127.0.0.1, never to the internet"
-echo "   (the shipped build/x86-ansi/tmnsisplug.dll names the hosts set at build time)"
-makensis -V2 -DPLUGIN_DIR="$plugin_dir" -DOUT_FILE="$work/demo-setup.exe" "$root/examples/demo.nsi"
-makensis -V2 -DPLUGIN_DIR="$plugin_dir" -DOUT_FILE="$work/demo-report.exe" -DREPORT_ONLY "$root/examples/demo.nsi"
+echo "   (the shipped build/$target/tmnsisplug.dll names the hosts set at build time)"
+makensis -V2 -DTARGET="$target" -DPLUGIN_DIR="$plugin_dir" -DOUT_FILE="$work/demo-setup.exe" "$root/examples/demo.nsi"
+makensis -V2 -DTARGET="$target" -DPLUGIN_DIR="$plugin_dir" -DOUT_FILE="$work/demo-report.exe" -DREPORT_ONLY \
+  "$root/examples/demo.nsi"
 
 # A small tree to delete, with a read-only file and a hidden folder.
 mkdir -p "$work/demo-tree/Cfg" "$work/demo-tree/Hotfix/.cache"
@@ -40,15 +55,15 @@ chmod a-w "$work/demo-tree/Cfg/config.ini"
 # One program alone first, which keeps the prefix's wineserver up for the
 # whole demo: several programs started at once against a cold server can
 # stall for a minute.
-cp "$build/tests/bin/tmwait.exe" "$work/tmanchor.exe"
-wine "$work/tmanchor.exe" 600 "$(winpath "$work/anchor.ready")" &
+cp "$bin/tmwait.exe" "$work/tmanchor.exe"
+"$wine" "$work/tmanchor.exe" 600 "$(winpath "$work/anchor.ready")" &
 anchor=$!
 counter=
 cleanup() {
   [ -n "$counter" ] && kill "$counter" 2>/dev/null || true
   # The product's key and the data folder go; the data folder's files are
   # kept in the demo's folder.
-  wine reg delete 'HKLM\SOFTWARE\Vardo' /f /reg:32 >/dev/null 2>&1 || true
+  "$wine" reg delete 'HKLM\SOFTWARE\Vardo' /f /reg:32 >/dev/null 2>&1 || true
   if [ -d "$data" ]; then cp -r "$data" "$work/data-folder"; rm -rf "$data"; fi
   kill $anchor 2>/dev/null || true
 }
@@ -78,20 +93,20 @@ echo data > "$product/Hotfix/kb5001.msu"
 echo data > "$product/Orvik/Download/tool-setup.exe"
 echo data > "$product/Orvik/Download/tool-setup.exe.tmp"
 echo data > "$product/Driver/Download/driver.zip"
-cp "$build/tests/bin/versions/pelvo_2_5/pelvo.dll" "$product/pelvo.dll"
-cp "$build/standins/gleanor/gleanor.dll" "$product/ovec/gleanor.dll"
-cp "$build/standins/tarnbase.dll" "$work/tarnbase.dll"
-wine reg delete 'HKLM\SOFTWARE\Vardo' /f /reg:32 >/dev/null 2>&1 || true
-wine reg add 'HKLM\SOFTWARE\Vardo' /v "Install Path" /d "$(winpath "$product")" /f /reg:32 >/dev/null
-wine reg add 'HKLM\SOFTWARE\Vardo\Coop' /v OEMID /d 7 /f /reg:32 >/dev/null
-wine reg add 'HKLM\SOFTWARE\Vardo\Coop' /v PreOEMID /d 5 /f /reg:32 >/dev/null
-wine reg add 'HKLM\SOFTWARE\Vardo\Coop' /v InstallType /t REG_DWORD /d 1 /f /reg:32 >/dev/null
+cp "$bin/versions/pelvo_2_5/pelvo.dll" "$product/pelvo.dll"
+cp "$standins/gleanor/gleanor.dll" "$product/ovec/gleanor.dll"
+cp "$standins/tarnbase.dll" "$work/tarnbase.dll"
+"$wine" reg delete 'HKLM\SOFTWARE\Vardo' /f /reg:32 >/dev/null 2>&1 || true
+"$wine" reg add 'HKLM\SOFTWARE\Vardo' /v "Install Path" /d "$(winpath "$product")" /f /reg:32 >/dev/null
+"$wine" reg add 'HKLM\SOFTWARE\Vardo\Coop' /v OEMID /d 7 /f /reg:32 >/dev/null
+"$wine" reg add 'HKLM\SOFTWARE\Vardo\Coop' /v PreOEMID /d 5 /f /reg:32 >/dev/null
+"$wine" reg add 'HKLM\SOFTWARE\Vardo\Coop' /v InstallType /t REG_DWORD /d 1 /f /reg:32 >/dev/null
 rm -rf "$data"
 
 # Stand-ins for the product: two copies of its helper and its main windows.
-cp "$build/tests/bin/tmwait.exe" "$work/VardoHelper.exe"
-wine "$work/VardoHelper.exe" 60 & wine "$work/VardoHelper.exe" 60 &
-wine "$build/tests/bin/winhost.exe" "$(winpath "$work/windows.txt")" 1 30 &
+cp "$bin/tmwait.exe" "$work/VardoHelper.exe"
+"$wine" "$work/VardoHelper.exe" 60 & "$wine" "$work/VardoHelper.exe" 60 &
+"$wine" "$bin/winhost.exe" "$(winpath "$work/windows.txt")" 1 30 &
 ready=0
 for _ in $(seq 100); do
   if [ "$(processes | grep -c $'\tVardoHelper.exe$')" -eq 2 ] && grep -qx ready "$work/windows.txt" 2>/dev/null; then
@@ -112,12 +127,12 @@ tr -d '\r' < "$product/Cfg/config.ini" | indent
 
 echo "== wine demo-setup.exe /S"
 # The cleanup's folder walk writes a trace line per entry; only their count is shown.
-(cd "$work" && wine demo-setup.exe /S) > "$work/demo-setup.out"
+(cd "$work" && "$wine" demo-setup.exe /S) > "$work/demo-setup.out"
 echo "   (the folder walk wrote $(grep -c . "$work/demo-setup.out" || true) trace lines)"
 
 # "_?=" runs the uninstaller in place, so Wine waits for it.
 echo "== wine demo-uninstall.exe /S"
-(cd "$work" && wine demo-uninstall.exe /S "_?=$(winpath "$work")")
+(cd "$work" && "$wine" demo-uninstall.exe /S "_?=$(winpath "$work")")
 
 # The counter goes away: the next install report is refused at once, and
 # stored in the offline cache.
@@ -125,7 +140,7 @@ kill "$counter"
 wait "$counter" 2>/dev/null || true
 counter=
 echo "== the page counter stopped; wine demo-report.exe /S (ReportInstall alone)"
-(cd "$work" && wine demo-report.exe /S)
+(cd "$work" && "$wine" demo-report.exe /S)
 kill $anchor 2>/dev/null || true
 wait $anchor 2>/dev/null || true
 

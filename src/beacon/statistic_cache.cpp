@@ -1,9 +1,11 @@
 #include "beacon/statistic_cache.h"
 
+#include "base/array.h"
 #include "base/number.h"
 #include "base/result.h"
 #include "base/this_module.h"
 #include "beacon/data_folder.h"
+#include "beacon/kept_requests.h"
 #include "fs/file_system_calls.h"
 #include "fs/library_machine.h"
 #include "fs/link_checks.h"
@@ -14,11 +16,6 @@
 namespace tmn {
 
 namespace {
-
-bool IsFile(const WideString& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.Get());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 // Gives Everyone full access; the cache is shared by every user of the
 // machine. What comes of it is not examined: where the system refuses, the
@@ -50,31 +47,67 @@ HRESULT HoldCacheFile(const WideString& path, UniqueFile* held) {
   return S_OK;
 }
 
-// Moves a refused cache aside to "<cache>.bad", so that no row is lost when
-// the refusal came from a lock or a passing fault.
+// Moves a refused cache aside, under the first of its numbered names that
+// is free, so that no row is lost when the refusal came from a lock or a
+// passing fault, nor when a cache is refused again later. When every name
+// is taken the cache stays where it is.
 HRESULT MoveRefusedCacheAside(const WideString& path) {
-  WideString aside;
-  if (!aside.Assign(path) || !aside.Append(kRefusedCacheSuffix)) return E_OUTOFMEMORY;
-  // What stands at either name now is examined again: the library had the
-  // file to itself meanwhile, and the plug-in did not hold it.
-  if (IsLinkOrMultiLinked(path.Get()) || IsLinkOrMultiLinked(aside.Get()))
-    return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
-  // Read-only would keep the next refused cache from replacing this one.
-  g_fileSystem.setFileAttributes(path.Get(), FILE_ATTRIBUTE_NORMAL);
-  if (!::MoveFileExW(path.Get(), aside.Get(), MOVEFILE_REPLACE_EXISTING)) return HResultFromWin32(::GetLastError());
-  return S_OK;
+  // What stands at its name now is examined again: the library had the
+  // file to itself meanwhile, and the plug-in did not hold it. The move
+  // never replaces, so the names it moves to need no examining.
+  if (IsLinkOrMultiLinked(path.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
+  for (unsigned number = 1; number <= kRefusedCacheNames; ++number) {
+    WideString aside;
+    if (!RefusedCacheName(path, number, &aside)) return E_OUTOFMEMORY;
+    if (::MoveFileExW(path.Get(), aside.Get(), 0)) return S_OK;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return HResultFromWin32(error);
+  }
+  return HResultFromWin32(ERROR_FILE_EXISTS);
 }
 
+// A kept request of an earlier call, held from its insert until the store
+// is known good, then deleted.
+struct FoldedRequest {
+  HeldKeptRequest file;
+  KeptEntry entry;
+};
+
 }  // namespace
+
+bool RefusedCacheName(const WideString& cache, unsigned number, WideString* name) {
+  if (number == 0 || !name->Assign(cache) || !name->Append(kRefusedCacheSuffix)) return false;
+  if (number == 1) return true;
+  wchar_t digits[16];
+  const int length = ::wsprintfW(digits, L".%u", number);
+  return name->Append(digits, static_cast<size_t>(length));
+}
+
+bool FillCacheMutexSecurity(SECURITY_DESCRIPTOR* descriptor, ACL* acl, DWORD aclBytes) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY, nt = SECURITY_NT_AUTHORITY;
+  UniqueSid everyone, system, administrators;
+  if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()) ||
+      !::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, system.put()) ||
+      !::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  administrators.put()))
+    return false;
+  // The entries copy the identifiers: they may go when this returns.
+  return ::InitializeAcl(acl, aclBytes, ACL_REVISION) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, SYNCHRONIZE | MUTEX_MODIFY_STATE, everyone.get()) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, system.get()) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, administrators.get()) &&
+         ::InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         ::SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE);
+}
 
 HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library,
                             WideString* otherMachine) {
   // A file of another machine is passed over, as the loader would refuse it.
   const auto loadable = [otherMachine](const WideString& file) {
-    if (!IsFile(file)) return false;
-    if (ReadLibraryMachine(file.Get()) != LibraryMachine::kOther) return true;
-    if (otherMachine != nullptr && otherMachine->IsEmpty()) otherMachine->Assign(file);
-    return false;
+    const HRESULT checked = CheckProductLibrary(file.Get());
+    if (checked == kLibraryOfOtherMachine && otherMachine != nullptr && otherMachine->IsEmpty())
+      otherMachine->Assign(file);
+    return SUCCEEDED(checked);
   };
   const wchar_t* text = hostPath.Get();
   size_t begin = 0, end = hostPath.Length();
@@ -99,10 +132,24 @@ HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, Wide
 StatisticCache::StatisticCache(const wchar_t* hostPath, const wchar_t* dataFolder, const wchar_t* mutexName) {
   hostPath_.Assign(hostPath);
   dataFolder_.Assign(dataFolder);
-  cacheMutex_.reset(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, mutexName));
+  constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+  cacheMutex_.reset(::OpenMutexW(kWaitAndRelease, FALSE, mutexName));
+  if (cacheMutex_) return;
+  union {
+    ACL acl;
+    BYTE bytes[kCacheMutexAclBytes];
+  } acl;
+  SECURITY_DESCRIPTOR descriptor;
+  SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, FALSE};
+  if (FillCacheMutexSecurity(&descriptor, &acl.acl, sizeof(acl))) security.lpSecurityDescriptor = &descriptor;
   // A process that loses the race to make the mutex gets the same mutex,
   // with ERROR_ALREADY_EXISTS: it is kept, so that this process waits too.
-  if (!cacheMutex_) cacheMutex_.reset(::CreateMutexW(nullptr, FALSE, mutexName));
+  // One that is refused all the access a making asks for opens it with
+  // what every user may ask.
+  cacheMutex_.reset(::CreateMutexW(&security, FALSE, mutexName));
+  if (!cacheMutex_ && ::GetLastError() == ERROR_ACCESS_DENIED)
+    cacheMutex_.reset(::OpenMutexW(kWaitAndRelease, FALSE, mutexName));
+  if (!cacheMutex_) cacheMutexError_ = HResultFromLastError();
 }
 
 StatisticCache::~StatisticCache() {
@@ -135,8 +182,7 @@ HRESULT StatisticCache::LoadDatabaseLibrary() {
     otherMachineLibrary_.Clear();
     RETURN_IF_FAILED(FindDatabaseLibrary(host, &libraryFolder_, &libraryPath_, &otherMachineLibrary_));
   }
-  databaseLibrary_.reset(::LoadLibraryW(libraryPath_.Get()));
-  if (!databaseLibrary_) return E_FAIL;
+  if (FAILED(LoadProductLibrary(libraryPath_.Get(), &databaseLibrary_))) return E_FAIL;
   otherMachineLibrary_.Clear();  // another place had one that loads
   return S_OK;
 }
@@ -218,26 +264,100 @@ HRESULT StatisticCache::InsertRequest(const wchar_t* url, const wchar_t* referer
   return result;
 }
 
-HRESULT StatisticCache::SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
-                                    DWORD lockWaitMs) {
+HRESULT StatisticCache::KeepRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
+                                    HeldKeptRequest* kept) {
+  kept->Close();
   if (url == nullptr || *url == L'\0') return S_OK;
-  if (cacheMutex_) {
-    // A mutex left by a process that ended while storing is ours now: the
-    // library finds whatever that store left.
-    const DWORD wait = ::WaitForSingleObject(cacheMutex_.get(), lockWaitMs);
-    if (wait == WAIT_TIMEOUT) return HResultFromWin32(ERROR_TIMEOUT);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return HResultFromWin32(::GetLastError());
-  }
+  HeldDataFolder folder;
+  RETURN_IF_FAILED(folder.Hold(dataFolder_));
+  return kept->Write(folder.path(), url, referer, requestTime);
+}
+
+void StatisticCache::ForgetRequest(HeldKeptRequest* kept) {
+  kept->DeleteWhenClosed();
+  kept->Close();
+}
+
+bool StatisticCache::HasKeptRequests() {
+  WideString folder;
+  Array<WideString> kept;
+  if (SUCCEEDED(GetDataFolder(dataFolder_, &folder))) ListKeptRequests(folder, 1, &kept);
+  return !kept.IsEmpty();
+}
+
+HRESULT StatisticCache::SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
+                                    DWORD lockWaitMs, StoreNotes* notes) {
+  HeldKeptRequest kept;
+  KeepRequest(url, referer, requestTime, &kept);
+  return StoreRequest(url, referer, requestTime, &kept, lockWaitMs, Deadline(lockWaitMs + kCacheLockWaitMs), notes);
+}
+
+HRESULT StatisticCache::StoreRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
+                                     HeldKeptRequest* kept, DWORD lockWaitMs, const Deadline& foldUntil,
+                                     StoreNotes* notes) {
+  if (url == nullptr || *url == L'\0') return S_OK;
+  const HRESULT result = WithMutex(lockWaitMs, url, referer, requestTime, kept, foldUntil, notes);
+  kept->Close();
+  return result;
+}
+
+HRESULT StatisticCache::FoldKeptRequests(DWORD lockWaitMs, const Deadline& foldUntil, StoreNotes* notes) {
+  HeldKeptRequest none;
+  return WithMutex(lockWaitMs, nullptr, nullptr, 0, &none, foldUntil, notes);
+}
+
+HRESULT StatisticCache::WithMutex(DWORD lockWaitMs, const wchar_t* url, const wchar_t* referer, int64_t requestTime,
+                                  HeldKeptRequest* kept, const Deadline& foldUntil, StoreNotes* notes) {
+  // Never without the mutex: a request that cannot be stored stays kept.
+  if (!cacheMutex_) return cacheMutexError_;
+  // A mutex left by a process that ended while storing is ours now: the
+  // library finds whatever that store left.
+  const DWORD wait = ::WaitForSingleObject(cacheMutex_.get(), lockWaitMs);
+  if (wait == WAIT_TIMEOUT) return HResultFromWin32(ERROR_TIMEOUT);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return HResultFromLastError();
+  const HRESULT result = StoreHoldingMutex(url, referer, requestTime, kept, foldUntil, notes);
+  ::ReleaseMutex(cacheMutex_.get());
+  return result;
+}
+
+HRESULT StatisticCache::StoreHoldingMutex(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
+                                          HeldKeptRequest* kept, const Deadline& foldUntil, StoreNotes* notes) {
+  // The folder is held for the whole store: the kept files listed and
+  // deleted are the ones in the checked folder. The store's own kept file
+  // is held by its writer, and no other store can open it.
+  HeldDataFolder folder;
+  HRESULT result = folder.Hold(dataFolder_);
+  Array<FoldedRequest> folded;
   cachePath_.Clear();
-  HRESULT result = InsertRequest(url, referer, requestTime);
+  if (SUCCEEDED(result) && url != nullptr) result = InsertRequest(url, referer, requestTime);
+  if (SUCCEEDED(result)) {
+    Array<WideString> listed;
+    ListKeptRequests(folder.path(), kKeptRequestsPerStore + 1, &listed);
+    for (const WideString& path : listed) {
+      if (foldUntil.Passed() || folded.Size() == kKeptRequestsPerStore) break;
+      FoldedRequest request;
+      if (FAILED(request.file.Open(path)) || !request.file.Read(&request.entry)) continue;
+      if (FAILED(InsertRequest(request.entry.url.Get(), request.entry.referer.Get(), request.entry.requestTime)))
+        break;
+      folded.Push(static_cast<FoldedRequest&&>(request));
+    }
+  }
   // The file stays open only while the mutex is held.
   const bool opened = database_ != nullptr;
   ReleaseDatabase();
   // Between the check and the library's open the file was not held: a link
-  // put there meanwhile is found now, and the row is not called stored.
+  // put there meanwhile is found now, and no row is called stored.
   if (opened && SUCCEEDED(result) && IsLinkOrMultiLinked(cachePath_.Get()))
     result = HResultFromWin32(ERROR_CANT_ACCESS_FILE);
-  if (cacheMutex_) ::ReleaseMutex(cacheMutex_.get());
+  if (notes != nullptr && !otherMachineLibrary_.IsEmpty()) notes->otherMachineLibrary.Assign(otherMachineLibrary_);
+  if (FAILED(result)) return result;
+  // The cache has them: their files go as they are let go.
+  kept->DeleteWhenClosed();
+  for (FoldedRequest& request : folded) {
+    request.file.DeleteWhenClosed();
+    if (notes != nullptr && notes->folded != nullptr)
+      notes->folded(notes->context, request.entry.url.Get(), request.entry.referer.Get(), request.entry.requestTime);
+  }
   return result;
 }
 

@@ -1,7 +1,9 @@
 #include "beacon/statistic_log.h"
 
+#include "base/deadline.h"
 #include "base/result.h"
 #include "beacon/data_folder.h"
+#include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
@@ -13,22 +15,30 @@ namespace {
 // Writing, not appending only: a line cut short is taken back by ending the
 // file where it ended before. Reading lets the file be measured and locked.
 constexpr DWORD kLogAccess = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 constexpr wchar_t kByteOrderMark = 0xFEFF;  // FF FE in the file
 
 // A byte lock that every writer of a log holds for one write, at an offset
 // no log reaches, so that readers are never refused. Appending alone is not
 // atomic everywhere (Wine measures the file, then writes): under the lock a
 // line always lands whole at the end, the first writer of an empty log puts
-// the mark first, and a cut line can be taken back. Where the file system
-// has no locks, each line goes to the end found right before it, and a cut
-// line is left, as another writer may have written after it.
+// the mark first, and a cut line can be taken back. The lock is tried until
+// waitMs have passed: whoever holds it longer (any user may open the log)
+// cannot hold the writer. Without the lock, or where the file system has
+// none, each line goes to the end found right before it, and a cut line is
+// left, as another writer may have written after it.
 class LogWriteLock {
  public:
-  explicit LogWriteLock(HANDLE file) : file_(file) {
+  LogWriteLock(HANDLE file, DWORD waitMs) : file_(file) {
     place_.Offset = 0xFFFFFFFE;
     place_.OffsetHigh = 0x7FFFFFFF;
-    locked_ = ::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place_) != FALSE;
+    const Deadline deadline(waitMs);
+    for (;;) {
+      locked_ = ::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place_) != FALSE;
+      if (locked_ || ::GetLastError() != ERROR_LOCK_VIOLATION || deadline.Passed()) return;
+      ::Sleep(kLockRetryMs);
+    }
   }
   ~LogWriteLock() {
     if (locked_) ::UnlockFileEx(file_, 0, 1, 0, &place_);
@@ -38,6 +48,7 @@ class LogWriteLock {
   LogWriteLock& operator=(const LogWriteLock&) = delete;
 
  private:
+  static constexpr DWORD kLockRetryMs = 10;
   HANDLE file_;
   OVERLAPPED place_ = {};
   bool locked_;
@@ -73,9 +84,37 @@ bool AppendHex(WideString& out, uint32_t value) {
 }
 
 // The log itself is opened, never what a link at its name leads to; the
-// handle written through is examined before the first line.
+// handle written through is examined before the first line. Every writer
+// shares deleting, so that the one that moves a large log aside can rename
+// it while others hold it.
+UniqueFile OpenLogEntry(const WideString& path, DWORD access, DWORD disposition) {
+  return UniqueFile(g_fileSystem.createFile(path.Get(), access, kShareAll, nullptr, disposition,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
 UniqueFile OpenForAppending(const WideString& path, DWORD disposition) {
-  return OpenEntryItself(path.Get(), kLogAccess, disposition, false);
+  return OpenLogEntry(path, kLogAccess, disposition);
+}
+
+bool SameFile(HANDLE one, HANDLE other) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return g_fileSystem.getFileInformationByHandle(one, &first) &&
+         g_fileSystem.getFileInformationByHandle(other, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// Moves the log held to old, when the file at its name is still the one
+// held: a writer that moved it aside first left another file there, or
+// none. Told by what the two open (volume and file index), as Wine may
+// still report the old name for a handle whose file another process
+// renamed. The move goes through a handle opened at the name, so that it
+// moves that file whatever is put at the name meanwhile. S_OK when moved,
+// S_FALSE when another writer had moved it.
+HRESULT MoveAsideIfStillAtItsName(HANDLE held, const WideString& path, const WideString& old) {
+  const UniqueFile atName = OpenLogEntry(path, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING);
+  if (!atName) return ::GetLastError() == ERROR_FILE_NOT_FOUND ? S_FALSE : HResultFromLastError();
+  if (!SameFile(held, atName.get())) return S_FALSE;
+  return RenameOpenedEntry(atName.get(), old.Get(), true);
 }
 
 }  // namespace
@@ -105,6 +144,18 @@ bool FormatSkippedLibraryRecord(const wchar_t* path, WideString* record) {
   return true;
 }
 
+bool FormatUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time, HRESULT error,
+                        WideString* record) {
+  WideString text;
+  if (!text.Append(L'[') || !text.Append(kRecordUnsentTag) || !text.Append(L"] table:") || !text.Append(table))
+    return false;
+  if (items != nullptr && *items != L'\0' && (!text.Append(L", items:") || !text.Append(items))) return false;
+  if (time != 0 && (!text.Append(L", time:") || !AppendSigned(text, time))) return false;
+  if (error < 0 && (!text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(error)))) return false;
+  *record = static_cast<WideString&&>(text);
+  return true;
+}
+
 bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line) {
   WideString text;
   const bool formatted = text.Append(L'[') && AppendUnsigned(text, utc.wYear, 4) && text.Append(L'-') &&
@@ -120,34 +171,50 @@ bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* lin
   return true;
 }
 
-void StatisticLog::OpenStatisticLog(const wchar_t* path) {
-  WideString file, folder;
-  if (!file.Assign(path) || !folder.Assign(path)) return;
+void StatisticLog::OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs) {
+  lockWaitMs_ = lockWaitMs;
+  WideString file, folder, old;
+  if (!file.Assign(path) || !folder.Assign(path) || !old.Assign(path) || !old.Append(L".old")) return;
   if (StripLastComponent(folder) && ::GetFileAttributesW(folder.Get()) == INVALID_FILE_ATTRIBUTES)
     MakeFolderWithParents(folder);
 
-  UniqueFile existing = OpenForAppending(file, OPEN_EXISTING);
-  if (existing) {
-    // A link or a second name would carry the lines, or the move below, to
-    // a file that is not the log.
-    if (IsLinkOrMultiLinked(existing.get(), file.Get())) return;
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(existing.get(), &size) || static_cast<ULONGLONG>(size.QuadPart) <= kLogRotationBytes) {
-      file_ = static_cast<UniqueFile&&>(existing);
+  // A log another writer moves aside meanwhile is found under its new name
+  // and left; the log at the path is opened again, a few times at most.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    UniqueFile opened = OpenForAppending(file, OPEN_EXISTING);
+    if (!opened) {
+      if (::GetLastError() != ERROR_FILE_NOT_FOUND) return;
+      // Made new, never through a link that leads nowhere yet; when another
+      // process makes the log first, that file is opened.
+      opened = OpenForAppending(file, CREATE_NEW);
+      if (!opened && ::GetLastError() == ERROR_FILE_EXISTS) continue;
+      if (opened && !IsLinkOrMultiLinked(opened.get(), file.Get())) file_ = static_cast<UniqueFile&&>(opened);
       return;
     }
-    existing.reset();
-    WideString old;
-    if (!old.Assign(file) || !old.Append(L".old") || IsLinkOrMultiLinked(old.Get())) return;
-    ::MoveFileExW(file.Get(), old.Get(), MOVEFILE_REPLACE_EXISTING);
-  } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
-    return;
+    // A link or a second name would carry the lines, or the move below, to
+    // a file that is not the log.
+    if (IsLinkOrMultiLinked(opened.get(), file.Get())) continue;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(opened.get(), &size) || static_cast<ULONGLONG>(size.QuadPart) <= kLogRotationBytes) {
+      file_ = static_cast<UniqueFile&&>(opened);
+      return;
+    }
+    if (IsLinkOrMultiLinked(old.Get())) return;
+    {
+      LogWriteLock lock(opened.get(), lockWaitMs_);
+      // Without the lock, or when the log cannot be moved, it is kept and
+      // written on: a later writer moves it aside.
+      if (!lock.locked()) {
+        file_ = static_cast<UniqueFile&&>(opened);
+        return;
+      }
+      const HRESULT moved = MoveAsideIfStillAtItsName(opened.get(), file, old);
+      if (FAILED(moved)) {
+        file_ = static_cast<UniqueFile&&>(opened);
+        return;
+      }
+    }
   }
-  // Made new, never through a link that leads nowhere yet; when another
-  // process makes the log first, that file is opened.
-  UniqueFile made = OpenForAppending(file, CREATE_NEW);
-  if (!made && ::GetLastError() == ERROR_FILE_EXISTS) made = OpenForAppending(file, OPEN_EXISTING);
-  if (made && !IsLinkOrMultiLinked(made.get(), file.Get())) file_ = static_cast<UniqueFile&&>(made);
 }
 
 bool StatisticLog::AppendLogLine(const wchar_t* record) {
@@ -159,7 +226,7 @@ bool StatisticLog::AppendLogLine(const wchar_t* record) {
   const DWORD bytes = static_cast<DWORD>(line.Length() * sizeof(wchar_t));
 
   CriticalSectionLock lock(lock_);
-  LogWriteLock fileLock(file_.get());
+  LogWriteLock fileLock(file_.get(), lockWaitMs_);
   // Every writer holds the lock: the end found here stays the end until
   // this line is written, and nothing else can land after a cut line.
   LARGE_INTEGER end;
@@ -175,7 +242,9 @@ bool StatisticLog::AppendLogLine(const wchar_t* record) {
   return whole;
 }
 
-StatisticLogWriter::StatisticLogWriter(const wchar_t* folder) { folder_.Assign(folder); }
+StatisticLogWriter::StatisticLogWriter(const wchar_t* folder, DWORD lockWaitMs) : lockWaitMs_(lockWaitMs) {
+  folder_.Assign(folder);
+}
 
 HRESULT StatisticLogWriter::LogPath(const WideString& folder, WideString* path) {
   WideString host;
@@ -200,7 +269,14 @@ void StatisticLogWriter::WriteSkippedLibrary(const wchar_t* path) {
   if (FormatSkippedLibraryRecord(path, &record)) AppendRecord(record);
 }
 
+void StatisticLogWriter::WriteUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time,
+                                           HRESULT error) {
+  WideString record;
+  if (FormatUnsentRecord(table, items, time, error, &record)) AppendRecord(record);
+}
+
 void StatisticLogWriter::AppendRecord(const WideString& record) {
+  CriticalSectionLock lock(lock_);
   if (!made_) {
     // The folder is made and examined first, and held while the log opens.
     HeldDataFolder folder;
@@ -209,7 +285,7 @@ void StatisticLogWriter::AppendRecord(const WideString& record) {
     if (SUCCEEDED(held)) {
       WideString path;
       if (FAILED(LogPath(folder.path(), &path))) return;
-      logFile_.OpenStatisticLog(path.Get());
+      logFile_.OpenStatisticLog(path.Get(), lockWaitMs_);
     }
     made_ = true;
   }

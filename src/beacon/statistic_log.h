@@ -6,7 +6,16 @@
 // at the end under a lock that every writer of the log takes, so that every
 // line lands whole at the end and the FF FE mark comes before the first
 // line. A line that does not fit (a full disk) is taken back whole, so that
-// the next one does not start in the middle of it.
+// the next one does not start in the middle of it. A log too large to keep
+// is moved aside under the same lock, by the one writer that still finds
+// it under its name, so that two writers never move a log over an older one.
+//
+// The log lies in a folder every user may write, so any of them may hold
+// its lock: a writer waits for it only so long (kLogLockWaitMs, or less
+// where the caller has less time), then writes its line without it, at the
+// end it finds. A line written so may land beside another writer's at the
+// same instant; one that the file refuses (a program holds the bytes it
+// would take) is dropped. Nothing waits for the log without end.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +32,12 @@ constexpr wchar_t kStoreFailedTag[] = L"ERROR.SaveStatistic";
 // A product library found where it is looked for, but built for another
 // machine than this process's, so never loaded.
 constexpr wchar_t kLibrarySkippedTag[] = L"ERROR.LoadLibrary";
+// A record for the info-collection library that the component had not
+// taken when the report's call returned.
+constexpr wchar_t kRecordUnsentTag[] = L"ERROR.SendRecord";
+
+// How long a writer waits for the log's lock before it writes without it.
+constexpr DWORD kLogLockWaitMs = 500;
 
 // The write of a log's bytes. Tests put another in to cut a write short,
 // as a full disk does, which Wine does not do on demand.
@@ -41,6 +56,11 @@ bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wch
 // "[ERROR.LoadLibrary] file:<path>, err:0x800700c1" (ERROR_BAD_EXE_FORMAT).
 bool FormatSkippedLibraryRecord(const wchar_t* path, WideString* record);
 
+// "[ERROR.SendRecord] table:<table>, items:<items>, time:<time>, err:0x..."
+// (the items part only when there are items, the error only when negative).
+bool FormatUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time, HRESULT error,
+                        WideString* record);
+
 // One line at a UTC time: "[YYYY-MM-DD hh:mm:ss:mmm] record" and CR LF.
 bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line);
 
@@ -53,9 +73,11 @@ class StatisticLog {
   StatisticLog& operator=(const StatisticLog&) = delete;
 
   // Opens the file at path for appending, making its folder when missing.
-  // A file already larger than the rotation size is moved aside first. A
-  // log made by another process meanwhile is opened too. Call once.
-  void OpenStatisticLog(const wchar_t* path);
+  // A file already larger than the rotation size is moved aside first,
+  // under the log's lock. A log made by another process meanwhile is opened
+  // too. The lock is waited for at most lockWaitMs, here and for each line.
+  // Call once.
+  void OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs = kLogLockWaitMs);
   bool IsOpen() const { return file_.valid(); }
 
   // Writes the record as one line stamped with the current UTC time,
@@ -66,15 +88,17 @@ class StatisticLog {
  private:
   CriticalSection lock_;  // one line at a time from this process
   UniqueFile file_;
+  DWORD lockWaitMs_ = kLogLockWaitMs;
 };
 
 // The log of a statistics client: made on its first line, in the data
-// folder, and kept for the rest of the process, open or not.
+// folder, and kept for the rest of the process, open or not. Threads of one
+// process may share a writer: it writes one line at a time.
 class StatisticLogWriter {
  public:
-  StatisticLogWriter() = default;
-  // A writer whose log lives in another folder than the data folder.
-  explicit StatisticLogWriter(const wchar_t* folder);
+  // A writer whose log lives in folder (null: the data folder), waiting at
+  // most lockWaitMs for the log's lock for each line.
+  explicit StatisticLogWriter(const wchar_t* folder = nullptr, DWORD lockWaitMs = kLogLockWaitMs);
   StatisticLogWriter(const StatisticLogWriter&) = delete;
   StatisticLogWriter& operator=(const StatisticLogWriter&) = delete;
 
@@ -85,13 +109,17 @@ class StatisticLogWriter {
                          int32_t count, HRESULT error);
   // Logs that the library at path was skipped: built for another machine.
   void WriteSkippedLibrary(const wchar_t* path);
+  // Logs a record the component had not taken when the call returned.
+  void WriteUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time, HRESULT error);
 
  private:
   void AppendRecord(const WideString& record);
   // The log of the host executable in folder.
   static HRESULT LogPath(const WideString& folder, WideString* path);
 
+  CriticalSection lock_;  // the making of the log and each line
   WideString folder_;  // empty: the data folder
+  DWORD lockWaitMs_;
   bool made_ = false;
   StatisticLog logFile_;
 };

@@ -1,10 +1,10 @@
 #include "beacon/statistics.h"
 
-#include <new>
 #include <utility>
 
 #include "base/ascii.h"
 #include "base/heap.h"
+#include "base/module_worker.h"
 #include "base/result.h"
 #include "base/unix_time.h"
 #include "base/windows_version.h"
@@ -21,8 +21,6 @@ constexpr wchar_t kUserAgentTail[] =
     L"; Trident/4.0; SLCC2; .NET CLR 2.0.50727; .NET CLR 3.5.30729; .NET CLR 3.0.30729; Media Center PC 6.0; "
     L"InfoPath.2; Tablet PC 2.0; .NET4.0C)\r\n";
 
-constexpr int32_t kHighestPort = 65535;
-
 // Who owns the outcome of an exchange: the worker while it is pending, and
 // whichever of the two threads moves it on first.
 constexpr LONG kPending = 0;
@@ -30,73 +28,21 @@ constexpr LONG kAnswered = 1;
 constexpr LONG kNotAnswered = 2;
 constexpr LONG kAbandoned = 3;  // the waiting thread gave up at its deadline
 
-// What the waiting thread and the worker share. Either may be the last to
-// let go of it, so it lives on the process heap and the last one frees it.
+// What the waiting thread and the exchange's worker share.
 struct ExchangeState {
-  volatile LONG references = 1;
   volatile LONG outcome = kPending;
-  UniqueHandle finished;       // set once the worker has an outcome
-  UniqueModule workerModule;   // the worker's hold on this module
+  UniqueHandle finished;  // set once the worker has an outcome
   PreparedRequest request;
 };
 
-// One thread's share of an ExchangeState.
-class ExchangeShare {
- public:
-  explicit ExchangeShare(ExchangeState* state = nullptr) : state_(state) {}
-  ~ExchangeShare() { reset(); }
-  ExchangeShare(const ExchangeShare&) = delete;
-  ExchangeShare& operator=(const ExchangeShare&) = delete;
-
-  static ExchangeShare Make() {
-    void* block = HeapAllocate(sizeof(ExchangeState));
-    return ExchangeShare(block != nullptr ? new (block) ExchangeState : nullptr);
-  }
-  ExchangeShare(ExchangeShare&& other) : state_(other.release()) {}
-  // Another share of the same state.
-  ExchangeShare Share() const {
-    ::InterlockedIncrement(&state_->references);
-    return ExchangeShare(state_);
-  }
-  ExchangeState* get() const { return state_; }
-  ExchangeState* operator->() const { return state_; }
-  explicit operator bool() const { return state_ != nullptr; }
-  ExchangeState* release() {
-    ExchangeState* state = state_;
-    state_ = nullptr;
-    return state;
-  }
-  void reset() {
-    if (state_ != nullptr && ::InterlockedDecrement(&state_->references) == 0) {
-      state_->~ExchangeState();
-      HeapRelease(state_);
-    }
-    state_ = nullptr;
-  }
-
- private:
-  ExchangeState* state_;
-};
-
-// The worker's whole life but its end: the exchange, its outcome handed
-// over unless the waiting thread gave up, and every handle closed. Returns
-// the module reference for FreeLibraryAndExitThread.
-HMODULE ExchangeOnWorker(ExchangeState* adopted) {
-  ExchangeShare state(adopted);
-  HMODULE module = state->workerModule.release();
-  {
-    ExchangeHandles handles;
-    const LONG outcome = ExchangeRequest(state->request, &handles) != 0 ? kAnswered : kNotAnswered;
-    ::InterlockedCompareExchange(&state->outcome, outcome, kPending);
-    ::SetEvent(state->finished.get());
-  }
-  return module;
-}
-
-DWORD WINAPI ExchangeThread(void* parameter) {
-  // Nothing of this module runs after this call, which may unload it.
-  ::FreeLibraryAndExitThread(ExchangeOnWorker(static_cast<ExchangeState*>(parameter)), 0);
-  return 0;
+// The worker's whole life: the exchange, its outcome handed over unless the
+// waiting thread gave up, and every handle closed.
+void ExchangeOnWorker(void* context) {
+  SharedBlock<ExchangeState> state = SharedBlock<ExchangeState>::Adopt(context);
+  ExchangeHandles handles;
+  const LONG outcome = ExchangeRequest(state->request, &handles) != 0 ? kAnswered : kNotAnswered;
+  ::InterlockedCompareExchange(&state->outcome, outcome, kPending);
+  ::SetEvent(state->finished.get());
 }
 
 bool Encodes(uint8_t byte) { return byte <= 0x20 || byte >= 0x80 || byte == '%'; }
@@ -159,10 +105,9 @@ HRESULT ChooseProxy(const ProxySettings& settings, ProxyChoice* choice) {
     return S_OK;
   }
   choice->accessType = INTERNET_OPEN_TYPE_PROXY;
-  // WinINet would keep only the low 16 bits of a larger port: 65616 is 80.
-  if (settings.port < 0 || settings.port > kHighestPort) return E_INVALIDARG;
   if (!choice->proxy.Assign(settings.host)) return E_OUTOFMEMORY;
-  if (settings.port == 0) return S_OK;
+  // The settings give a TCP port, or none (0).
+  if (settings.port <= 0) return S_OK;
   wchar_t port[16];
   const int length = ::wsprintfW(port, L":%d", static_cast<int>(settings.port));
   return choice->proxy.Append(port, static_cast<size_t>(length)) ? S_OK : E_OUTOFMEMORY;
@@ -227,8 +172,7 @@ void ReadNtVersion(WideString* out) {
   out->Assign(text, static_cast<size_t>(length));
 }
 
-CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder, DWORD exchangeBudgetMs)
-    : cache_(cache), exchangeBudgetMs_(exchangeBudgetMs), logFile_(logFolder) {}
+CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder) : cache_(cache), logFile_(logFolder) {}
 
 const WideString& CStatistics::GetIeVersion() {
   if (ieVersion_.IsEmpty()) ReadIeVersion(&ieVersion_);
@@ -240,31 +184,35 @@ const WideString& CStatistics::GetNtVersion() {
   return ntVersion_;
 }
 
-int32_t CStatistics::ReportToCounter(const wchar_t* referer) {
+int32_t CStatistics::ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline) {
   StatisticRequest request;
-  request.requestTime = CurrentUnixTime();
+  request.requestTime = requestTime;
   if (!request.url.Assign(kCounterPixelUrl) || !request.referer.Assign(referer)) return 0;
-  return SendRequest(request);
+  return SendRequest(request, deadline);
 }
 
-int32_t CStatistics::SendRequest(const StatisticRequest& request) {
-  const int32_t delivered = Deliver(request);
-  if (delivered == 0) SaveFailedRequest(request.url.Get(), request.referer.Get(), request.requestTime);
+int32_t CStatistics::SendRequest(const StatisticRequest& request, const Deadline& deadline) {
+  HeldKeptRequest kept;
+  cache_.KeepRequest(request.url.Get(), request.referer.Get(), request.requestTime, &kept);
+  const int32_t delivered = Deliver(request, deadline);
+  if (delivered == 0) {
+    StoreKeptRequest(cache_, logFile_, request.url.Get(), request.referer.Get(), request.requestTime, &kept,
+                     kStoreLockWaitMs, deadline);
+  } else {
+    cache_.ForgetRequest(&kept);
+    FoldKeptRequests(cache_, logFile_, kStoreLockWaitMs, deadline);
+  }
   return delivered;
 }
 
-HRESULT CStatistics::SaveFailedRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime) {
-  return tmn::SaveFailedRequest(cache_, logFile_, url, referer, requestTime, kStoreLockWaitMs);
-}
-
-int32_t CStatistics::Deliver(const StatisticRequest& request) {
+int32_t CStatistics::Deliver(const StatisticRequest& request, const Deadline& deadline) {
   WideString configFile;
   GetConfigFilePath(&configFile, false);
   ProxySettings settings;
   ReadProxySettings(configFile.Get(), &settings);
   PreparedRequest prepared;
   if (FAILED(PrepareRequest(request, settings, GetIeVersion().Get(), GetNtVersion().Get(), &prepared))) return 0;
-  return ExchangeWithin(std::move(prepared), exchangeBudgetMs_);
+  return ExchangeWithin(std::move(prepared), deadline.RemainingMs(kStoreReserveMs));
 }
 
 HRESULT PrepareRequest(const StatisticRequest& request, const ProxySettings& settings, const wchar_t* ieVersion,
@@ -307,14 +255,12 @@ int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handle
       ::InternetConnectW(handles->session.get(), prepared.host, 0, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!handles->connection) return 0;
   const wchar_t* acceptedTypes[] = {L"*/*", nullptr};
-  // A redirect is an answer like any other; the counter's answer is
-  // nothing to keep. Neither flag changes the request on the wire.
-  const DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD;
+  // Neither of the flags changes the request on the wire.
   handles->request.reset(::HttpOpenRequestW(handles->connection.get(), nullptr, prepared.path, L"HTTP/1.1", nullptr,
-                                            acceptedTypes, flags, 0));
+                                            acceptedTypes, kRequestFlags, 0));
   if (!handles->request) return 0;
   // Set on the session they would be ignored.
-  DWORD timeout = kTransferTimeoutMs;
+  DWORD timeout = prepared.transferTimeoutMs;
   ::InternetSetOptionW(handles->request.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
   ::InternetSetOptionW(handles->request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
   if (prepared.sendCredentials) SetProxyCredentials(handles->request.get(), prepared.login, prepared.password);
@@ -330,22 +276,18 @@ int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handle
 }
 
 int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs) {
-  ExchangeShare state = ExchangeShare::Make();
+  SharedBlock<ExchangeState> state = SharedBlock<ExchangeState>::Make();
   if (!state) return 0;
   state->request = std::move(prepared);
   state->finished.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!state->finished) return 0;
-  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<const wchar_t*>(&ExchangeThread), state->workerModule.put()))
-    return 0;
-  ExchangeShare worker = state.Share();
-  UniqueHandle thread(::CreateThread(nullptr, 0, ExchangeThread, worker.get(), 0, nullptr));
-  if (!thread) return 0;  // the worker's share, and its module reference, are let go here
-  worker.release();       // the worker's now
-
-  ::WaitForSingleObject(state->finished.get(), budgetMs);
+  UniqueHandle worker;
+  if (!state->finished || FAILED(StartWorkerWith(state, ExchangeOnWorker, &worker))) return 0;
+  const Deadline budget(budgetMs);
+  ::WaitForSingleObject(state->finished.get(), budget.RemainingMs());
   // The worker's outcome counts only if it came before the waiting ended.
   const LONG outcome = ::InterlockedCompareExchange(&state->outcome, kAbandoned, kPending);
+  // Closing its handles may still read out the rest of an answer.
+  WaitForModuleWorker(worker, budget.RemainingMs());
   return outcome == kAnswered ? 1 : 0;
 }
 

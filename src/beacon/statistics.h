@@ -3,17 +3,19 @@
 // User-Agent header. A request that is not delivered is stored in the
 // offline cache and logged, and never sent again.
 //
-// The installer must never be held by the network. WinINet's own time-outs
-// do not bound a connection attempt that is never answered, headers that
-// drip in, or an endless body, and closing its handles from another thread
-// does not end a blocked send. So a worker thread does the whole exchange
-// while the installer's thread waits for it at most kExchangeBudgetMs; what
-// is left of the deadline is for the store. When the wait runs out, the
-// installer's thread stores and logs the request as undelivered and leaves
-// the worker to end on its own: the worker holds a reference to this module
-// so that it is not unloaded under it, touches nothing but what it shares
-// with the waiting thread (a block that the last of the two frees), and
-// never stores anything.
+// The report must never be held by the network. WinINet's own time-outs do
+// not bound a connection attempt that is never answered, headers that drip
+// in, or an endless body, and closing its handles from another thread does
+// not end a blocked send. So a worker thread of its own does the exchange
+// (base/module_worker.h) while the report waits for it at most until its
+// deadline, less what the store needs. When the wait runs out, the report
+// stores and logs the request as undelivered and leaves the exchange to end
+// on its own: its worker touches nothing but what it shares with the
+// waiting thread, and never stores anything.
+//
+// The request is kept beside the offline cache before anything that may
+// block (statistic_cache.h): a request whose process ends meanwhile is
+// found there by a later store.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +24,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/deadline.h"
 #include "base/unique.h"
 #include "base/wide_string.h"
 #include "beacon/statistic_cache.h"
@@ -40,15 +43,12 @@ constexpr size_t kHeaderChars = 1040;
 constexpr DWORD kConnectTimeoutMs = 10000;
 // Each send and each read of the exchange, set on the request.
 constexpr DWORD kTransferTimeoutMs = 10000;
-// A beacon call, from the request to the store of an undelivered one.
-constexpr DWORD kBeaconDeadlineMs = 12000;
-// What the store of an undelivered request may take: the wait for the
-// cache's lock, then the insert (with the database's own waits for a busy
-// file) and the log line.
+// What is left of a report's deadline for the store of an undelivered
+// request, when the wait for the exchange ends: the wait for the cache's
+// lock, then the insert (with the database's own waits for a busy file) and
+// the log line.
 constexpr DWORD kStoreReserveMs = 2500;
 constexpr DWORD kStoreLockWaitMs = 1000;
-// How long the installer's thread waits for the exchange.
-constexpr DWORD kExchangeBudgetMs = kBeaconDeadlineMs - kStoreReserveMs;
 
 namespace traits {
 struct Internet {
@@ -106,6 +106,7 @@ struct PreparedRequest {
   DWORD headerLength = 0;
   ProxyChoice proxy;
   bool sendCredentials = false;  // the proxy's user name and password, set on the request
+  DWORD transferTimeoutMs = kTransferTimeoutMs;
   WideString login;
   WideString password;
 };
@@ -122,6 +123,10 @@ struct ExchangeHandles {
   UniqueInternet request;
 };
 
+// The flags of the request: a redirect is an answer like any other, and the
+// counter's answer is nothing to keep in the user's cache.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD;
+
 // Sends the request once, on the calling thread: a GET that neither
 // follows a redirect nor writes WinINet's cache, with the send and receive
 // time-outs set. Nonzero when the server answered with any status: a send
@@ -129,9 +134,10 @@ struct ExchangeHandles {
 // handles (closing a request may read out the rest of a body).
 int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handles);
 
-// Sends the request on a worker thread and waits at most budgetMs for its
-// answer. Nonzero when the answer came in time; 0 when it did not, or none
-// came, and from then on the worker's outcome is no longer looked at.
+// Sends the request on a worker thread of its own and waits at most
+// budgetMs for its answer. Nonzero when the answer came in time; 0 when it
+// did not, or none came, and from then on the worker's outcome is no longer
+// looked at.
 int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs);
 
 // The browser version the User-Agent names: the first 3 characters of the
@@ -144,30 +150,31 @@ void ReadNtVersion(WideString* out);
 // once, and the statistic log of its undelivered requests.
 class CStatistics {
  public:
-  // Stores into cache and logs into logFolder (null: the data folder),
-  // waiting at most exchangeBudgetMs for each exchange.
-  CStatistics(StatisticCache& cache, const wchar_t* logFolder, DWORD exchangeBudgetMs = kExchangeBudgetMs);
+  // Stores into cache and logs into logFolder (null: the data folder).
+  CStatistics(StatisticCache& cache, const wchar_t* logFolder);
   CStatistics(const CStatistics&) = delete;
   CStatistics& operator=(const CStatistics&) = delete;
 
-  // Sends the counter's pixel request with this referer, now. Nonzero when
-  // delivered; 0 when not (the request is then stored and logged).
-  int32_t ReportToCounter(const wchar_t* referer);
-  // One attempt, waited for at most the exchange budget; any status the
-  // server answers counts as delivered. An undelivered one is stored and
-  // logged by the calling thread.
-  int32_t SendRequest(const StatisticRequest& request);
-  // Stores the request in the offline cache and logs how that went.
-  HRESULT SaveFailedRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime);
+  // Sends the counter's pixel request with this referer, made at
+  // requestTime. Nonzero when delivered; 0 when not (the request is then
+  // stored and logged).
+  int32_t ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline);
+  // Keeps the request, then makes one attempt, waited for until the
+  // deadline less the store's reserve; any status the server answers counts
+  // as delivered. An undelivered one is stored and logged by the calling
+  // thread; a delivered one is forgotten, and what earlier calls kept is
+  // folded into the cache.
+  int32_t SendRequest(const StatisticRequest& request, const Deadline& deadline);
 
+  // Computed once. Threads that share the client read them only after the
+  // first reader computed them.
   const WideString& GetIeVersion();
   const WideString& GetNtVersion();
 
  private:
-  int32_t Deliver(const StatisticRequest& request);
+  int32_t Deliver(const StatisticRequest& request, const Deadline& deadline);
 
   StatisticCache& cache_;
-  DWORD exchangeBudgetMs_;
   WideString ieVersion_;
   WideString ntVersion_;
   StatisticLogWriter logFile_;

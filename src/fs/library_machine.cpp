@@ -2,7 +2,8 @@
 
 #include <string.h>
 
-#include "base/unique.h"
+#include "base/result.h"
+#include "fs/path_checks.h"
 
 namespace tmn {
 
@@ -55,6 +56,33 @@ LibraryMachine ReadLibraryMachine(const wchar_t* path) {
   uint8_t nt[kNtHeadBytes];
   if (!ReadAt(file.get(), ntOffset, nt, sizeof(nt))) return LibraryMachine::kUnreadable;
   return MachineOfImage(dos, sizeof(dos), nt, sizeof(nt));
+}
+
+HRESULT CheckProductLibrary(const wchar_t* path) {
+  // A path that is not fully qualified would be looked for along the
+  // system's search order: the current folder and PATH included.
+  if (!IsFullyQualifiedPath(path)) return HResultFromWin32(ERROR_BAD_PATHNAME);
+  const DWORD attributes = ::GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return HResultFromWin32(ERROR_FILE_NOT_FOUND);
+  return ReadLibraryMachine(path) == LibraryMachine::kOther ? kLibraryOfOtherMachine : S_OK;
+}
+
+DWORD ProductLibraryLoadFlags(bool searchFlagsOffered) {
+  // Not declared for XP: LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32.
+  constexpr DWORD kSearchLibraryFolderAndSystem32 = 0x00000100 | 0x00000800;
+  return searchFlagsOffered ? kSearchLibraryFolderAndSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
+bool SystemOffersLibrarySearchFlags() {
+  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  return kernel != nullptr && ::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
+}
+
+HRESULT LoadProductLibrary(const wchar_t* path, UniqueModule* library) {
+  RETURN_IF_FAILED(CheckProductLibrary(path));
+  library->reset(::LoadLibraryExW(path, nullptr, ProductLibraryLoadFlags(SystemOffersLibrarySearchFlags())));
+  return *library ? S_OK : HResultFromLastError();
 }
 
 }  // namespace tmn

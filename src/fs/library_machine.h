@@ -1,15 +1,28 @@
-// Whether a library file can be loaded into this process at all. The
-// product is 32-bit, but a 64-bit installer may find the product's
-// libraries beside it, and the loader of either bitness refuses a library
-// of the other one (or, on some systems, fails in ways a caller cannot
-// tell from a missing file). A library of the other machine counts as
-// missing: it is never handed to the loader.
+// Whether a library file can be loaded into this process at all, and the
+// one way a product library is loaded. The product is 32-bit, but a 64-bit
+// installer may find the product's libraries beside it, and the loader of
+// either bitness refuses a library of the other one (or, on some systems,
+// fails in ways a caller cannot tell from a missing file). A library of the
+// other machine counts as missing: it is never handed to the loader.
+//
+// An elevated installer must not load code from folders its users write
+// to. So a product library is loaded by its fully qualified path only,
+// never by a name the system would look for, and, where Windows offers it
+// (the search flags of Windows 8, or of Vista and 7 with update KB2533623),
+// the imports of the library itself are looked for in its own folder and
+// the system folder only, never in the current folder or PATH. Where
+// Windows does not offer them (XP), the library is loaded with the altered
+// search order: its imports are looked for in its own folder first, then
+// in the system's usual places, which there include the current folder and
+// PATH.
 #pragma once
 
 #include <windows.h>
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "base/unique.h"
 
 namespace tmn {
 
@@ -30,5 +43,25 @@ LibraryMachine MachineOfImage(const uint8_t* dos, size_t dosBytes, const uint8_t
 
 // Reads the headers of the file at path.
 LibraryMachine ReadLibraryMachine(const wchar_t* path);
+
+// A library file built for another machine than this process's.
+constexpr HRESULT kLibraryOfOtherMachine = static_cast<HRESULT>(0x800700D8);  // ERROR_EXE_MACHINE_TYPE_MISMATCH
+
+// Whether path names a product library this process may load: S_OK for a
+// file at a fully qualified path that is not built for another machine;
+// HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME) for any other path,
+// HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) when no file is there,
+// kLibraryOfOtherMachine for a file of another machine.
+HRESULT CheckProductLibrary(const wchar_t* path);
+
+// The flags of the load: the search flags where Windows offers them, the
+// altered search order where it does not.
+DWORD ProductLibraryLoadFlags(bool searchFlagsOffered);
+// Whether this Windows offers the search flags (kernel32 has AddDllDirectory).
+bool SystemOffersLibrarySearchFlags();
+
+// Loads the product library at path after CheckProductLibrary; the check's
+// failure, or the loader's.
+HRESULT LoadProductLibrary(const wchar_t* path, UniqueModule* library);
 
 }  // namespace tmn

@@ -2,6 +2,8 @@
 
 #include <winternl.h>
 
+#include "base/result.h"
+#include "base/wide_string.h"
 #include "fs/entry_names.h"
 #include "fs/file_system_calls.h"
 
@@ -35,7 +37,38 @@ bool ReadReachedByItsName(HANDLE entry, const wchar_t* path) {
   return ReachedByLastName(name, length, path);
 }
 
+// The name Windows' own layer gives a full path: "\??\C:\..." or
+// "\??\UNC\server\...".
+bool NtPathOf(const wchar_t* path, WideString* nt) {
+  if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\')
+    return nt->Assign(L"\\??\\") && nt->Append(path + 4);
+  if (path[0] == L'\\' && path[1] == L'\\') return nt->Assign(L"\\??\\UNC\\") && nt->Append(path + 2);
+  return nt->Assign(L"\\??\\") && nt->Append(path);
+}
+
+constexpr FILE_INFORMATION_CLASS kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
+// A target in Windows' own form, with room to spare.
+constexpr size_t kRenameTargetChars = 1024;
+
 }  // namespace
+
+HRESULT RenameOpenedEntry(HANDLE entry, const wchar_t* target, bool replace) {
+  WideString nt;
+  if (!NtPathOf(target, &nt)) return E_OUTOFMEMORY;
+  if (nt.Length() >= kRenameTargetChars) return HResultFromWin32(ERROR_FILENAME_EXCED_RANGE);
+  struct {  // FILE_RENAME_INFORMATION
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG fileNameLength;  // bytes
+    wchar_t fileName[kRenameTargetChars];
+  } rename = {};
+  rename.replaceIfExists = replace ? TRUE : FALSE;
+  rename.fileNameLength = static_cast<ULONG>(nt.Length() * sizeof(wchar_t));
+  for (size_t i = 0; i < nt.Length(); ++i) rename.fileName[i] = nt[i];
+  IO_STATUS_BLOCK status = {};
+  const NTSTATUS renamed = g_fileSystem.setInformation(entry, &status, &rename, sizeof(rename), kFileRenameInformation);
+  return renamed >= 0 ? S_OK : HResultFromNtStatus(renamed);
+}
 
 bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;

@@ -50,6 +50,11 @@ bool ReachedByLastName(const wchar_t* reached, size_t reachedLength, const wchar
 // can take its place.
 UniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD disposition, bool folder);
 
+// Renames the opened entry to target (a full path), replacing what is
+// there only when replace is true: the entry the handle holds moves,
+// whatever stands at its old name by now. The handle needs DELETE access.
+HRESULT RenameOpenedEntry(HANDLE entry, const wchar_t* target, bool replace);
+
 // Reads the facts of the opened entry at path. False when they cannot be
 // read at all.
 bool ReadEntryFacts(HANDLE entry, const wchar_t* path, EntryFacts* facts);

@@ -9,7 +9,6 @@
 #include "fs/library_machine.h"
 #include "fs/module_path.h"
 #include "report/install_identity.h"
-#include "report/system_description.h"
 #include "settings/product_keys.h"
 
 namespace tmn {
@@ -28,11 +27,11 @@ int HexDigitValue(wchar_t c) {
 HMODULE LoadFromFolder(const WideString& folder, WideString* otherMachine) {
   WideString path;
   if (!path.Assign(folder) || !path.Append(kCollectLibraryName)) return nullptr;
-  if (ReadLibraryMachine(path.Get()) == LibraryMachine::kOther) {
-    if (otherMachine != nullptr && otherMachine->IsEmpty()) otherMachine->Assign(path);
-    return nullptr;
-  }
-  return ::LoadLibraryW(path.Get());
+  UniqueModule library;
+  const HRESULT loaded = LoadProductLibrary(path.Get(), &library);
+  if (loaded == kLibraryOfOtherMachine && otherMachine != nullptr && otherMachine->IsEmpty())
+    otherMachine->Assign(path);
+  return library.release();
 }
 
 }  // namespace
@@ -51,11 +50,11 @@ HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, WideString* otherMa
   if (!hostFolder.IsEmpty()) {
     if (HMODULE library = LoadFromFolder(hostFolder, otherMachine)) return library;
   }
+  // Never by the relative name: the system would look for it in the
+  // current folder and along PATH, where any user may put one.
   WideString installFolder;
-  if (ReadInstallFolder(&installFolder)) {
-    if (HMODULE library = LoadFromFolder(installFolder, otherMachine)) return library;
-  }
-  return ::LoadLibraryW(kCollectLibraryName);
+  if (ReadInstallFolder(&installFolder)) return LoadFromFolder(installFolder, otherMachine);
+  return nullptr;
 }
 
 HMODULE LoadCollectLibrary(WideString* otherMachine) {
@@ -76,8 +75,9 @@ bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity) {
   return true;
 }
 
-CCollectClient::CCollectClient(const WideString* productVersion) {
+CCollectClient::CCollectClient(const WideString* productVersion, const wchar_t* osDescription) {
   if (productVersion != nullptr) version_.Assign(*productVersion);
+  osDescription_.Assign(osDescription);
   const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kClientMutexName);
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   mutex_.reset(mutex);
@@ -167,7 +167,7 @@ HRESULT CCollectClient::SendPublicRecord() {
   fields->AddBytes(L"uuid", uuid, static_cast<uint32_t>(count));
   fields->AddInt(L"pid", identity.oemId);
   fields->AddString(L"ver", ProductVersion().Get());
-  fields->AddString(L"win", g_osDescription.Get());
+  fields->AddString(L"win", osDescription_.Get());
   fields->AddInt(L"collect_time", collectTime);
   if (fields->Seal() == 0) return E_FAIL;
   const void* data = fields->Data();

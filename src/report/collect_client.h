@@ -39,7 +39,7 @@ constexpr wchar_t kClientMutexName[] = L"Global\\{2C4A41E4-3A65-4ea4-BC37-CEA52B
 bool GetHostExeFolder(WideString* out);
 
 // The library below the host executable's folder, else below the install
-// folder, else by its relative name through the system's search order. A
+// folder; nowhere else, and only by its full path (fs/library_machine.h). A
 // library built for another machine than this process's counts as missing;
 // the first one passed over is named in otherMachine, when given.
 HMODULE LoadCollectLibrary(WideString* otherMachine = nullptr);
@@ -54,8 +54,9 @@ class CCollectClient {
  public:
   // Opens: never fails, every missing piece stays null. The product version
   // of a report that has worked it out already, or null: the client then
-  // works it out when its public record first needs it.
-  explicit CCollectClient(const WideString* productVersion = nullptr);
+  // works it out when its public record first needs it. The public record
+  // names the system as osDescription gives it.
+  explicit CCollectClient(const WideString* productVersion = nullptr, const wchar_t* osDescription = L"win");
   ~CCollectClient();  // closes
   CCollectClient(const CCollectClient&) = delete;
   CCollectClient& operator=(const CCollectClient&) = delete;
@@ -81,6 +82,7 @@ class CCollectClient {
   void FlushPending();
 
   WideString version_;  // empty until known
+  WideString osDescription_;
   CriticalSection lock_;  // guards pending_
   Array<RecordOwner> pending_;
   UniqueHandle mutex_;  // held while open, as a marker for other processes

@@ -9,6 +9,7 @@
 #include "fs/file_version.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
+#include "report/process_objects.h"
 #include "settings/product_keys.h"
 
 namespace tmn {
@@ -97,6 +98,7 @@ const wchar_t* LoadInstallIdentity() {
 }
 
 const InstallIdentity& GetInstallIdentity() {
+  CriticalSectionLock lock(g_identityLock);
   if (!g_identity.loaded) {
     g_identity.loaded = true;
     LoadInstallIdentity();

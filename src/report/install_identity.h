@@ -24,7 +24,9 @@ struct InstallIdentity {
   bool loaded;
 };
 
-// The record, loaded from the registry on first use in the process.
+// The record, loaded from the registry on first use in the process. The
+// reports' workers may ask at the same time: one loads, the others wait for
+// it (the registry of this machine answers at once).
 const InstallIdentity& GetInstallIdentity();
 
 // Fills the record; makes and stores a new uid when none is stored.
@@ -38,11 +40,8 @@ void ForgetInstallIdentity();
 // case. uid must hold 33 characters.
 void FormatUid(const GUID& guid, wchar_t* uid);
 
-// The product version text that install reports name, "0.0.0.0" when
-// none can be had.
-extern WideString g_productVersion;
-
-// "%d.%d.%d.%d" of the first file of the product that carries a version:
+// The product version text that install reports name, "0.0.0.0" when none
+// can be had: "%d.%d.%d.%d" of the first file of the product that carries a version:
 // "pelvo.dll" beside the host executable, else in the install folder, else
 // "vardo.exe" beside the host executable. The install folder, and with it
 // the identity, is read only when no library lies beside the host.

@@ -119,14 +119,14 @@ bool CorrectVersionFromKernel(OSVERSIONINFOEXW* record) {
   return false;
 }
 
-void DescribeOperatingSystem(VersionQuery query) {
+void DescribeOperatingSystem(WideString* description, VersionQuery query) {
   OSVERSIONINFOEXW record;
   if (!ReadWindowsVersion(&record, query)) return;
   CorrectVersionFromKernel(&record);
   wchar_t text[48];
   const int length = ::wsprintfW(text, L"win%d.%d.sp%d", static_cast<int>(record.dwMajorVersion),
                                  static_cast<int>(record.dwMinorVersion), static_cast<int>(record.wServicePackMajor));
-  g_osDescription.Assign(text, static_cast<size_t>(length));
+  description->Assign(text, static_cast<size_t>(length));
 }
 
 }  // namespace tmn

@@ -12,13 +12,13 @@
 
 namespace tmn {
 
-// "win%d.%d.sp%d" of major, minor and service pack; "win" from load until
-// the first description, and whenever the version cannot be read.
-extern WideString g_osDescription;
+// The text a report starts from: kept when the version cannot be read.
+constexpr wchar_t kUndescribedSystem[] = L"win";
 
-// Recomputes g_osDescription; leaves it as it was when the version cannot
-// be read at all.
-void DescribeOperatingSystem(VersionQuery query = ::GetVersionExW);
+// Sets description to "win%d.%d.sp%d" of major, minor and service pack;
+// leaves it as it was when the version cannot be read at all. Each report
+// describes the system for itself.
+void DescribeOperatingSystem(WideString* description, VersionQuery query = ::GetVersionExW);
 
 // Raises the record to the kernel file's major and minor version, never
 // lowers it; true when it raised it.

@@ -1,5 +1,6 @@
 #include "settings/product_settings.h"
 
+#include "base/number.h"
 #include "base/result.h"
 #include "base/this_module.h"
 #include "base/unique.h"
@@ -89,7 +90,10 @@ void ReadProxySettings(const wchar_t* file, ProxySettings* record) {
   if (record->mode == 0) return;
   if (record->mode == 2) {
     ReadProfileString(file, kProxy, L"Host", nullptr, &record->host);
-    record->port = ReadProfileInt(file, kProxy, L"Port", 8080);
+    // Absent or empty, as the profile's integers have it: 8080.
+    WideString port;
+    ReadProfileString(file, kProxy, L"Port", nullptr, &port);
+    record->port = port.IsEmpty() ? 8080 : ParseProxyPort(port.Get());
   }
   record->needAuth = ReadProfileInt(file, kProxy, L"Needauth", 0);
   if (record->needAuth != 0) {
@@ -97,6 +101,12 @@ void ReadProxySettings(const wchar_t* file, ProxySettings* record) {
     ReadProfileString(file, kProxy, L"Password", nullptr, &record->password);
   }
   record->bypassLocal = ReadProfileInt(file, kProxy, L"Bypassproxyserverforlocaladdress", 1);
+}
+
+int32_t ParseProxyPort(const wchar_t* text) {
+  constexpr int32_t kHighestPort = 65535;
+  const int32_t port = ParseDecimalInt32(text);
+  return port >= 0 && port <= kHighestPort ? port : 0;
 }
 
 }  // namespace tmn

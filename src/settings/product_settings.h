@@ -59,4 +59,11 @@ struct ProxySettings {
 // in the modes that use it; fields whose keys are not read keep their value.
 void ReadProxySettings(const wchar_t* file, ProxySettings* record);
 
+// The proxy port a "Port" value gives: its leading decimal number when that
+// is a TCP port, 1 to 65535; any other number counts as none (0). The
+// platform's profile integers would wrap a larger one, and WinINet would
+// keep the low 16 bits of what is left: 4294967376 and 65616 would both
+// be port 80.
+int32_t ParseProxyPort(const wchar_t* text);
+
 }  // namespace tmn

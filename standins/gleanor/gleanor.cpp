@@ -17,6 +17,9 @@
 // KIND.STEP#N (only the N-th such call since load), where KIND is record,
 // channel or public and STEP is IsReady, Seal, Write, Commit, Defer, or
 // Create (no object for that id). The list is read at every step.
+// TM_GLEANOR_STALL makes steps hang before they answer, as a component
+// that waits for something that never comes: a comma-separated list of
+// KIND.STEP:MS (the step waits MS milliseconds), logged as "stall KIND.STEP".
 #include <windows.h>
 
 #include <cstdint>
@@ -83,6 +86,25 @@ bool Fails(const char* kind, const char* step) {
     at = end + 1;
   }
   return false;
+}
+
+// Waits as TM_GLEANOR_STALL asks for this step.
+void StallIfAsked(const char* kind, const char* step) {
+  const std::string name = std::string(kind) + "." + step + ":";
+  char buffer[1024] = {};
+  const DWORD n = GetEnvironmentVariableA("TM_GLEANOR_STALL", buffer, sizeof(buffer));
+  if (n == 0 || n >= sizeof(buffer)) return;
+  const std::string list(buffer);
+  for (size_t at = 0; at <= list.size();) {
+    size_t end = list.find(',', at);
+    if (end == std::string::npos) end = list.size();
+    if (list.compare(at, name.size(), name) == 0) {
+      Log("stall " + name.substr(0, name.size() - 1));
+      Sleep(static_cast<DWORD>(std::atoi(list.c_str() + at + name.size())));
+      return;
+    }
+    at = end + 1;
+  }
 }
 
 int g_errors = 0;
@@ -180,6 +202,7 @@ Record* AsRecord(ICollectRecord* self) { return static_cast<Record*>(self); }
 // from an object already released.
 int32_t Answer(ObjectState* state, const char* kind, const char* step, const char* word) {
   if (!Alive(state, step)) return 0;
+  StallIfAsked(kind, step);
   const int32_t answer = Fails(kind, step) ? 0 : 1;
   Log(std::string(word) + " " + state->name + " " + std::to_string(answer));
   return answer;
@@ -271,6 +294,7 @@ template <typename Interface>
 int32_t __stdcall ChannelWrite(Interface* self, const void* data, uint32_t size) {
   auto* c = AsChannel(self);
   if (!Alive(c->state, "Write")) return 0;
+  StallIfAsked(c->kind, "Write");
   const int32_t taken = Fails(c->kind, "Write") ? 0 : 1;
   Log((taken ? "write " : "write-refused ") + c->state->name + " " + Packed(data, size));
   return taken;

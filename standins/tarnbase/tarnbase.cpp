@@ -11,6 +11,9 @@
 // Failures carry FACILITY_ITF codes built from SQLite's result codes, so a
 // caller's log shows which step failed.
 //
+// With TM_TARNBASE_SLOW_MS set to a number, every call of the library takes
+// that many milliseconds more, as a database on a slow disk does.
+//
 // With TM_TARNBASE_EXCLUSIVE set (to anything but "0"), the library opens
 // its file for itself alone, as some engines do: OpenDatabase fails with
 // the sharing violation's code while any other program has the file open,
@@ -24,6 +27,7 @@
 #include <windows.h>
 
 #include <new>
+#include <stdlib.h>
 #include <wchar.h>
 
 #include "beacon/cache_interfaces.h"
@@ -56,6 +60,13 @@ bool FailureRequested(const wchar_t* name) {
     item = *end == L',' ? end + 1 : end;
   }
   return false;
+}
+
+// Waits as TM_TARNBASE_SLOW_MS asks, at the start of every call.
+void TakeTimeIfAsked() {
+  wchar_t value[16];
+  const DWORD length = GetEnvironmentVariableW(L"TM_TARNBASE_SLOW_MS", value, 16);
+  if (length != 0 && length < 16) Sleep(static_cast<DWORD>(_wtoi(value)));
 }
 
 struct Statement : ICacheStatement {
@@ -141,6 +152,7 @@ HRESULT Execute(Database* database, const char* sql) {
 }
 
 HRESULT PRODUCT_CALL OpenDatabase(ICacheDatabase* self, const wchar_t* path) {
+  TakeTimeIfAsked();
   Database* database = Of(self);
   const bool first = !database->opened;
   database->opened = true;
@@ -178,17 +190,20 @@ void PRODUCT_CALL ReleaseDatabase(ICacheDatabase* self) {
 }
 
 HRESULT PRODUCT_CALL BeginTransaction(ICacheDatabase* self, int32_t flags) {
+  TakeTimeIfAsked();
   if (FailureRequested(L"begin")) return FromSqlite(SQLITE_BUSY);
   return Execute(Of(self), flags == 1 ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 HRESULT PRODUCT_CALL EndTransaction(ICacheDatabase* self) {
+  TakeTimeIfAsked();
   const HRESULT result = Execute(Of(self), "COMMIT");
   if (FAILED(result)) Execute(Of(self), "ROLLBACK");
   return result;
 }
 
 int32_t PRODUCT_CALL TableExists(ICacheDatabase* self, const wchar_t* table) {
+  TakeTimeIfAsked();
   sqlite3* connection = Of(self)->connection;
   if (connection == nullptr || table == nullptr) return 0;
   sqlite3_stmt* query = nullptr;
@@ -204,6 +219,7 @@ int32_t PRODUCT_CALL TableExists(ICacheDatabase* self, const wchar_t* table) {
 extern const ICacheStatementOperations kStatementOperations;
 
 HRESULT PRODUCT_CALL PrepareStatement(ICacheDatabase* self, const wchar_t* sql, ICacheStatement** out) {
+  TakeTimeIfAsked();
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (FailureRequested(L"prepare")) return FromSqlite(SQLITE_ERROR);
@@ -228,6 +244,7 @@ HRESULT PRODUCT_CALL PrepareStatement(ICacheDatabase* self, const wchar_t* sql, 
 }
 
 HRESULT PRODUCT_CALL Step(ICacheStatement* self, int32_t) {
+  TakeTimeIfAsked();
   if (FailureRequested(L"step")) return FromSqlite(SQLITE_IOERR);
   return FromSqlite(sqlite3_step(Of(self)->statement));
 }
@@ -262,6 +279,7 @@ const ICacheDatabaseOperations kDatabaseOperations = {
 }  // namespace
 
 extern "C" HRESULT PRODUCT_CALL TMDbCreateObject(const GUID* interfaceId, ICacheDatabase** out, int32_t version) {
+  TakeTimeIfAsked();
   if (out == nullptr || interfaceId == nullptr) return E_POINTER;
   *out = nullptr;
   if (FailureRequested(L"create")) return E_FAIL;

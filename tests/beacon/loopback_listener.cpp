@@ -88,6 +88,8 @@ void LoopbackListener::Answer(SOCKET connection) {
     requests_.push_back(data.substr(0, end));
   }
   if (answering_ == Answering::kCloseWithoutAnswer) return;
+  while (answering_ == Answering::kSilent && !stop_) Sleep(20);
+  if (answering_ == Answering::kSilent) return;
   const char* reason = status_ == 200 ? " OK" : status_ == 302 ? " Found" : " Not Found";
   const std::string location = "Location: http://127.0.0.1:" + std::to_string(port_) + "/again\r\n";
   const std::string answer = "HTTP/1.1 " + std::to_string(status_) + reason + "\r\n" +
@@ -95,8 +97,11 @@ void LoopbackListener::Answer(SOCKET connection) {
                              // An endless body that the connection would be kept for.
                              (answering_ == Answering::kEndlessBody
                                   ? "Content-Length: 2000000000\r\nConnection: keep-alive\r\n"
-                                  : "Content-Length: 0\r\nConnection: close\r\n") +
-                             "Cache-Control: no-store\r\nExpires: 0\r\n\r\n";
+                                  : answering_ == Answering::kCacheable ? "Content-Length: 4\r\nConnection: close\r\n"
+                                                                        : "Content-Length: 0\r\nConnection: close\r\n") +
+                             (answering_ == Answering::kCacheable
+                                  ? "Cache-Control: public, max-age=3600\r\n\r\nGIF8"
+                                  : "Cache-Control: no-store\r\nExpires: 0\r\n\r\n");
   send(connection, answer.data(), static_cast<int>(answer.size()), 0);
   if (answering_ == Answering::kEndlessBody) {
     const std::string body(4096, 'b');

@@ -21,6 +21,8 @@ enum class Answering {
   kStatus,            // the status, at once
   kCloseWithoutAnswer,
   kEndlessBody,       // the status and headers at once, then a body as fast as it goes, never ending
+  kCacheable,         // the status with a small body that may be kept for an hour
+  kSilent,            // nothing at all, the connection kept open
 };
 
 class LoopbackListener {

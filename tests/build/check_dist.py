@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Builds the installer author's package (the dist target) and checks it:
-NSIS's layout, the two shipping plug-ins as built, the include file, docs
-and example as in package/ with CRLF line ends; then unpacks it into a
-scratch folder and builds the example in both flavours with makensis, given
+NSIS's layout, the three shipping plug-ins as built, the include file, docs,
+example and changelog as in package/ with CRLF line ends, the version the
+include file and the changelog name; then unpacks it into a
+scratch folder and builds the example for each target with makensis, given
 nothing but the package's own folders.
 
-Usage: check_dist.py CMAKE BUILD_DIR VERSION PACKAGE_SOURCE ANSI_DLL UNICODE_DLL
+Usage: check_dist.py CMAKE BUILD_DIR VERSION PACKAGE_SOURCE ANSI_DLL UNICODE_DLL AMD64_DLL
 """
 import shutil
 import subprocess
@@ -13,11 +14,15 @@ import sys
 import zipfile
 from pathlib import Path
 
-PLUGINS = ("Plugins/x86-ansi/tmnsisplug.dll", "Plugins/x86-unicode/tmnsisplug.dll")
-AUTHOR_FILES = ("Include/tmnsisplug.nsh", "Docs/tmnsisplug/tmnsisplug.txt", "Examples/tmnsisplug/example.nsi")
+TARGETS = ("x86-ansi", "x86-unicode", "amd64-unicode")
+PLUGINS = tuple(f"Plugins/{target}/tmnsisplug.dll" for target in TARGETS)
+# What makensis needs beyond the package's folders to build for each target.
+TARGET_OPTIONS = {"x86-unicode": [], "x86-ansi": ["-XUnicode false"], "amd64-unicode": ["-XTarget amd64-unicode"]}
+AUTHOR_FILES = ("Include/tmnsisplug.nsh", "Docs/tmnsisplug/tmnsisplug.txt", "Examples/tmnsisplug/example.nsi",
+                "CHANGES.txt")
 
 
-def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
+def main(cmake, build_dir, version, package_source, *built_dlls):
     build_dir, package_source = Path(build_dir).resolve(), Path(package_source).resolve()
     subprocess.run([cmake, "--build", str(build_dir), "--target", "dist"], check=True, capture_output=True)
     zip_path = build_dir / "dist" / f"tmnsisplug-{version}.zip"
@@ -30,6 +35,7 @@ def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
     sources = {str(path.relative_to(package_source)): path.read_bytes()
                for folder in ("Include", "Docs", "Examples")
                for path in sorted((package_source / folder).rglob("*")) if path.is_file()}
+    sources["CHANGES.txt"] = (package_source / "CHANGES.txt").read_bytes()
     expected = set(PLUGINS) | set(AUTHOR_FILES) | set(sources)
     if set(files) != expected:
         failures.append(f"files {sorted(files)}, expected {sorted(expected)}")
@@ -39,11 +45,14 @@ def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
     for name in AUTHOR_FILES:
         if name in files and files[name].count(b"\n") != files[name].count(b"\r\n"):
             failures.append(f"{name} has line ends other than CRLF, which Windows' older viewers need")
-    for name, built in zip(PLUGINS, (ansi_dll, unicode_dll)):
+    if (f'!define TMNSISPLUG_VERSION "{version}"'.encode() not in files.get(AUTHOR_FILES[0], b"")
+            or f"\r\n\r\n\r\n{version}\r\n".encode() not in files.get("CHANGES.txt", b"")):
+        failures.append(f"the include file's TMNSISPLUG_VERSION or the entry of CHANGES.txt is not {version}")
+    for name, built in zip(PLUGINS, built_dlls):
         if files.get(name) != Path(built).read_bytes():
             failures.append(f"{name} is not the built {built}")
-    if files.get(PLUGINS[0]) == files.get(PLUGINS[1]):
-        failures.append("the ANSI and the Unicode plug-in are the same file")
+    if len({files.get(name) for name in PLUGINS}) != len(PLUGINS):
+        failures.append("two of the plug-ins are the same file")
     if failures:
         return failures
 
@@ -51,10 +60,9 @@ def main(cmake, build_dir, version, package_source, ansi_dll, unicode_dll):
     shutil.rmtree(scratch, ignore_errors=True)
     with zipfile.ZipFile(zip_path) as archive:
         archive.extractall(scratch)
-    package_dirs = [f"-X!addincludedir {scratch / 'Include'}",
-                    f"-X!addplugindir /x86-unicode {scratch / 'Plugins' / 'x86-unicode'}",
-                    f"-X!addplugindir /x86-ansi {scratch / 'Plugins' / 'x86-ansi'}"]
-    for flavour, options in (("x86-unicode", []), ("x86-ansi", ["-XUnicode false"])):
+    package_dirs = [f"-X!addincludedir {scratch / 'Include'}"]
+    package_dirs += [f"-X!addplugindir /{target} {scratch / 'Plugins' / target}" for target in TARGETS]
+    for flavour, options in TARGET_OPTIONS.items():
         out = scratch / f"example-{flavour}.exe"
         result = subprocess.run(["makensis", "-V3", *package_dirs, *options, f"-DOUT_FILE={out}",
                                  str(scratch / "Examples" / "tmnsisplug" / "example.nsi")],
@@ -71,5 +79,5 @@ if __name__ == "__main__":
     for problem in problems:
         print("FAIL", problem)
     if not problems:
-        print("ok: the package's layout, its plug-ins, and the example in both flavours")
+        print("ok: the package's layout, its plug-ins, and the example for each target")
     sys.exit(1 if problems else 0)

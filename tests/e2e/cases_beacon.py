@@ -39,7 +39,7 @@ DIRECT_LINE = "GET /2813985/tongji.gif HTTP/1.1"
 
 def reg_value(h, key, name):
     """A value's data as reg.exe prints it, or None when it is missing."""
-    out = subprocess.run(["wine", "reg", "query", key, "/v", name, "/reg:32"], env=h.env, capture_output=True,
+    out = subprocess.run([h.wine, "reg", "query", key, "/v", name, "/reg:32"], env=h.env, capture_output=True,
                          text=True, timeout=120).stdout
     for line in out.splitlines():
         parts = line.split(None, 2)
@@ -84,7 +84,7 @@ class Product:
                                   str(self.install_type), "/f", "/reg:32"), "reg add InstallType")
         place_version(h, "pelvo_2_5", "pelvo.dll", self.root)
         self.gleanor_log = install_standin(h, self.root)
-        library = h.build / "standins" / "tarnbase.dll"
+        library = h.standins / "tarnbase.dll"
         if library.exists():
             shutil.copyfile(library, h.work / "tarnbase.dll")
         return self
@@ -397,15 +397,47 @@ def case_beacon_deadline(h):
 
 
 def case_beacon_worker_outlives_call(h):
-    """After the call gave up, the plug-in stays loaded although NSIS freed
-    it; once the proxy lets go, its worker ends and it is unloaded."""
+    """After the call gave up on the exchange, the exchange's worker goes on,
+    and the installer calls the plug-in again meanwhile: NSIS finds it
+    loaded, calls it without taking a reference and frees it after the
+    call. The plug-in stays loaded to the installer's end, and the worker
+    ends in it when the proxy lets go."""
     with Product(h) as product:
-        exe = product.installer(script="report_deadline.nsi", WAIT_UNLOAD=1)
+        exe = product.installer(script="report_deadline.nsi", AFTER_CALL=1)
         with RecordingServer(behaviour="drip") as proxy:  # no time-out of the worker's own ends it
             product.proxy(proxy.port)
             child = h.start(exe, "/S")
             h.wait_for(lambda: (h.work / "called.txt").exists(), 120, "the report to return")
+        (h.work / "released.txt").write_text("")
         check_equal(0, child.wait(timeout=120), "exit code of the installer")
         lines = read_lines(h.work / "result.txt")
-        check_equal(["loaded after the call", "unloaded", "file deleted"], lines[2:], "what the installer saw")
+        check(int(lines[1][len("held:"):]) < 12000, f"the report: {lines}")
+        check_equal(["loaded after the worker ended", "architecture:64"], lines[2:], "what the installer saw")
         check_equal(1, len(product.rows()), "rows of feed.cache")
+
+
+def case_report_other_machine(h):
+    """A 64-bit installer beside the product's 32-bit libraries: the
+    database library beside it and the info-collection library in the
+    install folder each count as missing, the installer goes on, and the
+    statistic log names each file once."""
+    check_equal("amd64", h.flavour, "the flavour of this case")
+    x86_standins = h.build / "standins"
+    with Product(h) as product:
+        shutil.copyfile(x86_standins / "tarnbase.dll", h.work / "tarnbase.dll")
+        shutil.copyfile(x86_standins / "gleanor" / "gleanor.dll", product.root / "ovec" / "gleanor.dll")
+        product.proxy(closed_port())
+        lines, _, _ = product.run(product.installer())
+        check_equal(["after:[below]"], lines, "stack after the report")
+        cache = data_folder(h) / "feed.cache"
+        check(not cache.exists() or cache.stat().st_size == 0, "feed.cache was written through a 32-bit library")
+        check_equal([], log_lines(product.gleanor_log), "what the 32-bit info-collection library received")
+        other_machine = "err:0x800700c1"
+        tarnbase = h.windows_path(h.work / "tarnbase.dll")
+        gleanor = h.windows_path(product.root / "ovec" / "gleanor.dll")
+        records = product.log_records()
+        check_equal([f"[ERROR.LoadLibrary] file:{tarnbase}, {other_machine}",
+                     f"[ERROR.SaveStatistic] url:{COUNTER_URL}, refer_url:{REFERER}",
+                     f"[ERROR.LoadLibrary] file:{gleanor}, {other_machine}"],
+                    [re.sub(r", time:\d+, count:1, err:0x80004005$", "", record) for record in records],
+                    "the statistic log")

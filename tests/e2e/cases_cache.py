@@ -25,7 +25,7 @@ def data_folder(h):
 def install_store_program(h):
     for name in ("cachestore.exe", "tmcachehost.dll"):
         shutil.copyfile(h.bin / name, h.work / name)
-    shutil.copyfile(h.build / "standins" / "tarnbase.dll", h.work / "tarnbase.dll")
+    shutil.copyfile(h.standins / "tarnbase.dll", h.work / "tarnbase.dll")
     return h.work / "cachestore.exe"
 
 
@@ -79,7 +79,7 @@ def case_cache_process_end(h):
         store = install_store_program(h)
         # Kept loaded to the end of the process, then freed before it.
         for i, mode in enumerate(((), ("unload",))):
-            done = subprocess.run(["wine", str(store), *map(str, request(i)), *mode], cwd=h.work, env=h.env,
+            done = subprocess.run([h.wine, str(store), *map(str, request(i)), *mode], cwd=h.work, env=h.env,
                                   capture_output=True, timeout=300)
             check_equal(0, done.returncode, f"exit code of the store {mode or '(kept loaded)'}: {done.stdout!r}")
         check_stored(h, 2)
@@ -101,7 +101,7 @@ def case_cache_long_host_path(h):
                 shutil.copyfile(h.work / item, folder / item)
             store = folder / "cachestore.exe"
             check_equal(length, len(h.windows_path(store)), "length of the host's path")
-            done = subprocess.run(["wine", str(store), *map(str, request(0))], cwd=h.work, env=h.env,
+            done = subprocess.run([h.wine, str(store), *map(str, request(0))], cwd=h.work, env=h.env,
                                   capture_output=True, timeout=300)
             if length == 259:
                 check_equal(0, done.returncode, f"exit code at {length}: {done.stdout!r}")
@@ -124,7 +124,7 @@ def case_cache_exclusive_and_held(h):
         store = install_store_program(h)
 
         def run(i, env):
-            done = subprocess.run(["wine", str(store), *map(str, request(i))], cwd=h.work, env=env,
+            done = subprocess.run([h.wine, str(store), *map(str, request(i))], cwd=h.work, env=env,
                                   capture_output=True, timeout=300)
             return done.returncode, done.stdout.strip()
         for i in range(3):

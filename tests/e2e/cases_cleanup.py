@@ -8,6 +8,7 @@ import os
 import shutil
 import threading
 
+from cases_cache import data_folder
 from cases_removal import mapped_drive, refused_links
 from harness import check, check_equal, race_deletion, read_lines
 
@@ -208,7 +209,7 @@ def case_cleanup_above_link(h):
     make(elsewhere / "Download" / "pkg" / "setup.exe")
     make(elsewhere / "Download" / "x.exe.tmp")  # named as a leftover
     files = [make(h.work / "keep.cfg", "keep"), make(h.work / "keep.drv", "keep")]
-    log = h.prefix / "drive_c" / "ProgramData" / "Tolmen" / "Lumbra" / "abovelink.exe_statistic.log"
+    log = data_folder(h) / "abovelink.exe_statistic.log"
     log.unlink(missing_ok=True)
     with installed_product(h, h.work / "Vardo") as root:
         (root / "Orvik").symlink_to(elsewhere, target_is_directory=True)
@@ -271,4 +272,4 @@ def case_cleanup_ledger_race(h):
             listed = sorted(line.split("=", 1)[1] for line in sections(root).get("DownFiles", []))
             check_equal(stayed, listed, f"round {round_}: the ledger's downloads against those left")
             print(f"round {round_}: {len(names) - len(stayed)} downloads deleted before the swap, {lost} lost behind it")
-    (h.prefix / "drive_c" / "ProgramData" / "Tolmen" / "Lumbra" / "ledgerrace.exe_statistic.log").unlink(missing_ok=True)
+    (data_folder(h) / "ledgerrace.exe_statistic.log").unlink(missing_ok=True)

@@ -171,7 +171,7 @@ def case_power_delete_current_folder(h):
         (tree / name).parent.mkdir(parents=True, exist_ok=True)
         (tree / name).write_text("own")
     ready = h.work / "busy.ready"
-    child = subprocess.Popen(["wine", str(h.bin / "tmwait.exe"), "600", w(ready)], cwd=tree / "busy", env=h.env,
+    child = subprocess.Popen([h.wine, str(h.bin / "tmwait.exe"), "600", w(ready)], cwd=tree / "busy", env=h.env,
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     h.children.append(child)
     deadline = time.monotonic() + 120

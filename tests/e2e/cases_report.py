@@ -44,7 +44,7 @@ class ProductKey:
 def install_standin(h, folder):
     """Puts the stand-in at folder\\ovec\\gleanor.dll; returns its log."""
     (folder / "ovec").mkdir(parents=True, exist_ok=True)
-    shutil.copyfile(h.build / "standins" / "gleanor" / "gleanor.dll", folder / "ovec" / "gleanor.dll")
+    shutil.copyfile(h.standins / "gleanor" / "gleanor.dll", folder / "ovec" / "gleanor.dll")
     return folder / "ovec" / "gleanor.log"
 
 
@@ -150,7 +150,7 @@ def case_report_once_per_process(h):
     with ProductKey(h) as key:
         key.identity()
         lines, started, ended = run_timed(h, h.build_installer("report_once.nsi"))
-        out = subprocess.run(["wine", "reg", "query", r"HKLM\SOFTWARE\Vardo\Coop", "/v", "OEMID", "/reg:32"],
+        out = subprocess.run([h.wine, "reg", "query", r"HKLM\SOFTWARE\Vardo\Coop", "/v", "OEMID", "/reg:32"],
                              env=h.env, capture_output=True, text=True, timeout=120).stdout
         check("77" in out, f"the installer did not change OEMID: {out!r}")
     check_equal(["after:[below]"], lines, "stack after the reports")
@@ -211,7 +211,7 @@ def case_report_uninstaller(h):
         result = install / "uninstall-result.txt"
         started = int(time.time())
         # The uninstaller copies itself away, starts the copy and ends at once.
-        subprocess.run(["wine", str(install / "uninst.exe"), "/S"], cwd=h.work, env=h.env, capture_output=True,
+        subprocess.run([h.wine, str(install / "uninst.exe"), "/S"], cwd=h.work, env=h.env, capture_output=True,
                        timeout=120)
         h.wait_for(result.exists, 120, "the uninstaller's copy to write its result")
         h.wait_for(lambda: "after:[below]" in read_lines(result), 60,
@@ -253,7 +253,7 @@ def case_report_long_host_path(h):
             check_equal(length, len(h.windows_path(host)), "host path length")
             shutil.copyfile(h.bin / "plughost.exe", host)
             started = int(time.time())
-            completed = subprocess.run(["wine", str(host), plugin, "ReportUninstall", "1"], cwd=h.work, env=h.env,
+            completed = subprocess.run([h.wine, str(host), plugin, "ReportUninstall", "1"], cwd=h.work, env=h.env,
                                        capture_output=True, timeout=120)
             ended = int(time.time())
             check_equal(0, completed.returncode, f"host of a {length}-character path")
@@ -287,7 +287,7 @@ def case_report_no_install_folder(h):
         with ProductKey(h) as key:
             key.identity()
             started = int(time.time())
-            completed = subprocess.run(["wine", str(host), h.windows_path(h.plugin_dir / "tmnsisplug.dll"),
+            completed = subprocess.run([h.wine, str(host), h.windows_path(h.plugin_dir / "tmnsisplug.dll"),
                                         "ReportUninstall", "1"], cwd=root, env=h.env, capture_output=True, timeout=120)
             ended = int(time.time())
     finally:

@@ -2,14 +2,17 @@
 ; the harness asks for, loading the plug-in from the build folder and
 ; writing what it saw to result.txt beside itself. The harness's defines
 ; holding texts outside ASCII come first; a Unicode installer is what makensis
-; builds by default.
+; builds by default, and a 64-bit one (the amd64 flavour) is Unicode too.
 !include "${DEFINES}"
 !if "${FLAVOUR}" == "ansi"
   Unicode false
 !endif
+!if "${FLAVOUR}" == "amd64"
+  Target amd64-unicode
+!endif
 SilentInstall silent
 RequestExecutionLevel user
-!addplugindir /x86-${FLAVOUR} "${PLUGIN_DIR}"
+!addplugindir /${TARGET} "${PLUGIN_DIR}"
 OutFile "${OUT_FILE}"
 Name "tmnsisplug e2e"
 

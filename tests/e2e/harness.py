@@ -12,10 +12,14 @@ starting anything else; the anchor then keeps the server up and warm until
 the case closes, whatever the case starts and however long it pauses.
 
 Each case runs in one flavour of the plug-in: "ansi" (installers with
-Unicode false, the plug-in from build/x86-ansi) or "unicode" (makensis's
-defaults, the plug-in from build/x86-unicode). A case that runs in both
-takes its texts from the harness, which gives each flavour texts outside
-ASCII that its installers can carry.
+Unicode false, the plug-in from build/x86-ansi), "unicode" (makensis's
+defaults, the plug-in from build/x86-unicode) or "amd64" (64-bit installers,
+Target amd64-unicode, the plug-in from build/amd64-unicode). The amd64
+flavour runs only 64-bit programs, under wine64: its installers, the test
+programs and stand-ins of the 64-bit part (build/amd64/), and Wine's own
+64-bit tools, so that it runs on hosts that cannot start 32-bit ones. A case
+that runs in several flavours takes its texts from the harness, which gives
+each flavour texts outside ASCII that its installers can carry.
 """
 import os
 import shutil
@@ -25,12 +29,16 @@ import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-FLAVOURS = ("ansi", "unicode")
+FLAVOURS = ("ansi", "unicode", "amd64")
+# The NSIS target of each flavour: its installers' stubs and plug-in folder.
+TARGETS = {"ansi": "x86-ansi", "unicode": "x86-unicode", "amd64": "amd64-unicode"}
+# Debian's wine starts its 32-bit loader first; 64-bit programs need none.
+WINE = {"ansi": "wine", "unicode": "wine", "amd64": "/usr/lib/wine/wine64"}
 # Texts outside ASCII for each flavour. The ANSI code page of the test
 # prefixes, 1252, holds the first. The second holds letters of two code
 # pages no single one has, and a character outside the Basic Multilingual
 # Plane, which UTF-16 keeps as a surrogate pair.
-FOREIGN = {"ansi": "\u00e9\u00fc\u00df", "unicode": "\u0436\u4e2d\U0001F98A"}
+FOREIGN = {"ansi": "\u00e9\u00fc\u00df", "unicode": "\u0436\u4e2d\U0001F98A", "amd64": "\u0436\u4e2d\U0001F98A"}
 ANSI_CODE_PAGE = "cp1252"
 
 
@@ -162,10 +170,15 @@ class Harness:
         self.flavour = flavour
         self.foreign = FOREIGN[flavour]
         self.prefix = self.build / "wine" / kind
-        self.bin = self.build / "tests" / "bin"
-        self.plugin_dir = self.build / f"x86-{flavour}"
+        self.target = TARGETS[flavour]
+        self.wine = WINE[flavour]
+        # The test programs and the stand-ins of the flavour's machine.
+        part = self.build / "amd64" if flavour == "amd64" else self.build
+        self.bin = part / "tests" / "bin"
+        self.standins = part / "standins"
+        self.plugin_dir = self.build / self.target
         # The same plug-in with the beacon's hosts on 127.0.0.1.
-        self.loopback_plugin_dir = self.build / f"x86-{flavour}-loopback"
+        self.loopback_plugin_dir = self.build / f"{self.target}-loopback"
         self.work = self.build / "e2e" / (f"{case}.{kind}" + ("" if flavour == "ansi" else f".{flavour}"))
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
@@ -196,7 +209,7 @@ class Harness:
     def _start_anchor(self):
         anchor = self.copy_helper("tmwait.exe", self.ANCHOR)
         ready = self.work / "anchor.ready"
-        self.anchor = subprocess.Popen(["wine", str(anchor), "3600", windows_path(ready)], cwd=self.work,
+        self.anchor = subprocess.Popen([self.wine, str(anchor), "3600", windows_path(ready)], cwd=self.work,
                                        env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 180
@@ -220,7 +233,8 @@ class Harness:
         its mark, which makensis reads as such and common.nsh includes first;
         the others through the command line."""
         built = self.work / "makensis-output.exe"
-        defines = dict(FLAVOUR=self.flavour, PLUGIN_DIR=plugin_dir or self.plugin_dir, OUT_FILE=built, **defines)
+        defines = dict(FLAVOUR=self.flavour, TARGET=self.target, PLUGIN_DIR=plugin_dir or self.plugin_dir,
+                       OUT_FILE=built, **defines)
         foreign = {key: str(value) for key, value in defines.items() if not str(value).isascii()}
         for key, value in foreign.items():
             check('"' not in value and "\n" not in value, f"define {key} cannot be written: {value!r}")
@@ -241,7 +255,7 @@ class Harness:
         if result.exists():
             result.unlink()
         started = time.monotonic()
-        completed = subprocess.run(["wine", str(exe), *args], cwd=self.work, env=self.env,
+        completed = subprocess.run([self.wine, str(exe), *args], cwd=self.work, env=self.env,
                                    capture_output=True, timeout=timeout)
         elapsed = time.monotonic() - started
         check(completed.returncode == 0, f"{exe.name} exited with {completed.returncode}")
@@ -249,13 +263,13 @@ class Harness:
         return read_lines(result), elapsed
 
     def start(self, exe, *args):
-        child = subprocess.Popen(["wine", str(exe), *map(str, args)], cwd=self.work, env=self.env,
+        child = subprocess.Popen([self.wine, str(exe), *map(str, args)], cwd=self.work, env=self.env,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.children.append(child)
         return child
 
     def processes(self, timeout=60):
-        out = subprocess.run(["wine", str(self.bin / "proclist.exe")], env=self.env, capture_output=True,
+        out = subprocess.run([self.wine, str(self.bin / "proclist.exe")], env=self.env, capture_output=True,
                              check=True, timeout=timeout).stdout.decode("utf-8", "replace")
         listed = []
         for line in out.splitlines():
@@ -282,7 +296,7 @@ class Harness:
 
     def wine_reg(self, *args):
         """Runs Wine's reg.exe in this prefix; its exit code is returned."""
-        return subprocess.run(["wine", "reg", *args], env=self.env, capture_output=True, timeout=120).returncode
+        return subprocess.run([self.wine, "reg", *args], env=self.env, capture_output=True, timeout=120).returncode
 
     def close(self):
         for child in self.children + ([self.anchor] if self.anchor else []):

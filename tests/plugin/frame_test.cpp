@@ -31,29 +31,16 @@ std::string Pop(HostStack& stack, bool* whole = nullptr) {
   return tmtest::ToUtf8(HostText(argument));
 }
 
-// The places the host itself gives its structures, 32-bit or 64-bit.
-TEST(FrameLayout, IsTheHostsOwnForThisMachine) {
-  struct Place {
-    size_t at;
-    size_t expected;
-    const char* what;
-  };
-#ifdef _WIN64
-  const size_t text = 8, execute = 8, validate = 16, callback = 24, extra = 32;
-#else
-  const size_t text = 4, execute = 4, validate = 8, callback = 12, extra = 16;
-#endif
-  const Place places[] = {
-      {offsetof(stack_t, next), 0, "stack_t::next"},
-      {offsetof(stack_t, text), text, "stack_t::text"},
-      {offsetof(extra_parameters, exec_flags), 0, "extra_parameters::exec_flags"},
-      {offsetof(extra_parameters, ExecuteCodeSegment), execute, "extra_parameters::ExecuteCodeSegment"},
-      {offsetof(extra_parameters, validate_filename), validate, "extra_parameters::validate_filename"},
-      {offsetof(extra_parameters, RegisterPluginCallback), callback, "extra_parameters::RegisterPluginCallback"},
-      {sizeof(extra_parameters), extra, "sizeof(extra_parameters)"},
-  };
-  for (const Place& place : places) EXPECT_EQ(place.expected, place.at) << place.what;
-}
+// The places the host itself gives its structures, 32-bit or 64-bit: a
+// shifted field fails the build.
+constexpr size_t kPointer = sizeof(void*);
+static_assert(kPointer == 4 || kPointer == 8, "the host is x86 or amd64");
+static_assert(offsetof(stack_t, next) == 0 && offsetof(stack_t, text) == kPointer, "stack_t");
+static_assert(offsetof(extra_parameters, exec_flags) == 0 && offsetof(extra_parameters, ExecuteCodeSegment) == kPointer &&
+                  offsetof(extra_parameters, validate_filename) == 2 * kPointer &&
+                  offsetof(extra_parameters, RegisterPluginCallback) == 3 * kPointer &&
+                  sizeof(extra_parameters) == 4 * kPointer,
+              "extra_parameters");
 
 TEST(PopArgument, TakesExactlyTheTopNodeAndLeavesTheRest) {
   HostStack stack(1024);

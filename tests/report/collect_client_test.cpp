@@ -11,6 +11,7 @@
 
 #include "report/collect_client.h"
 #include "report/install_identity.h"
+#include "support/installed_product.h"
 #include "support/product_support.h"
 #include "report/system_description.h"
 
@@ -49,7 +50,6 @@ class CollectClient : public ::testing::Test {
     SetMachineText(kProductKey, L"uid", kUid);
     SetMachineText(kCoopKey, L"OEMID", L"42");
     tmn::ForgetInstallIdentity();
-    tmn::g_osDescription = MakeWide(L"win9.8.sp7");
   }
   void TearDown() override { tmn::ForgetInstallIdentity(); }
 
@@ -81,7 +81,7 @@ class CollectClient : public ::testing::Test {
   }
 
   std::string PublicRecord(const char* uuid = kUuidBytes) const {
-    return std::string("xlumbra_public|uuid=bytes:") + uuid + "|pid=int:42|ver=str:2.5.0.1234|win=str:win9.8.sp7";
+    return std::string("xlumbra_public|uuid=bytes:") + uuid + "|pid=int:42|ver=str:2.5.0.1234|win=str:win";
   }
 
   TempDir dir_{L"collect"};
@@ -368,25 +368,27 @@ TEST_F(LibrarySearch, TheInstallFolderIsUsedWithOrWithoutItsSeparator) {
   }
 }
 
-TEST_F(LibrarySearch, WithNeitherFolderTheRelativeNameIsLoaded) {
+// Nothing is looked for by a relative name or path: the system would look
+// in the current folder and along PATH, which users may write.
+TEST_F(LibrarySearch, WithNeitherFolderNothingIsLoadedFromTheCurrentFolder) {
   tmtest::InstallStandIn(dir_.path());
-  wchar_t previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(dir_.path().c_str()));
-  const std::wstring byName = dir_.path() + L"\\ovec\\gleanor.dll";
-  std::wstring noValue = Loaded(host_ + L"\\");
-  // A one-character install folder is under 6 bytes and not used.
-  SetMachineText(kProductKey, L"Install Path", L"C");
-  std::wstring oneCharacter = Loaded(host_ + L"\\");
-  SetMachineValue(kProductKey, L"Install Path", REG_SZ, L"C", 4);
-  std::wstring oneCharacterWithNul = Loaded(host_ + L"\\");
-  SetMachineText(kProductKey, L"Install Path", install_, REG_EXPAND_SZ);
-  std::wstring otherType = Loaded(host_ + L"\\");
-  SetCurrentDirectoryW(previous);
-  EXPECT_EQ(byName, noValue);
-  EXPECT_EQ(byName, oneCharacter);
-  EXPECT_EQ(byName, oneCharacterWithNul);
-  EXPECT_EQ(byName, otherType);
+  CreateDirectoryW((dir_ / L"relative").c_str(), nullptr);
+  tmtest::InstallStandIn(dir_ / L"relative");
+  tmtest::CurrentFolder standing(dir_.path());
+  const struct {
+    const wchar_t* what;
+    DWORD type;
+    std::wstring data;
+  } cases[] = {
+      {L"no value", REG_NONE, L""},  // the first: the key is clean
+      {L"a one-character folder (under 6 bytes)", REG_SZ, L"C"},
+      {L"a value of another type", REG_EXPAND_SZ, install_},
+      {L"a relative folder", REG_SZ, L"relative"},
+  };
+  for (const auto& c : cases) {
+    if (c.type != REG_NONE) SetMachineText(kProductKey, L"Install Path", c.data, c.type);
+    EXPECT_EQ(L"(none)", Loaded(host_ + L"\\")) << tmtest::Narrow(c.what);
+  }
 }
 
 TEST(GetHostExeFolder, IsTheTestProgramsFolderWithItsBackslash) {

@@ -32,7 +32,6 @@ class UninstallReport : public ::testing::Test {
     tmtest::SetMachineText(tmtest::kProductKey, L"uid", L"00112233445566778899aabbccddeeff");
     tmtest::SetMachineText(tmtest::kCoopKey, L"OEMID", L"7");
     tmn::ForgetInstallIdentity();
-    tmn::g_osDescription = MakeWide(L"win");
   }
   void TearDown() override { tmn::ForgetInstallIdentity(); }
 

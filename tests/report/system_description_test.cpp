@@ -211,17 +211,17 @@ TEST_F(KernelFile, TheSystemKernelRaisesOlderVersionsTo61) {
 TEST(DescribeOperatingSystem, DescribesThePrefixsWindows) {
   ScopedShellFolder system(L"SYSTEM");
   system.Delete();
-  tmn::g_osDescription = MakeWide(L"junk");
-  tmn::DescribeOperatingSystem();
-  EXPECT_EQ(tmtest::PrefixOsDescription(), Text(tmn::g_osDescription));
+  tmn::WideString description = MakeWide(L"junk");
+  tmn::DescribeOperatingSystem(&description);
+  EXPECT_EQ(tmtest::PrefixOsDescription(), Text(description));
 }
 
 BOOL WINAPI RefuseEveryRecord(OSVERSIONINFOW*) { return FALSE; }
 
 TEST(DescribeOperatingSystem, KeepsItsTextWhenTheVersionCannotBeRead) {
-  tmn::g_osDescription = MakeWide(L"win");
-  tmn::DescribeOperatingSystem(RefuseEveryRecord);
-  EXPECT_EQ(L"win", Text(tmn::g_osDescription));
+  tmn::WideString description = MakeWide(L"win");
+  tmn::DescribeOperatingSystem(&description, RefuseEveryRecord);
+  EXPECT_EQ(L"win", Text(description));
 }
 
 }  // namespace

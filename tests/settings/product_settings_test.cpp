@@ -182,6 +182,13 @@ TEST(ReadProxySettings, ReadsEachKeyOnlyInTheModesThatUseIt) {
        "Bypassproxyserverforlocaladdress=abc",
        2, 3128, 2, 0, L"h", L"user", L"secret"},
       {"Mode=7\nNeedauth=1\nLogin=user", 7, -7, 1, 1, junk, L"user", L""},
+      // A port is a TCP port or none: the profile's integers would wrap
+      // 4294967376 to 80, and WinINet would cut 65616 to 80.
+      {"Mode=2\nHost=h\nPort=4294967376", 2, 0, 0, 1, L"h", junk, junk},
+      {"Mode=2\nHost=h\nPort=65616", 2, 0, 0, 1, L"h", junk, junk},
+      {"Mode=2\nHost=h\nPort=-1", 2, 0, 0, 1, L"h", junk, junk},
+      {"Mode=2\nHost=h\nPort=65535x", 2, 65535, 0, 1, L"h", junk, junk},
+      {"Mode=2\nHost=h\nPort=", 2, 8080, 0, 1, L"h", junk, junk},
   };
   for (const ProxyCase& c : cases) {
     product.WriteConfig(std::string("[Proxy]\n") + c.section + "\n");

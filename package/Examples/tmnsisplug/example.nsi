@@ -1,15 +1,17 @@
 ; Vardo's installer and uninstaller in brief: how a script uses tmnsisplug
 ; through its include file. It builds as a Unicode installer (makensis's
-; default) or, with Unicode false, as an ANSI one; each loads the plug-in
-; of its own flavour.
+; default), with Unicode false as an ANSI one, or with Target amd64-unicode
+; as a 64-bit one; each loads the plug-in of its own flavour.
 ;
 ; With the package's folders copied into NSIS's own:
 ;   makensis example.nsi
 ; With the package unpacked elsewhere, say in PKG (one line):
 ;   makensis -X"!addincludedir PKG\Include"
 ;            -X"!addplugindir /x86-unicode PKG\Plugins\x86-unicode"
-;            -X"!addplugindir /x86-ansi PKG\Plugins\x86-ansi" example.nsi
-; Add -X"Unicode false" before the file name for the ANSI installer, and
+;            -X"!addplugindir /x86-ansi PKG\Plugins\x86-ansi"
+;            -X"!addplugindir /amd64-unicode PKG\Plugins\amd64-unicode" example.nsi
+; Add -X"Unicode false" before the file name for the ANSI installer, or
+; -X"Target amd64-unicode" for the 64-bit one, and
 ; -DPRODUCT_FILES=DIR to carry the product's files from DIR\common and
 ; DIR\x64 or DIR\x86.
 
@@ -28,8 +30,8 @@
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
-InstallDir "$PROGRAMFILES\${PRODUCT}"
-InstallDirRegKey HKLM "${PRODUCT_KEY}" "Install Path"
+; The product is a 32-bit program, also when the installer is 64-bit.
+InstallDir "$PROGRAMFILES32\${PRODUCT}"
 RequestExecutionLevel admin
 
 Page directory
@@ -51,6 +53,22 @@ UninstPage instfiles
 !macroend
 !insertmacro CLOSE_PRODUCT ""
 !insertmacro CLOSE_PRODUCT "un."
+
+
+; The product's keys live in the registry's 32-bit view, where the plug-in
+; reads them; a 64-bit installer must name that view. The folder of an
+; earlier install is taken from there.
+Function .onInit
+  SetRegView 32
+  ReadRegStr $0 HKLM "${PRODUCT_KEY}" "Install Path"
+  ${If} $0 != ""
+    StrCpy $INSTDIR $0
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  SetRegView 32
+FunctionEnd
 
 
 Section "${PRODUCT}"
