@@ -6,6 +6,8 @@
 
 #include <stddef.h>
 
+#include <new>
+
 namespace tmn {
 
 inline void* HeapAllocate(size_t bytes) {
@@ -18,6 +20,20 @@ inline void* HeapAllocateZeroed(size_t bytes) {
 
 inline void HeapRelease(void* block) {
   if (block != nullptr) ::HeapFree(::GetProcessHeap(), 0, block);
+}
+
+// One object on the process heap, or null when memory runs out.
+template <typename T, typename... Args>
+T* HeapNew(Args&&... args) {
+  void* block = HeapAllocate(sizeof(T));
+  return block != nullptr ? new (block) T(static_cast<Args&&>(args)...) : nullptr;
+}
+
+template <typename T>
+void HeapDelete(T* object) {
+  if (object == nullptr) return;
+  object->~T();
+  HeapRelease(object);
 }
 
 // Count * size without wrapping; false when the product does not fit.

@@ -1,48 +1,68 @@
 #include "fs/folder_identity.h"
 
+#include <stdint.h>
+
 #include "base/unique.h"
+#include "fs/checked_open.h"
+#include "fs/entry_names.h"
 #include "fs/file_system_calls.h"
 #include "fs/path_checks.h"
-#include "fs/path_operations.h"
-#include "fs/tree_delete.h"
 
 namespace tmn {
 
 namespace {
 
+// Where a folder's files lie: its volume, its file index, and the name it
+// reached on that volume.
+struct ReachedFolder {
+  DWORD volumeSerial = 0;
+  uint64_t fileIndex = 0;
+  WideString name;
+};
+
 // Opened through any link, since what counts is where the files lie.
-bool ReadIdentity(const wchar_t* folder, FileIdentity* identity) {
-  UniqueFile handle(g_fileSystem.createFile(folder, FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  return handle && SUCCEEDED(ReadFileIdentity(handle.get(), identity));
+bool Reach(const WideString& folder, ReachedFolder* reached) {
+  UniqueFile handle(g_fileSystem.createFile(folder.Get(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  OpenedFacts facts;
+  if (!handle || !g_fileSystem.getFileInformationByHandle(handle.get(), &information) ||
+      facts.Read(handle.get()) < 0)
+    return false;
+  reached->volumeSerial = information.dwVolumeSerialNumber;
+  reached->fileIndex = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  return reached->name.Assign(facts.Name(), facts.NameLength());
 }
 
-// Whether target is folder or one of its ancestors; kUnknown when a step
-// could not be opened.
-FolderRelation HoldsAmongAncestors(const WideString& folder, const FileIdentity& target) {
-  WideString path;
-  if (FAILED(GetFullPath(folder.Get(), &path))) return FolderRelation::kUnknown;
-  for (;;) {
-    // "C:" alone would name the drive's current folder, not its root.
-    const bool root = NamesVolumeOrShareRoot(path.Get());
-    if (root && !path.EndsWith(L'\\') && !path.Append(L'\\')) return FolderRelation::kUnknown;
-    FileIdentity step;
-    if (!ReadIdentity(path.Get(), &step)) return FolderRelation::kUnknown;
-    if (IsSameFile(step, target)) return FolderRelation::kNested;
-    if (root || StripLastComponent(path) == 0) return FolderRelation::kApart;
+size_t CountComponents(const wchar_t* name, size_t length) {
+  size_t count = 0;
+  for (size_t i = 0; i < length; ++i)
+    if (name[i] != L'\\' && (i == 0 || name[i - 1] == L'\\')) ++count;
+  return count;
+}
+
+// Whether inner is outer or lies below it: inner, cut after as many
+// components as outer has, names outer.
+bool LiesWithin(const WideString& inner, const WideString& outer) {
+  const size_t wanted = CountComponents(outer.Get(), outer.Length());
+  size_t cut = 0, seen = 0;
+  for (; cut < inner.Length(); ++cut) {
+    const bool starts = inner[cut] != L'\\' && (cut == 0 || inner[cut - 1] == L'\\');
+    if (starts && ++seen > wanted) break;
   }
+  return seen >= wanted && SameReachedName(inner.Get(), cut, outer.Get(), outer.Length());
 }
 
 }  // namespace
 
 FolderRelation RelateFolders(const WideString& a, const WideString& b) {
   if (!IsFullyQualifiedPath(a.Get()) || !IsFullyQualifiedPath(b.Get())) return FolderRelation::kUnknown;
-  FileIdentity identityA, identityB;
-  if (!ReadIdentity(a.Get(), &identityA) || !ReadIdentity(b.Get(), &identityB)) return FolderRelation::kUnknown;
-  const FolderRelation below = HoldsAmongAncestors(a, identityB);
-  if (below != FolderRelation::kApart) return below;
-  return HoldsAmongAncestors(b, identityA);
+  ReachedFolder first, second;
+  if (!Reach(a, &first) || !Reach(b, &second)) return FolderRelation::kUnknown;
+  if (first.volumeSerial != second.volumeSerial) return FolderRelation::kApart;
+  if (first.fileIndex == second.fileIndex || LiesWithin(first.name, second.name) || LiesWithin(second.name, first.name))
+    return FolderRelation::kNested;
+  return FolderRelation::kApart;
 }
 
 }  // namespace tmn

@@ -4,6 +4,7 @@
 
 #include "base/result.h"
 #include "base/wide_string.h"
+#include "fs/entry_names.h"
 #include "fs/file_system_calls.h"
 
 namespace tmn {
@@ -74,6 +75,21 @@ bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
   return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
 }
 
+bool IsTrustedLinkOwner(PSID owner) {
+  if (owner == nullptr || !::IsValidSid(owner)) return false;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  UniqueSid system, administrators, trustedInstaller;
+  // NT SERVICE\TrustedInstaller: S-1-5-80 and the hash of its service name.
+  if (!::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, system.put()) ||
+      !::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  administrators.put()) ||
+      !::AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464, 0, 0,
+                                  trustedInstaller.put()))
+    return false;
+  return ::EqualSid(owner, system.get()) || ::EqualSid(owner, administrators.get()) ||
+         ::EqualSid(owner, trustedInstaller.get());
+}
+
 bool IsLinkOrMultiLinked(const EntryFacts& facts) {
   if (facts.listedAttributes == INVALID_FILE_ATTRIBUTES) return true;
   if ((facts.listedAttributes | facts.openedAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) return true;
@@ -88,9 +104,7 @@ bool ReachedByLastName(const wchar_t* reached, size_t reachedLength, const wchar
   size_t pathLength = 0;
   while (path[pathLength] != L'\0') ++pathLength;
   LastComponent(path, pathLength, &pathName, &pathNameLength);
-  if (reachedNameLength == 0 || reachedNameLength > 0x7FFFFFFF || pathNameLength > 0x7FFFFFFF) return false;
-  return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, reachedName, static_cast<int>(reachedNameLength),
-                          pathName, static_cast<int>(pathNameLength)) == CSTR_EQUAL;
+  return reachedNameLength > 0 && SameEntryName(reachedName, reachedNameLength, pathName, pathNameLength);
 }
 
 UniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD disposition, bool folder) {

@@ -18,6 +18,11 @@ namespace tmn {
 // compressed files) are ordinary entries.
 bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
 
+// Whether owner is one who makes Windows' own links: SYSTEM, the
+// Administrators group or TrustedInstaller. A link that such an owner made
+// may be followed on the way to a folder; any other leads where a user chose.
+bool IsTrustedLinkOwner(PSID owner);
+
 // What is known of one entry, read without following it.
 struct EntryFacts {
   DWORD listedAttributes;  // as its folder lists it (GetFileAttributesW)

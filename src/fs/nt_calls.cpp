@@ -5,6 +5,8 @@ namespace tmn {
 namespace {
 
 using NtStatusToDosErrorCall = ULONG(NTAPI*)(NTSTATUS status);
+using RtlEqualUnicodeStringCall = BOOLEAN(NTAPI*)(const UNICODE_STRING* a, const UNICODE_STRING* b,
+                                                  BOOLEAN caseInsensitive);
 
 // The entry point of ntdll by name, looked up once; null when absent.
 // Two threads may look it up at once: both store the same address.
@@ -23,6 +25,7 @@ NtQueryDirectoryFileCall g_queryDirectoryFile;
 NtFileInformationCall g_queryInformationFile;
 NtFileInformationCall g_setInformationFile;
 NtStatusToDosErrorCall g_statusToDosError;
+RtlEqualUnicodeStringCall g_equalUnicodeString;
 
 }  // namespace
 
@@ -55,6 +58,15 @@ NTSTATUS NTAPI CallNtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PV
   const NtFileInformationCall call = NtEntry("NtSetInformationFile", &g_setInformationFile);
   if (call == nullptr) return kStatusNotImplemented;
   return call(file, status, information, length, kind);
+}
+
+BOOLEAN NTAPI CallRtlEqualUnicodeString(const UNICODE_STRING* a, const UNICODE_STRING* b, BOOLEAN caseInsensitive) {
+  const RtlEqualUnicodeStringCall call = NtEntry("RtlEqualUnicodeString", &g_equalUnicodeString);
+  if (call != nullptr) return call(a, b, caseInsensitive);
+  if (a->Length != b->Length) return FALSE;
+  for (USHORT i = 0; i < a->Length / sizeof(wchar_t); ++i)
+    if (a->Buffer[i] != b->Buffer[i]) return FALSE;
+  return TRUE;
 }
 
 HRESULT HResultFromNtStatus(NTSTATUS status) {

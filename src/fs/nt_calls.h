@@ -15,11 +15,22 @@ namespace tmn {
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
 constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
 constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr NTSTATUS kStatusObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kStatusObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr NTSTATUS kStatusObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
+constexpr NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+constexpr NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
+constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+constexpr NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121);
 
 constexpr ULONG kFileOpen = 1;                      // FILE_OPEN
+constexpr ULONG kFileCreate = 2;                    // FILE_CREATE
 constexpr ULONG kFileDirectoryFile = 0x1;           // FILE_DIRECTORY_FILE
 constexpr ULONG kFileSynchronousIoNonAlert = 0x20;  // FILE_SYNCHRONOUS_IO_NONALERT
 constexpr ULONG kFileNonDirectoryFile = 0x40;       // FILE_NON_DIRECTORY_FILE
@@ -32,6 +43,13 @@ constexpr FILE_INFORMATION_CLASS kFileDispositionInformation = static_cast<FILE_
 constexpr FILE_INFORMATION_CLASS kFileAllInformation = static_cast<FILE_INFORMATION_CLASS>(18);
 constexpr FILE_INFORMATION_CLASS kFileAttributeTagInformation = static_cast<FILE_INFORMATION_CLASS>(35);
 constexpr FILE_INFORMATION_CLASS kFileIdBothDirectoryInformation = static_cast<FILE_INFORMATION_CLASS>(37);
+constexpr FILE_INFORMATION_CLASS kFileDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
+
+// FILE_DISPOSITION_INFORMATION_EX: the name goes at once (POSIX), read-only
+// or not. Windows 10 1809 and later, on NTFS.
+constexpr ULONG kDispositionDelete = 0x1;
+constexpr ULONG kDispositionPosixSemantics = 0x2;
+constexpr ULONG kDispositionIgnoreReadOnly = 0x10;
 
 // FILE_ID_BOTH_DIR_INFORMATION. For a reparse point EaSize holds its tag.
 struct NtDirectoryEntry {
@@ -98,6 +116,11 @@ NTSTATUS NTAPI CallNtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK status, 
                                           FILE_INFORMATION_CLASS kind);
 NTSTATUS NTAPI CallNtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                                         FILE_INFORMATION_CLASS kind);
+
+// RtlEqualUnicodeString: the comparison the file system itself makes of
+// names, letter case aside when caseInsensitive. False where ntdll lacks it
+// and the texts differ.
+BOOLEAN NTAPI CallRtlEqualUnicodeString(const UNICODE_STRING* a, const UNICODE_STRING* b, BOOLEAN caseInsensitive);
 
 // The Win32 error an NTSTATUS stands for, as an HRESULT (RtlNtStatusToDosError).
 HRESULT HResultFromNtStatus(NTSTATUS status);

@@ -1,7 +1,5 @@
 #include "fs/path_operations.h"
 
-#include "fs/file_system_calls.h"
-
 #include "base/ascii.h"
 #include "base/heap.h"
 #include "base/result.h"
@@ -109,18 +107,6 @@ int AppendPath(WideString& base, const wchar_t* more) {
   return 1;
 }
 
-bool JoinName(const WideString& folder, const wchar_t* name, size_t length, WideString* out) {
-  if (!out->Assign(folder)) return false;
-  if (!folder.IsEmpty() && !folder.EndsWith(L'\\') && !folder.EndsWith(L'/') && !out->Append(L'\\')) return false;
-  return out->Append(name, length);
-}
-
-bool JoinName(const WideString& folder, const wchar_t* name, WideString* out) {
-  size_t length = 0;
-  while (name[length] != L'\0') ++length;
-  return JoinName(folder, name, length, out);
-}
-
 void TrimTrailingSeparators(WideString& path) {
   while (path.Length() > 1 && (path.EndsWith(L'\\') || path.EndsWith(L'/')) &&
          !(path.Length() == 3 && path[1] == L':'))
@@ -169,31 +155,6 @@ int StripLastComponent(WideString& path) {
   if (cut == path.Length()) return 0;
   path.Truncate(cut);
   return 1;
-}
-
-HRESULT CreateFolderChain(const WideString& path) {
-  WideString chain;
-  if (!chain.Assign(path)) return E_OUTOFMEMORY;
-  if (!chain.IsEmpty() && !chain.EndsWith(L'\\') && !chain.Append(L'\\')) return E_OUTOFMEMORY;
-  HRESULT result = S_FALSE;
-  WideString prefix;
-  for (size_t at = chain.Find(L'\\'); at != WideString::npos; at = chain.Find(L'\\', at + 1)) {
-    if (!prefix.Assign(chain.Get(), at)) return E_OUTOFMEMORY;
-    DWORD attributes = g_fileSystem.getFileAttributes(prefix.Get());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      // A file link goes as a link; what it points to keeps its attributes.
-      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        g_fileSystem.setFileAttributes(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
-      g_fileSystem.deleteFile(prefix.Get());
-      attributes = g_fileSystem.getFileAttributes(prefix.Get());
-    }
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!g_fileSystem.createDirectory(prefix.Get(), nullptr)) return HResultFromLastError();
-      g_fileSystem.setFileAttributes(prefix.Get(), FILE_ATTRIBUTE_NORMAL);
-      result = S_OK;
-    }
-  }
-  return result;
 }
 
 }  // namespace tmn

@@ -1,4 +1,5 @@
-// Joining and cutting Windows paths, and making a chain of folders.
+// Joining and cutting Windows paths, and telling the ones that name a whole
+// volume.
 #pragma once
 
 #include <windows.h>
@@ -11,11 +12,6 @@ namespace tmn {
 // base unchanged, when more is null or memory runs out; a more made only of
 // backslashes leaves base unchanged and returns 1.
 int AppendPath(WideString& base, const wchar_t* more);
-
-// folder, a backslash unless folder already ends in one (or a slash), and
-// the first length characters of name: the one way a name joins a folder.
-bool JoinName(const WideString& folder, const wchar_t* name, size_t length, WideString* out);
-bool JoinName(const WideString& folder, const wchar_t* name, WideString* out);
 
 // Removes trailing backslashes and slashes, keeping the one that makes a
 // drive's root ("C:\") or the whole path ("\").
@@ -38,10 +34,5 @@ bool IsUncPath(const wchar_t* path);
 bool NamesVolumeOrShareRoot(const wchar_t* path);
 // The same for the path and for its full form from the current folder.
 bool ResolvesToVolumeOrShareRoot(const WideString& path);
-
-// Makes the folder and every missing folder above it. S_FALSE when all
-// existed, S_OK when at least one was made, a failure when one could not
-// be made. A file standing where a folder belongs is deleted.
-HRESULT CreateFolderChain(const WideString& path);
 
 }  // namespace tmn

@@ -1,11 +1,15 @@
 #include "removal/download_cleanup.h"
 
 #include "base/ascii.h"
+#include "fs/entry_delete.h"
+#include "fs/folder_by_path.h"
 #include "fs/folder_identity.h"
+#include "fs/folder_listing.h"
 #include "fs/path_checks.h"
 #include "fs/tree_delete.h"
 #include "removal/download_ledger.h"
 #include "removal/folder_walk.h"
+#include "removal/refused_link_log.h"
 #include "settings/download_folders.h"
 #include "settings/product_settings.h"
 
@@ -66,19 +70,29 @@ uint64_t GetFolderSize(const WideString& folder, bool recursive) { return WalkFo
 
 int DeleteLeftoverFiles(const WideString& folder) {
   // Opened as itself: a folder in force that is a link is not listed.
-  HeldEntry held;
-  if (!IsFullyQualifiedPath(folder.Get()) || FAILED(OpenFolderByPath(folder, &held))) return 1;
-  FolderListing listing(held.handle.get());
+  HeldPath held;
+  WideString refusedLink;
+  if (!IsFullyQualifiedPath(folder.Get()) || FAILED(LogRefusedLink(OpenFolderByPath(folder, &held, &refusedLink),
+                                                                   refusedLink)))
+    return 1;
+  ListingBuffer buffer;
+  FolderListing listing(held.folder.handle.get(), &buffer);
   ListedEntry entry;
+  OpenedFacts facts;
   while (listing.Next(&entry) == S_OK) {
     if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsLeftoverName(entry.name, entry.nameLength)) continue;
-    DeleteChild(held, entry, nullptr);  // read-only is cleared through the file's own handle
+    // Through the file's own handle, read-only or not; a link goes as a link
+    // where the system opens it as one.
+    const EntryToDelete leftover{ExpectedFromListing(held.folder, entry), EntryKind::kFile, false};
+    DeleteEntry(leftover, nullptr, facts, nullptr);
   }
   return 1;
 }
 
 void DeleteFolderTree(const WideString& folder) {
-  if (IsFullyQualifiedPath(folder.Get())) DeleteTree(folder, nullptr);
+  if (!IsFullyQualifiedPath(folder.Get())) return;
+  WideString refusedLink;
+  LogRefusedLink(DeleteTree(folder, nullptr, &refusedLink), refusedLink);
 }
 
 void CleanDownloadFolder(const WideString& defaultDir, const WideString& configuredDir, const WideString& answer) {
@@ -96,21 +110,30 @@ void CleanHotfixDownloads(const WideString& answer) {
   GetConfigFilePath(&configFile, true);
   const WideString hotfixDir = DefaultDir(kHotfixFolder);
   const WideString downloadDir = ConfiguredDir(GetHotfixDownloadDir, configFile);
-  DownloadLedger ledger;
-  ledger.Load();
-  // A ledger whose downloads cannot all be measured may list some all the
-  // same: the answer decides for them as for measured ones.
-  const bool holdsDownloads = ledger.TotalDownloadedSize() > 0 || !ledger.MeasuresEveryDownload();
-  if (holdsDownloads && !IsYes(answer)) {
+  bool keepDownloads;
+  {
+    // The ledger holds the download folder open while it lives: it is done
+    // with before any folder is removed.
+    DownloadLedger ledger;
+    ledger.Load();
+    // A ledger whose downloads cannot all be measured may list some all the
+    // same: the answer decides for them as for measured ones.
+    const bool holdsDownloads = ledger.TotalDownloadedSize() > 0 || !ledger.MeasuresEveryDownload();
+    keepDownloads = holdsDownloads && !IsYes(answer);
+    if (!keepDownloads) ledger.DeleteInstalledDownloads();
+  }
+  if (keepDownloads) {
     // The downloads stay, and so does every folder that may hold them: the
     // "Hotfix" folder goes only when it is known to lie apart from them,
     // however either folder is spelt.
     if (RelateFolders(downloadDir, hotfixDir) == FolderRelation::kApart) DeleteFolderTree(hotfixDir);
     return;
   }
-  ledger.DeleteInstalledDownloads();
   // Removes the folder only when nothing is left in it.
-  if (IsFullyQualifiedPath(downloadDir.Get())) RemoveEmptyFolder(downloadDir);
+  if (IsFullyQualifiedPath(downloadDir.Get())) {
+    WideString refusedLink;
+    LogRefusedLink(RemoveEmptyFolder(downloadDir, &refusedLink), refusedLink);
+  }
   DeleteFolderTree(hotfixDir);
 }
 

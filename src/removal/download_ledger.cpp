@@ -4,8 +4,13 @@
 
 #include "base/heap.h"
 #include "base/number.h"
+#include "base/result.h"
+#include "base/unique.h"
+#include "fs/checked_open.h"
+#include "fs/entry_delete.h"
+#include "fs/entry_names.h"
 #include "fs/path_checks.h"
-#include "fs/tree_delete.h"
+#include "removal/refused_link_log.h"
 #include "settings/download_folders.h"
 #include "settings/product_settings.h"
 
@@ -23,33 +28,36 @@ WideString UsableHotfixDownloadDir() {
   return folder;
 }
 
-// Finds the download of that name below the usable hotfix download folder
-// and hands act the folder holding it and its listed entry. The folder is
-// opened anew for each name: a folder handle keeps the first name it was
-// searched for, so a second search through it would find nothing. Each folder of the
-// name ("a\b\file") is opened relative to the handle of the one above and
-// checked, never reached through a path: a step that is a link, changed,
-// missing or refused ends the search, and so does a name that is no file.
+// Whether a result says nothing of that name lies there.
+bool IsNotThere(HRESULT result) {
+  return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+
+// Finds the file a ledger value names below the held download folder and
+// hands act the folder holding it and its name. Each folder of the name
+// ("a\b\file") is opened relative to the one above and checked, never
+// reached through a path. ERROR_FILE_NOT_FOUND when no such file lies
+// there, or the name could not lie there (it leads out of the folder);
+// another failure when something is there that was not reached (a link, a
+// folder changed or refused); else what act returns.
 template <typename Act>
-void WithDownload(const WideString& downloadFolder, const WideString& name, Act act) {
+HRESULT WithDownload(const HeldFolder& downloads, const WideString& name, Act act) {
   const wchar_t* text = name.Get();
   const size_t length = name.Length();
-  HeldEntry folder;
-  if (downloadFolder.IsEmpty() || FAILED(OpenFolderByPath(downloadFolder, &folder))) return;
+  const HeldFolder* folder = &downloads;
+  HeldFolder step;
   for (size_t begin = 0;;) {
     size_t end = begin;
     while (end < length && text[end] != L'\\' && text[end] != L'/') ++end;
-    if (!IsPlainName(text + begin, end - begin)) return;
-    if (end == length) {
-      FolderListing listing(folder.handle.get());
-      ListedEntry entry;
-      if (listing.Find(text + begin, end - begin, &entry) == S_OK && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        act(folder, entry);
-      return;
-    }
-    HeldEntry next;
-    if (FAILED(OpenChildFolder(folder, text + begin, end - begin, &next))) return;
-    folder = std::move(next);
+    if (!IsPlainName(text + begin, end - begin) || IsDotOrDotDot(text + begin, end - begin))
+      return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (end == length) return act(*folder, text + begin, end - begin);
+    HeldFolder next;
+    const HRESULT opened = OpenChildFolder(*folder, text + begin, end - begin, NameKept::kWhole, &next);
+    if (FAILED(opened)) return opened == HRESULT_FROM_WIN32(ERROR_DIRECTORY) ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+                                                                             : opened;
+    step = std::move(next);
+    folder = &step;
     begin = end + 1;
   }
 }
@@ -124,11 +132,31 @@ void DownloadLedger::Load() {
   resultsRead_ = LoadSection(results, filePath.Get(), kResultsSection);
 }
 
-uint64_t DownloadLedger::TotalDownloadedSize() const {
-  uint64_t total = 0;
+HRESULT DownloadLedger::HoldDownloadFolder() {
+  if (folderHeld_ != S_FALSE) return folderHeld_;
   const WideString folder = UsableHotfixDownloadDir();
-  for (const LedgerEntry& download : downloads)
-    WithDownload(folder, download.value, [&](const HeldEntry&, const ListedEntry& entry) { total += entry.size; });
+  WideString refusedLink;
+  folderHeld_ = folder.IsEmpty() ? E_INVALIDARG
+                                 : LogRefusedLink(OpenFolderByPath(folder, &downloadFolder_, &refusedLink), refusedLink);
+  if (folderHeld_ == S_FALSE) folderHeld_ = S_OK;
+  return folderHeld_;
+}
+
+uint64_t DownloadLedger::TotalDownloadedSize() {
+  uint64_t total = 0;
+  if (downloads.IsEmpty() || FAILED(HoldDownloadFolder())) return total;
+  OpenedFacts facts;
+  for (const LedgerEntry& download : downloads) {
+    WithDownload(downloadFolder_.folder, download.value, [&](const HeldFolder& folder, const wchar_t* name,
+                                                             size_t length) {
+      UniqueFile file;
+      const ExpectedEntry expected{&folder, name, length, 0, true, false};
+      RETURN_IF_FAILED(OpenOwn(expected, FILE_READ_ATTRIBUTES | SYNCHRONIZE, kOpenItself | kFileNonDirectoryFile,
+                               &file, facts));
+      total += static_cast<uint64_t>(facts.Info().endOfFile.QuadPart);
+      return S_OK;
+    });
+  }
   return total;
 }
 
@@ -136,15 +164,12 @@ bool DownloadLedger::IsReadWhole() const {
   return downloadsRead_ != SectionRead::kPartial && resultsRead_ != SectionRead::kPartial;
 }
 
-bool DownloadLedger::MeasuresEveryDownload() const {
+bool DownloadLedger::MeasuresEveryDownload() {
   if (!IsReadWhole()) return false;
   if (downloads.IsEmpty()) return true;
   // The folder opens as itself, or nothing is there to measure.
-  const WideString folder = UsableHotfixDownloadDir();
-  HeldEntry held;
-  const HRESULT opened = folder.IsEmpty() ? E_INVALIDARG : OpenFolderByPath(folder, &held);
-  return SUCCEEDED(opened) || opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
-         opened == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  const HRESULT held = HoldDownloadFolder();
+  return SUCCEEDED(held) || IsNotThere(held);
 }
 
 int DownloadLedger::DeleteInstalledDownloads() {
@@ -160,17 +185,38 @@ int DownloadLedger::DeleteInstalledDownloads() {
   }
   if (selected.IsEmpty()) return 1;
 
-  const WideString folder = UsableHotfixDownloadDir();
+  // Every file goes through the one download folder held here, never
+  // through its path again. A line leaves the ledger only when its file is
+  // gone, or never was there.
+  const HRESULT held = HoldDownloadFolder();
+  OpenedFacts facts;
+  bool changed = false;
   for (const LedgerEntry& entry : selected) {
-    // Read-only is cleared through the file's own handle; a link goes as a
-    // link where the system can remove it so, and stays otherwise.
-    WithDownload(folder, entry.value,
-                 [](const HeldEntry& parent, const ListedEntry& listed) { DeleteChild(parent, listed, nullptr); });
-  }
-  for (const LedgerEntry& entry : selected) {
+    HRESULT gone = held;
+    if (SUCCEEDED(held)) {
+      gone = WithDownload(downloadFolder_.folder, entry.value, [&](const HeldFolder& folder, const wchar_t* name,
+                                                                   size_t length) {
+        // Read-only or not; a link goes as a link where the system opens it
+        // as one, and stays otherwise.
+        const EntryToDelete file{{&folder, name, length, 0, true, false}, EntryKind::kFile, false};
+        RETURN_IF_FAILED(DeleteEntry(file, nullptr, facts, nullptr));
+        // Gone only when the folder no longer holds it: Wine deletes by path
+        // when the handle closes, and a path can lead elsewhere by then.
+        const uint64_t deleted = facts.FileId();
+        UniqueFile still;
+        return OpenRelative(folder.handle.get(), name, length, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            kOpenItself | kFileNonDirectoryFile, &still) >= 0 &&
+                       facts.Read(still.get()) >= 0 && facts.FileId() == deleted
+                   ? HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)
+                   : S_OK;
+      });
+    }
+    if (FAILED(gone) && !IsNotThere(gone)) continue;
     RemoveFirstWithId(downloads, entry.id);
     RemoveFirstWithId(results, entry.id);
+    changed = true;
   }
+  if (!changed) return 1;
   SaveSection(filePath.Get(), kDownloadsSection, downloads);
   SaveSection(filePath.Get(), kResultsSection, results);
   return 1;

@@ -10,6 +10,7 @@
 
 #include "base/array.h"
 #include "base/wide_string.h"
+#include "fs/folder_by_path.h"
 
 namespace tmn {
 
@@ -54,18 +55,22 @@ class DownloadLedger {
 
   // Bytes of the listed downloads that exist. Names that would lead out of
   // the hotfix download folder are never measured.
-  uint64_t TotalDownloadedSize() const;
+  uint64_t TotalDownloadedSize();
 
   // Whether the total can see every listed download: both sections were
   // read whole and, when anything is listed, the download folder is usable
   // and opens as itself (or is not there at all).
-  bool MeasuresEveryDownload() const;
+  bool MeasuresEveryDownload();
 
   // Deletes the downloads of installed hotfixes (the first result of the
-  // same id that is not 0 decides), removes their entries from both lists
-  // and rewrites both sections. A ledger not read whole is left as it is,
-  // and so are its files. Names that would lead out of the folder are not
-  // deleted, but their entries go all the same. Always 1.
+  // same id that is not 0 decides), each relative to the download folder
+  // held since it was first reached, and removes from both lists the
+  // entries whose file is gone or never was there; then rewrites both
+  // sections. A download that stays (a link on its way, refused, or a
+  // folder that could not be reached) keeps its entries. A ledger not read
+  // whole is left as it is, and so are its files. Names that would lead out
+  // of the folder name no file of it: they are not deleted, and their
+  // entries go. Nothing is written when no entry went. Always 1.
   int DeleteInstalledDownloads();
 
   Array<LedgerEntry> downloads;
@@ -74,7 +79,13 @@ class DownloadLedger {
 
  private:
   bool IsReadWhole() const;
+  // Reaches the hotfix download folder once and holds it for the life of
+  // the ledger: S_OK, or why it could not be (E_INVALIDARG when it is not
+  // usable).
+  HRESULT HoldDownloadFolder();
 
+  HeldPath downloadFolder_;
+  HRESULT folderHeld_ = S_FALSE;  // S_FALSE: not tried yet
   SectionRead downloadsRead_ = SectionRead::kNothing;
   SectionRead resultsRead_ = SectionRead::kNothing;
 };

@@ -5,8 +5,13 @@
 #include <utility>
 
 #include "base/array.h"
+#include "base/heap.h"
 #include "base/unique.h"
-#include "fs/tree_delete.h"
+#include "fs/checked_open.h"
+#include "fs/folder_by_path.h"
+#include "fs/folder_listing.h"
+#include "fs/link_checks.h"
+#include "removal/refused_link_log.h"
 
 namespace tmn {
 
@@ -55,19 +60,14 @@ class TraceOutput {
   size_t used_ = 0;
 };
 
-constexpr ACCESS_MASK kListingAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-
-// A folder held open while its listing is read.
+// A folder held open while its listing is read. Kept in a block of its own:
+// the folders below it name it as the folder above them.
 struct OpenFolder {
-  HeldEntry folder;
+  OpenFolder(HeldFolder* held, ListingBuffer* buffer) : folder(held), listing(held->handle.get(), buffer) {}
+  HeldFolder* folder;
+  HeldFolder below;  // the folder this one holds, when one is entered
   FolderListing listing;
 };
-
-bool PushFolder(HeldEntry&& folder, Array<OpenFolder>& open) {
-  const HANDLE handle = folder.handle.get();
-  OpenFolder opened{std::move(folder), FolderListing(handle)};
-  return open.Push(std::move(opened));
-}
 
 // A listing through a handle leaves out "." and "..", which every folder
 // below a volume's root holds and a listing by pattern showed first: the
@@ -83,13 +83,28 @@ void TraceFolderStart(TraceOutput& output) {
 uint64_t WalkFolder(const WideString& folder, bool recursive, bool trace) {
   TraceOutput output(trace);
   uint64_t size = 0;
-  Array<OpenFolder> open;
-  HeldEntry root;
-  if (FAILED(OpenFolderByPath(folder, &root)) || !PushFolder(std::move(root), open)) return size;
+  HeldPath root;
+  WideString refusedLink;
+  if (FAILED(LogRefusedLink(OpenFolderByPath(folder, &root, &refusedLink), refusedLink))) return size;
+  ListingBuffer buffer;
+  Array<OpenFolder*> open;
+  const auto close = MakeScopeExit([&] {
+    while (!open.IsEmpty()) {
+      HeapDelete(open.Back());
+      open.PopBack();
+    }
+  });
+  OpenFolder* first = HeapNew<OpenFolder>(&root.folder, &buffer);
+  if (first == nullptr || !open.Push(static_cast<OpenFolder*&&>(first))) {
+    HeapDelete(first);
+    return size;
+  }
   TraceFolderStart(output);
   while (!open.IsEmpty()) {
+    OpenFolder& level = *open.Back();
     ListedEntry entry;
-    if (open.Back().listing.Next(&entry) != S_OK) {
+    if (level.listing.Next(&entry) != S_OK) {
+      HeapDelete(open.Back());
       open.PopBack();
       continue;
     }
@@ -101,10 +116,15 @@ uint64_t WalkFolder(const WideString& folder, bool recursive, bool trace) {
     if (!recursive || IsLinkEntry(entry.attributes, entry.reparseTag)) continue;
     // Depth first, as a recursive walk would list it. A folder that fails
     // its checks (a link planted since the listing) is not entered.
-    HeldEntry child;
-    if (SUCCEEDED(OpenCheckedChild(open.Back().folder, entry, kListingAccess, &child)) &&
-        PushFolder(std::move(child), open))
-      TraceFolderStart(output);
+    if (FAILED(OpenCheckedChild(*level.folder, entry, kListingAccess, NameKept::kBelowParent, &level.below)) ||
+        FAILED(level.listing.Park()))
+      continue;
+    OpenFolder* below = HeapNew<OpenFolder>(&level.below, &buffer);
+    if (below == nullptr || !open.Push(static_cast<OpenFolder*&&>(below))) {
+      HeapDelete(below);
+      continue;
+    }
+    TraceFolderStart(output);
   }
   return size;
 }

@@ -2,6 +2,7 @@
 
 #include "base/windows_version.h"
 #include "fs/path_operations.h"
+#include "removal/refused_link_log.h"
 #include "security/access_repair.h"
 
 namespace tmn {
@@ -33,7 +34,8 @@ HRESULT ForceDeleteTree(const WideString& path, bool preVista) {
   if (path.IsEmpty() || HasWildcard(path.Get()) || ResolvesToVolumeOrShareRoot(path)) return E_INVALIDARG;
   RepairRules rules{preVista};
   const RefusedDeleteHook hook{RepairRefusedEntry, &rules};
-  const HRESULT deleted = DeleteTree(path, &hook);
+  WideString refusedLink;
+  const HRESULT deleted = LogRefusedLink(DeleteTree(path, &hook, &refusedLink), refusedLink);
   if (deleted == E_INVALIDARG || deleted == E_OUTOFMEMORY) return deleted;
   // Entries that stay do not count against the walk; a root that could not
   // be taken on, or a folder that could not be listed, does.

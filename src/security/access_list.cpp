@@ -15,13 +15,37 @@ namespace {
 
 DWORD AceSize(PSID sid) { return sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + ::GetLengthSid(sid); }
 
-}  // namespace
+// Where a list is read and written: an object by name, or by handle.
+struct DaclTarget {
+  const wchar_t* path;
+  HANDLE handle;
+};
 
-DaclWrite RewriteDacl(const wchar_t* path, const DaclEntry* entries, size_t count, HRESULT* buildError) {
+DWORD ReadDacl(const DaclTarget& target, PACL* dacl, PSECURITY_DESCRIPTOR* descriptor) {
+  if (target.handle != nullptr)
+    return g_fileSystem.getSecurityInfo(target.handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        dacl, nullptr, descriptor);
+  return g_fileSystem.getNamedSecurityInfo(target.path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                           dacl, nullptr, descriptor);
+}
+
+DWORD WriteDacl(const DaclTarget& target, PACL dacl, HRESULT* error) {
+  if (target.handle != nullptr)
+    return g_fileSystem.setSecurityInfo(target.handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        dacl, nullptr);
+  WideString name;
+  if (!name.Assign(target.path)) {
+    *error = E_OUTOFMEMORY;
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  return g_fileSystem.setNamedSecurityInfo(name.Data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                           dacl, nullptr);
+}
+
+DaclWrite Rewrite(const DaclTarget& target, const DaclEntry* entries, size_t count, HRESULT* buildError) {
   PACL current = nullptr;
   PSECURITY_DESCRIPTOR read = nullptr;
-  const DWORD status = g_fileSystem.getNamedSecurityInfo(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                                         nullptr, nullptr, &current, nullptr, &read);
+  const DWORD status = ReadDacl(target, &current, &read);
   UniqueLocal descriptor(read);
   if (status != ERROR_SUCCESS) {
     ::SetLastError(status);
@@ -68,18 +92,27 @@ DaclWrite RewriteDacl(const wchar_t* path, const DaclEntry* entries, size_t coun
       }
     }
   }
-  WideString name;
-  if (!name.Assign(path)) {
-    error = E_OUTOFMEMORY;
+  HRESULT named = S_OK;
+  const DWORD written = WriteDacl(target, acl, &named);
+  if (FAILED(named)) {
+    error = named;
     return DaclWrite::kNotBuilt;
   }
-  const DWORD written = g_fileSystem.setNamedSecurityInfo(name.Data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                                          nullptr, nullptr, acl, nullptr);
   ::SetLastError(written);
   return written == ERROR_SUCCESS ? DaclWrite::kWritten : DaclWrite::kFailed;
 }
 
-HRESULT GrantUsersFullControl(const wchar_t* path) {
+}  // namespace
+
+DaclWrite RewriteDacl(const wchar_t* path, const DaclEntry* entries, size_t count, HRESULT* buildError) {
+  return Rewrite(DaclTarget{path, nullptr}, entries, count, buildError);
+}
+
+DaclWrite RewriteDaclOf(HANDLE object, const DaclEntry* entries, size_t count, HRESULT* buildError) {
+  return Rewrite(DaclTarget{nullptr, object}, entries, count, buildError);
+}
+
+HRESULT GrantUsersFullControl(HANDLE folder) {
   if (!IsPreVistaWindows()) return S_OK;
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
@@ -93,7 +126,7 @@ HRESULT GrantUsersFullControl(const wchar_t* path) {
       {users.get(), true, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
       {everyone.get(), false, 0, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
   };
-  switch (RewriteDacl(path, entries, 2)) {
+  switch (RewriteDaclOf(folder, entries, 2)) {
     case DaclWrite::kWritten:
       return S_OK;
     case DaclWrite::kNotBuilt:

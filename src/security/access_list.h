@@ -22,10 +22,15 @@ enum class DaclWrite { kWritten, kFailed, kNotBuilt };
 // On kFailed the Windows error of the failing call is the last error.
 DaclWrite RewriteDacl(const wchar_t* path, const DaclEntry* entries, size_t count,
                       HRESULT* buildError = nullptr);
+// The same through the object's handle, opened with READ_CONTROL and
+// WRITE_DAC: the list goes to the object that was opened, whatever its
+// name leads to by now.
+DaclWrite RewriteDaclOf(HANDLE object, const DaclEntry* entries, size_t count, HRESULT* buildError = nullptr);
 
-// Gives the local users group full control of a folder on Windows before
-// 6.0; S_OK without doing anything on 6.0 and later. S_FALSE when the new
-// list could not be built, a failure when it could not be written.
-HRESULT GrantUsersFullControl(const wchar_t* path);
+// Gives the local users group full control of a folder the product has just
+// made, through the handle it was made with, on Windows before 6.0; S_OK
+// without doing anything on 6.0 and later. S_FALSE when the new list could
+// not be built, a failure when it could not be written.
+HRESULT GrantUsersFullControl(HANDLE folder);
 
 }  // namespace tmn

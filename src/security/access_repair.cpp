@@ -54,7 +54,7 @@ bool GetAdministratorsSid(PSID* sid) {
   return false;
 }
 
-bool EnableTakeOwnership(HANDLE process) {
+bool EnableTakeOwnership(HANDLE process, TOKEN_PRIVILEGES* previous) {
   if (process == nullptr) return false;
   LUID privilege;
   if (!::LookupPrivilegeValueW(nullptr, L"SeTakeOwnershipPrivilege", &privilege)) return false;
@@ -64,7 +64,20 @@ bool EnableTakeOwnership(HANDLE process) {
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Luid = privilege;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  return ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr) != FALSE;
+  TOKEN_PRIVILEGES ignored;
+  TOKEN_PRIVILEGES* before = previous != nullptr ? previous : &ignored;
+  DWORD bytes = 0;
+  // The state before: no privilege in it when nothing changed.
+  before->PrivilegeCount = 0;
+  return ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(*before), before, &bytes) != FALSE;
+}
+
+void RestorePrivileges(HANDLE process, const TOKEN_PRIVILEGES& previous) {
+  if (previous.PrivilegeCount == 0) return;
+  UniqueHandle token;
+  if (!::OpenProcessToken(process, TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
+  TOKEN_PRIVILEGES state = previous;
+  ::AdjustTokenPrivileges(token.get(), FALSE, &state, 0, nullptr, nullptr);
 }
 
 int RepairAccessOf(HANDLE entry) {
@@ -97,8 +110,11 @@ int RepairAccessOf(HANDLE entry) {
   PSID administrators = nullptr;
   GetAdministratorsSid(&administrators);
   UniqueHeapBlock administratorsBlock(administrators);
-  EnableTakeOwnership(::GetCurrentProcess());
-  return WriteRepairedAccess(entry, merged, owner, administrators);
+  TOKEN_PRIVILEGES previous;
+  const bool enabled = EnableTakeOwnership(::GetCurrentProcess(), &previous);
+  const int written = WriteRepairedAccess(entry, merged, owner, administrators);
+  if (enabled) RestorePrivileges(::GetCurrentProcess(), previous);
+  return written;
 }
 
 int WriteRepairedAccess(HANDLE entry, PACL dacl, PSID formerOwner, PSID administrators) {

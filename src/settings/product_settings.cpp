@@ -4,6 +4,7 @@
 #include "base/result.h"
 #include "base/this_module.h"
 #include "base/unique.h"
+#include "fs/folder_chain.h"
 #include "fs/module_path.h"
 #include "fs/path_checks.h"
 #include "fs/path_operations.h"
@@ -41,12 +42,12 @@ HRESULT GetInstallSubPath(WideString* out, const wchar_t* relative, bool create)
   if (!AppendPath(path, relative)) return E_OUTOFMEMORY;
   if (!out->Assign(path)) return E_OUTOFMEMORY;
   if (!create) return S_OK;
-  // A relative or root-relative path would make folders wherever the
-  // installer happens to stand.
-  if (!IsFullyQualifiedPath(path.Get())) return HResultFromWin32(ERROR_BAD_PATHNAME);
-  HRESULT made = CreateFolderChain(path);
+  // The access list goes through the handle the last folder was made with,
+  // never to whatever its name leads to by then.
+  UniqueFile folder;
+  HRESULT made = CreateFolderChain(path, &folder);
   if (made == S_OK) {
-    made = GrantUsersFullControl(path.Get());
+    made = GrantUsersFullControl(folder.get());
     if (FAILED(made)) made = S_FALSE;
   }
   return made;

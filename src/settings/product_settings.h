@@ -20,11 +20,13 @@ constexpr DWORD kSettingChars = MAX_PATH;  // 260
 HRESULT GetInstallPath(WideString* out, HMODULE module);
 
 // The install folder joined with relative, for this plug-in's own module.
-// With create, missing folders along it are made, and a folder just made
-// is opened to the users group before Windows 6. S_OK when a folder was
-// made, S_FALSE when all existed; a failure when the install folder is
-// unknown (out left as it was) or a folder could not be made. Nothing is
-// made for a path that is not fully qualified.
+// With create, missing folders along it are made (CreateFolderChain: each
+// relative to the one above, no link planted on the way followed), and a
+// folder just made is opened to the users group before Windows 6, through
+// its own handle. S_OK when a folder was made, S_FALSE when all existed; a
+// failure when the install folder is unknown (out left as it was) or a
+// folder could not be made. Nothing is made for a path that is not fully
+// qualified.
 HRESULT GetInstallSubPath(WideString* out, const wchar_t* relative, bool create);
 
 // The install folder's "Cfg\config.ini"; create makes the "Cfg" folder.

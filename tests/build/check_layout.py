@@ -13,7 +13,7 @@ BELOW = {
     "security": {"fs"},
     "process": {"base"},
     "settings": {"security"},
-    "removal": {"settings"},
+    "removal": {"settings", "beacon"},
     "beacon": {"settings"},
     "report": {"beacon"},
     "plugin": {"process", "removal", "report"},

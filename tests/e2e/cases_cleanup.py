@@ -5,8 +5,11 @@ name the install folder, the download folders and the ledger's files with
 the flavour's foreign text."""
 import contextlib
 import os
+import shutil
+import threading
 
-from cases_removal import mapped_drive
+from cases_cache import data_folder
+from cases_removal import mapped_drive, refused_links
 from harness import check, check_equal, race_deletion, read_lines
 
 KEY = r"HKLM\SOFTWARE\Vardo"
@@ -93,6 +96,8 @@ def case_cleanup_leftovers(h):
 
 def case_cleanup_hotfix(h):
     with installed_product(h, h.work / "Vardo") as root:
+        # A link of the user's that leads below "Hotfix", as a junction would.
+        (root / "Linked").symlink_to(root / "Hotfix" / "dl", target_is_directory=True)
         lines, _ = h.run_installer(h.build_installer("cleanup_hotfix.nsi", PRODUCT=h.windows_path(root)))
         with mapped_drive(h, root / "Hotfix") as drive:
             exe = h.build_installer("cleanup_hotfix.nsi", "drive.exe", PRODUCT=h.windows_path(root), DRIVE=f"{drive}:")
@@ -106,6 +111,7 @@ def case_cleanup_hotfix(h):
                  "y-same hotfix=0 pending=0 installed=0",
                  "y-trailing-backslash hotfix=0 pending=0 installed=0",
                  "y-elsewhere hotfix=0 pending=1 installed=0",
+                 "n-link-below hotfix=1 pending=1 installed=1",
                  "n-drive-letter hotfix=1 pending=1 installed=1"], lines, "what each scenario left")
 
 
@@ -192,3 +198,78 @@ def case_cleanup_race(h):
 
         lost, swaps = race_deletion(h, clean, tree)
     print(f"racer: {lost} outside files lost, {swaps} folders swapped in 3 rounds")
+
+
+def case_cleanup_above_link(h):
+    """Links a user made in the install folder before the cleanup: "Orvik"
+    leads to another folder holding a "Download" folder, "Cfg" and
+    "Driver" are links to files. Nothing behind them is deleted or made,
+    and the statistic log names the folder link."""
+    elsewhere = h.work / "elsewhere"
+    make(elsewhere / "Download" / "pkg" / "setup.exe")
+    make(elsewhere / "Download" / "x.exe.tmp")  # named as a leftover
+    files = [make(h.work / "keep.cfg", "keep"), make(h.work / "keep.drv", "keep")]
+    log = data_folder(h) / "abovelink.exe_statistic.log"
+    log.unlink(missing_ok=True)
+    with installed_product(h, h.work / "Vardo") as root:
+        (root / "Orvik").symlink_to(elsewhere, target_is_directory=True)
+        (root / "Cfg").symlink_to(files[0])
+        (root / "Driver").symlink_to(files[1])
+        lines, _ = h.run_installer(h.build_installer("cleanup_exports.nsi", "abovelink.exe", CALLS="all"))
+        check_equal(4, len(lines), "calls made")
+        check_equal(["pkg", "pkg/setup.exe", "x.exe.tmp"], left_below(elsewhere / "Download"), "behind the folder link")
+        for path in files:
+            check(path.is_file() and path.read_text() == "keep", f"the file behind the link to {path.name} was touched")
+        linked = h.windows_path(root / "Orvik")
+        names = refused_links(h, "abovelink.exe")
+        check(names and set(names) == {linked}, f"the statistic log names {names}, not {linked}")
+    log.unlink(missing_ok=True)
+
+
+def case_cleanup_ledger_race(h):
+    """The folder above DownPath is moved aside and a link to a folder of
+    the same names put in its place once the first download has gone: the
+    ledger's deletes stay with the download folder it reached, nothing
+    behind the link goes (but the one file in flight under Wine), and a
+    download that was not deleted keeps its ledger lines."""
+    names = [f"kb{i:03}.msu" for i in range(500)]
+    exe = h.build_installer("cleanup_exports.nsi", "ledgerrace.exe", CALLS="hotfix-y")
+    with installed_product(h, h.work / "Vardo") as root:
+        for round_ in range(2):
+            base, moved, victim = h.work / "base", h.work / "base-moved", h.work / "vbase"
+            if base.is_symlink():
+                base.unlink()
+            for folder in (base, moved, victim):
+                shutil.rmtree(folder, ignore_errors=True)
+            for name in names:
+                make(base / "dl" / name, "own")
+                make(victim / "dl" / name, "victim")
+            ledger = "".join(f"{i}={name}\n" for i, name in enumerate(names, 1))
+            results = "".join(f"{i}=1\n" for i in range(1, len(names) + 1))
+            write_config(h, root, f"[VulMain]\nDownPath={h.windows_path(base / 'dl')}\n"
+                                  f"[DownFiles]\n{ledger}[InstedRet]\n{results}")
+            swapped = threading.Event()
+
+            def swap():
+                first = base / "dl" / names[0]
+                while first.exists() and not swapped.is_set():
+                    pass
+                os.rename(base, moved)
+                os.symlink(victim, base, target_is_directory=True)
+                swapped.set()
+
+            racer = threading.Thread(target=swap, daemon=True)
+            racer.start()
+            h.run_installer(exe)
+            swapped.set()
+            racer.join()
+            check(moved.exists(), f"round {round_}: the folder was never swapped")
+            lost = len(names) - sum(1 for _ in (victim / "dl").iterdir())
+            check(lost <= 1, f"round {round_}: {lost} files behind the link went")
+            stayed = sorted(p.name for p in (moved / "dl").iterdir())
+            check(stayed, f"round {round_}: every download had gone before the swap: no race was run")
+            # A line leaves with its file, and only with it.
+            listed = sorted(line.split("=", 1)[1] for line in sections(root).get("DownFiles", []))
+            check_equal(stayed, listed, f"round {round_}: the ledger's downloads against those left")
+            print(f"round {round_}: {len(names) - len(stayed)} downloads deleted before the swap, {lost} lost behind it")
+    (data_folder(h) / "ledgerrace.exe_statistic.log").unlink(missing_ok=True)

@@ -1,8 +1,12 @@
 """End-to-end cases of forced deletion."""
 import os
 import string
+import subprocess
+import time
 from contextlib import contextmanager
 
+from cases_cache import data_folder
+from cases_cache_links import log_records
 from harness import check, check_equal, race_deletion
 
 
@@ -124,3 +128,56 @@ def case_power_delete_race(h):
     setup = h.build_installer("power_delete_race.nsi", ROOT=w(race))
     lost, swaps = race_deletion(h, lambda: h.run_installer(setup), race)
     print(f"racer: {lost} outside files lost, {swaps} folders swapped in 3 rounds")
+
+
+def refused_links(h, exe):
+    """The links the statistic log of installer exe names as refused."""
+    log = data_folder(h) / f"{exe}_statistic.log"
+    records = log_records(log) if log.exists() else []
+    return [r[len("[ERROR.FollowLink] url:"):].split(", err:")[0] for r in records if r.startswith("[ERROR.FollowLink]")]
+
+
+def case_power_delete_above_link(h):
+    """A tree named through a folder that a user made a link to another
+    place: nothing behind the link is deleted, and the statistic log names
+    the link. A tree named through its real folders goes."""
+    w = h.windows_path
+    behind = h.work / "vp" / "racetree"
+    for i in range(10):
+        for j in range(20):
+            (behind / f"d{i}").mkdir(parents=True, exist_ok=True)
+            (behind / f"d{i}" / f"f{j}.txt").write_text("behind the link")
+    (h.work / "outer").symlink_to(h.work / "vp", target_is_directory=True)
+    plain = h.work / "plain" / "tree"
+    (plain / "sub").mkdir(parents=True)
+    (plain / "sub" / "x.txt").write_text("own")
+    log = data_folder(h) / "abovelink.exe_statistic.log"
+    log.unlink(missing_ok=True)
+    h.run_installer(h.build_installer("power_delete_race.nsi", "abovelink.exe", ROOT=w(h.work / "outer" / "racetree"),
+                                      ROOT2=w(plain), ROOT3=w(h.work / "none"), ROOT4=w(h.work / "none")))
+    check_equal(200, sum(1 for _ in behind.rglob("*.txt")), "files behind the link that stayed")
+    check(not plain.exists(), "the tree named through its own folders was not deleted")
+    check_equal([w(h.work / "outer")], refused_links(h, "abovelink.exe"), "links the statistic log names")
+    log.unlink(missing_ok=True)
+
+
+def case_power_delete_current_folder(h):
+    """A folder of the tree is another process's current folder (held
+    without sharing its deletion): what it holds goes, and so does the rest
+    of the tree; that folder and the root stay."""
+    w = h.windows_path
+    tree = h.work / "tree"
+    for name in ("busy/f.txt", "busy/sub/g.txt", "other/o.txt", "a.txt", "z/z.txt"):
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        (tree / name).write_text("own")
+    ready = h.work / "busy.ready"
+    child = subprocess.Popen([h.wine, str(h.bin / "tmwait.exe"), "600", w(ready)], cwd=tree / "busy", env=h.env,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    h.children.append(child)
+    deadline = time.monotonic() + 120
+    while not ready.exists():
+        check(child.poll() is None and time.monotonic() < deadline, "the process in the tree did not start")
+        time.sleep(0.1)
+    h.run_installer(h.build_installer("power_delete_race.nsi", ROOT=w(tree)))
+    left = sorted(str(p.relative_to(tree)) for p in tree.rglob("*")) if tree.exists() else None
+    check_equal(["busy"], left, "what stayed of the tree")

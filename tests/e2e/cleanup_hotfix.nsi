@@ -37,5 +37,7 @@ Section
   !insertmacro SCENARIO "y-same" "y" "${PRODUCT}\Hotfix" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "y-trailing-backslash" "y" "${PRODUCT}\hotfix\" "${PRODUCT}\Hotfix"
   !insertmacro SCENARIO "y-elsewhere" "y" "${PRODUCT}\Elsewhere" "${PRODUCT}\Elsewhere"
+  ; "Linked" is a link to "Hotfix\dl", made by the case.
+  !insertmacro SCENARIO "n-link-below" "n" "${PRODUCT}\Linked" "${PRODUCT}\Hotfix\dl"
   !insertmacro CLOSE_LOG
 SectionEnd

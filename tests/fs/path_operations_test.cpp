@@ -94,36 +94,4 @@ TEST(AppendPath, PutsExactlyOneBackslashAtTheSeam) {
   EXPECT_EQ(L"C:\\P\\", tmtest::Text(base));
 }
 
-TEST(CreateFolderChain, MakesEveryMissingLevelAndReportsWhetherItMadeOne) {
-  TempDir dir(L"chain");
-  const std::wstring deep = dir / L"a\\b\\c";
-  EXPECT_EQ(S_OK, tmn::CreateFolderChain(tmtest::MakeWide(deep)));
-  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesW(deep.c_str()));
-
-  // Existing folders are left as they are, attributes included.
-  ASSERT_TRUE(SetFileAttributesW((dir / L"a").c_str(), FILE_ATTRIBUTE_HIDDEN));
-  const DWORD before = GetFileAttributesW((dir / L"a").c_str());
-  EXPECT_EQ(S_FALSE, tmn::CreateFolderChain(tmtest::MakeWide(deep + L"\\")));
-  EXPECT_EQ(before, GetFileAttributesW((dir / L"a").c_str()));
-}
-
-TEST(CreateFolderChain, ReplacesAFileStandingWhereAFolderBelongs) {
-  TempDir dir(L"chain");
-  ASSERT_TRUE(tmtest::WriteFileText(dir / L"a", "in the way"));
-  ASSERT_TRUE(SetFileAttributesW((dir / L"a").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(S_OK, tmn::CreateFolderChain(tmtest::MakeWide(dir / L"a\\b")));
-  EXPECT_NE(0u, GetFileAttributesW((dir / L"a").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir / L"a\\b").c_str()));
-}
-
-TEST(CreateFolderChain, StopsAtTheFirstLevelThatCannotBeMade) {
-  TempDir dir(L"chain");
-  const HRESULT bad = tmn::CreateFolderChain(tmtest::MakeWide(dir / L"made\\bad|name\\never"));
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_NAME), bad) << std::hex << bad;
-  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir / L"made").c_str()));
-  // A path rooted without a drive fails at its first, empty, level.
-  EXPECT_LT(tmn::CreateFolderChain(tmtest::MakeWide(L"\\\\server\\share\\x")), 0);
-  EXPECT_LT(tmn::CreateFolderChain(tmtest::MakeWide(L"\\rooted")), 0);
-}
-
 }  // namespace

@@ -111,6 +111,19 @@ TEST_F(DownloadLedgerTest, NamesLeadingOutOfTheFolderAreNeitherMeasuredNorDelete
   EXPECT_EQ("[DownFiles]\n4=a.msu\n", product_.ReadConfig());
 }
 
+// A line leaves the ledger only with its file: a download that stays (here
+// refused, as a file in use is) keeps both its lines, for the next cleanup.
+TEST_F(DownloadLedgerTest, ADownloadThatStaysKeepsItsLines) {
+  Install("[DownFiles]\n1=a.msu\n2=b.msu\n3=gone.msu\n[InstedRet]\n1=1\n2=1\n3=1\n");
+  tmtest::FileSystemRecorder recorder;
+  const std::wstring stuck = product_ / L"Hotfix\\b.msu";
+  recorder.refuseDelete = [&](const std::wstring& path) { return path == stuck; };
+  Loaded().DeleteInstalledDownloads();
+  EXPECT_FALSE(Exists(L"a.msu"));
+  EXPECT_TRUE(Exists(L"b.msu"));
+  EXPECT_EQ("[DownFiles]\n2=b.msu\n[InstedRet]\n2=1\n", product_.ReadConfig());
+}
+
 // Hotfix\j is a real folder that shows as a junction when it is opened.
 TEST_F(DownloadLedgerTest, NamesReachedThroughALinkAreNeitherMeasuredNorDeleted) {
   product_.MakeFile(L"Hotfix\\j\\sub\\x.msu", 1000);
@@ -211,7 +224,8 @@ TEST_F(DownloadLedgerTest, AnEmptyOrRelativeDownloadFolderMeasuresAndDeletesNoth
     EXPECT_EQ(0u, ledger.TotalDownloadedSize()) << folder;
     EXPECT_FALSE(ledger.MeasuresEveryDownload()) << folder;
     ledger.DeleteInstalledDownloads();
-    EXPECT_TRUE(recorder.Calls().empty()) << folder;
+    for (const std::wstring& call : recorder.Calls())
+      EXPECT_EQ(std::wstring::npos, call.find(L"Hotfix")) << folder << ": " << tmtest::Narrow(call);
     EXPECT_TRUE(Exists(L"a.msu"));
   }
 }

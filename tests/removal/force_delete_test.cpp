@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <atomic>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -174,7 +173,9 @@ class RefusedDeletion : public ::testing::TestWithParam<bool> {
   }
 };
 
-TEST_P(RefusedDeletion, AFileThatStaysKeepsItsParentsAfterOneRepairAndRetryEach) {
+// The folders above a file that stays are not empty: they stay too, and
+// their access lists are left alone.
+TEST_P(RefusedDeletion, AFileThatStaysKeepsItsParentsUnrepaired) {
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
   const std::wstring stubborn = root + L"\\sub\\deeper\\c.txt";
@@ -193,9 +194,7 @@ TEST_P(RefusedDeletion, AFileThatStaysKeepsItsParentsAfterOneRepairAndRetryEach)
     fileSteps.push_back(L"delete");
   }
   EXPECT_EQ(fileSteps, CallsFor(calls, stubborn));
-  std::vector<std::wstring> directorySteps = {L"remove"};
-  directorySteps.insert(directorySteps.end(), kRepairSteps.begin(), kRepairSteps.end());
-  directorySteps.push_back(L"remove");
+  const std::vector<std::wstring> directorySteps = {L"remove"};
   for (const std::wstring& ancestor : {root + L"\\sub\\deeper", root + L"\\sub", root}) {
     EXPECT_TRUE(Exists(ancestor)) << tmtest::Narrow(ancestor);
     EXPECT_EQ(directorySteps, CallsFor(calls, ancestor)) << tmtest::Narrow(ancestor);
@@ -212,18 +211,14 @@ TEST_P(RefusedDeletion, AReadOnlyFileWhoseAttributeStaysIsStillTried) {
 
   EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), preVista()));
 
-  // Wine refuses to delete a file that is still read-only, so the delete
-  // is refused too and, on older Windows, repaired and retried once.
+  // Wine refuses to delete a file that is still read-only: a refusal no
+  // access list mends, so the delete is not repaired.
   std::vector<std::wstring> steps = {L"attributes"};
   if (preVista()) {
     steps.insert(steps.end(), kRepairSteps.begin(), kRepairSteps.end());
     steps.push_back(L"attributes");
   }
   steps.push_back(L"delete");
-  if (preVista()) {
-    steps.insert(steps.end(), kRepairSteps.begin(), kRepairSteps.end());
-    steps.push_back(L"delete");
-  }
   EXPECT_EQ(steps, CallsFor(recorder.Calls(), file));
   EXPECT_TRUE(Exists(file));
 }
@@ -293,6 +288,13 @@ TEST(ForceDeleteTree, ARootThatIsALinkIsRemovedAloneAndNeverEntered) {
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
   FileSystemRecorder recorder;
+  // Listed and opened as a junction, as Windows shows one.
+  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
+    return name == L"tree" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+  recorder.listedTag = [](const std::wstring& name, DWORD tag) {
+    return name == L"tree" ? IO_REPARSE_TAG_MOUNT_POINT : tag;
+  };
   recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {
     return path == root ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
   };
@@ -301,7 +303,10 @@ TEST(ForceDeleteTree, ARootThatIsALinkIsRemovedAloneAndNeverEntered) {
   for (const std::wstring& given : {root, root + L"\\"}) {
     recorder.Clear();
     EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(given), true));
-    EXPECT_EQ((std::vector<std::wstring>{L"open " + root, L"remove " + root}), recorder.Calls());
+    std::vector<std::wstring> atOrBelow;
+    for (const std::wstring& call : recorder.Calls())
+      if (call.find(root) != std::wstring::npos) atOrBelow.push_back(call);
+    EXPECT_EQ((std::vector<std::wstring>{L"open " + root, L"remove " + root}), atOrBelow);
   }
   EXPECT_TRUE(Exists(root + L"\\sub\\deeper\\c.txt"));
 }
@@ -344,7 +349,8 @@ TEST(ForceDeleteTree, ListsEveryLevelOfADeepTreeAtTheSameStackDepth) {
   FileSystemRecorder recorder;
   uintptr_t lowest = UINTPTR_MAX, highest = 0;
   int listed = 0;
-  recorder.listedAttributes = [&](const std::wstring&, DWORD attributes) {
+  recorder.listedAttributes = [&](const std::wstring& name, DWORD attributes) {
+    if (name != L"d" && name != L"leaf.txt") return attributes;  // the folders on the way to the tree
     volatile char marker = 0;
     const uintptr_t depth = reinterpret_cast<uintptr_t>(&marker);
     lowest = std::min(lowest, depth);
@@ -384,9 +390,12 @@ TEST(ForceDeleteTree, DeletesInBatchesWhileTheWalkGoesOn) {
     ++listed;
     return attributes;
   };
-  std::vector<int> listedAtEachDeletion;  // only the deleting thread writes it
+  // Only the deleting thread writes these.
+  std::vector<int> listedAtEachDeletion;
+  std::vector<DWORD> timeOfEachDeletion;
   recorder.refuseDelete = [&](const std::wstring&) {
     listedAtEachDeletion.push_back(listed.load());
+    timeOfEachDeletion.push_back(GetTickCount());
     return false;
   };
 
@@ -394,8 +403,14 @@ TEST(ForceDeleteTree, DeletesInBatchesWhileTheWalkGoesOn) {
 
   EXPECT_FALSE(Exists(root));
   ASSERT_EQ(static_cast<size_t>(files), listedAtEachDeletion.size());
-  const std::set<int> pointsOfTheWalk(listedAtEachDeletion.begin(), listedAtEachDeletion.end());
-  EXPECT_LE(pointsOfTheWalk.size(), static_cast<size_t>(files / 4)) << "batches of deletions";
+  // A batch is deleted in one go; the next comes about 500 ms later. A
+  // busy machine slows the deletes of a batch, but not to a quarter second.
+  size_t batches = 1;
+  for (size_t i = 1; i < timeOfEachDeletion.size(); ++i) {
+    if (timeOfEachDeletion[i] - timeOfEachDeletion[i - 1] >= 250) ++batches;
+  }
+  EXPECT_GE(batches, 2u) << "one entry at a time, or all at once";
+  EXPECT_LE(batches, static_cast<size_t>(files / 4)) << "batches of deletions";
   EXPECT_LT(listedAtEachDeletion.front(), listed.load()) << "deleting began only after the whole walk";
 }
 

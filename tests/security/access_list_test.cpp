@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique.h"
 #include "security/access_list.h"
 #include "support/file_system_recorder.h"
 #include "support/test_support.h"
@@ -33,6 +34,11 @@ class RewriteDaclTest : public ::testing::Test {
     FreeSid(everyone_);
     FreeSid(system_);
     FreeSid(administrators_);
+  }
+  // The folder opened as its maker holds it.
+  tmn::UniqueFile Folder() const {
+    return tmn::UniqueFile(CreateFileW(dir_.path().c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   }
   TempDir dir_{L"dacl"};
   PSID users_ = nullptr, everyone_ = nullptr, system_ = nullptr, administrators_ = nullptr;
@@ -70,8 +76,9 @@ TEST_F(RewriteDaclTest, FailsWithoutWritingOnANullListAnInvalidSidOrAFailedRead)
 }
 
 TEST_F(RewriteDaclTest, GrantUsersFullControlOpensTheFolderOnlyBeforeVersionSix) {
+  const tmn::UniqueFile folder = Folder();
   FileSystemRecorder recorder;
-  EXPECT_EQ(S_OK, tmn::GrantUsersFullControl(dir_.path().c_str()));
+  EXPECT_EQ(S_OK, tmn::GrantUsersFullControl(folder.get()));
   if (!tmtest::PrefixIsPreVista()) {
     EXPECT_TRUE(recorder.Calls().empty());
     return;
@@ -79,6 +86,8 @@ TEST_F(RewriteDaclTest, GrantUsersFullControlOpensTheFolderOnlyBeforeVersionSix)
   const std::vector<SecurityWrite> writes = recorder.Writes();
   ASSERT_EQ(1u, writes.size());
   EXPECT_EQ(static_cast<DWORD>(DACL_SECURITY_INFORMATION), writes[0].info) << "written unprotected";
+  EXPECT_TRUE(writes[0].throughHandle);
+  EXPECT_EQ(dir_.path(), writes[0].path);
   const std::vector<AceRecord> want = {{ACCESS_DENIED_ACE_TYPE, 3, 0, kEveryone},
                                        {ACCESS_ALLOWED_ACE_TYPE, 3, FILE_ALL_ACCESS, kUsers}};
   EXPECT_EQ(Describe(want), Describe(writes[0].dacl));
@@ -86,12 +95,13 @@ TEST_F(RewriteDaclTest, GrantUsersFullControlOpensTheFolderOnlyBeforeVersionSix)
 
 TEST_F(RewriteDaclTest, GrantUsersFullControlReportsWhatStoppedIt) {
   if (!tmtest::PrefixIsPreVista()) GTEST_SKIP() << "nothing is written on Windows 6 and later";
+  const tmn::UniqueFile folder = Folder();
   FileSystemRecorder recorder;
   recorder.descriptor = L"O:BU";  // no access list at all
-  EXPECT_EQ(E_FAIL, tmn::GrantUsersFullControl(dir_.path().c_str()));
+  EXPECT_EQ(E_FAIL, tmn::GrantUsersFullControl(folder.get()));
   recorder.descriptor = L"D:(A;;FA;;;BU)";
   recorder.writeStatus = [](DWORD) { return static_cast<DWORD>(ERROR_SHARING_VIOLATION); };
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), tmn::GrantUsersFullControl(dir_.path().c_str()));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), tmn::GrantUsersFullControl(folder.get()));
 }
 
 }  // namespace

@@ -192,13 +192,24 @@ void DisableTakeOwnership() {
   CloseHandle(token);
 }
 
-TEST(EnableTakeOwnership, EnablesThePrivilegeInTheProcessToken) {
+TEST(EnableTakeOwnership, EnablesThePrivilegeInTheProcessTokenAndSetsItBack) {
   DisableTakeOwnership();
   ASSERT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
   EXPECT_FALSE(tmn::EnableTakeOwnership(nullptr));
   EXPECT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
-  EXPECT_TRUE(tmn::EnableTakeOwnership(GetCurrentProcess()));
+  TOKEN_PRIVILEGES previous;
+  EXPECT_TRUE(tmn::EnableTakeOwnership(GetCurrentProcess(), &previous));
   EXPECT_EQ(static_cast<DWORD>(SE_PRIVILEGE_ENABLED), TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
+  tmn::RestorePrivileges(GetCurrentProcess(), previous);
+  EXPECT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
+}
+
+// The installer's token keeps no privilege a repair needed only for itself.
+TEST_F(RepairAccessTest, LeavesTheTakeOwnershipPrivilegeAsItFoundIt) {
+  DisableTakeOwnership();
+  FileSystemRecorder recorder;
+  EXPECT_EQ(1, Repair(file_));
+  EXPECT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
 }
 
 }  // namespace

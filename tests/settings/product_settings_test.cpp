@@ -78,10 +78,32 @@ TEST(GetConfigFilePath, JoinsCfgOnceAndMakesItOnRequest) {
   if (grants == 1) {
     EXPECT_EQ(product / L"Cfg", recorder.Writes()[0].path);
     EXPECT_EQ(static_cast<DWORD>(DACL_SECURITY_INFORMATION), recorder.Writes()[0].info);
+    EXPECT_TRUE(recorder.Writes()[0].throughHandle);
   }
   recorder.Clear();
   EXPECT_EQ(product.configFile(), ConfigFilePath(true));
   EXPECT_TRUE(recorder.Writes().empty()) << "an existing folder is left as it is";
+}
+
+// A user who swaps the folder just made for another before its access list
+// is written opens nothing to the users: the list goes to the folder made,
+// through the handle it was made with.
+TEST(GetInstallSubPath, OpensToTheUsersTheFolderItMadeWhereverItsNameLeadsByThen) {
+  if (!tmtest::PrefixIsPreVista()) GTEST_SKIP() << "nothing is opened to the users on Windows 6 and later";
+  InstalledProduct product;
+  FileSystemRecorder recorder;
+  bool swapped = false;
+  recorder.readStatus = [&](const std::wstring&) {
+    swapped = !swapped && MoveFileW((product / L"Orvik").c_str(), (product / L"moved").c_str()) &&
+              CreateDirectoryW((product / L"Orvik").c_str(), nullptr);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  };
+  tmn::WideString out;
+  EXPECT_EQ(S_OK, tmn::GetInstallSubPath(&out, L"Orvik", true));
+  EXPECT_TRUE(swapped);
+  const std::vector<tmtest::SecurityWrite> writes = recorder.Writes();
+  ASSERT_EQ(1u, writes.size());
+  EXPECT_TRUE(writes[0].throughHandle) << "written to " << tmtest::Narrow(writes[0].path);
 }
 
 TEST(GetInstallSubPath, MakesNothingForAnInstallFolderThatIsNotFullyQualified) {

@@ -86,7 +86,7 @@ NTSTATUS NTAPI RecordOpenRelative(PHANDLE file, ACCESS_MASK access, POBJECT_ATTR
   path.append(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
   g_recorder->Record(L"open " + path);
   if (g_recorder->beforeOpen) g_recorder->beforeOpen(path);
-  if (g_recorder->refuseOpen && g_recorder->refuseOpen(path, access)) return tmn::kStatusAccessDenied;
+  if (g_recorder->refuseOpen && g_recorder->refuseOpen(path, access)) return g_recorder->openRefusal;
   return g_recorder->Found().openRelative(file, access, object, status, allocation, attributes, share, disposition,
                                           options, ea, eaLength);
 }
@@ -134,18 +134,20 @@ NTSTATUS NTAPI RecordSetInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID 
                                     FILE_INFORMATION_CLASS kind) {
   const std::wstring path = PathOfHandle(file);
   std::function<bool(const std::wstring&)>* rule = nullptr;
+  NTSTATUS refusal = tmn::kStatusAccessDenied;
   if (kind == tmn::kFileDispositionInformation) {
     BY_HANDLE_FILE_INFORMATION facts = {};
     GetFileInformationByHandle(file, &facts);
     const bool folder = (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     g_recorder->Record((folder ? L"remove " : L"delete ") + path);
     rule = folder ? &g_recorder->refuseRemove : &g_recorder->refuseDelete;
+    if (folder) refusal = g_recorder->removeRefusal;
   } else if (kind == tmn::kFileBasicInformation) {
     g_recorder->Record(L"attributes " + path + L" " +
                        Hex(static_cast<tmn::NtBasicInformation*>(information)->fileAttributes));
     rule = &g_recorder->refuseSetAttributes;
   }
-  if (rule != nullptr && Refused(*rule, path)) return tmn::kStatusAccessDenied;
+  if (rule != nullptr && Refused(*rule, path)) return refusal;
   return g_recorder->Found().setInformation(file, status, information, length, kind);
 }
 
@@ -154,10 +156,14 @@ DWORD WINAPI RecordReadSecurityOf(HANDLE object, SE_OBJECT_TYPE type, SECURITY_I
   return RecordReadSecurity(PathOfHandle(object).c_str(), type, info, owner, group, dacl, sacl, descriptor);
 }
 
-DWORD WINAPI RecordWriteSecurityOf(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
-                                   PSID group, PACL dacl, PACL sacl) {
-  std::wstring path = PathOfHandle(object);
-  return RecordWriteSecurity(&path[0], type, info, owner, group, dacl, sacl);
+DWORD WINAPI RecordWriteSecurityOf(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID owner, PSID,
+                                   PACL dacl, PACL) {
+  const std::wstring path = PathOfHandle(object);
+  g_recorder->Record(L"write-security " + path + L" " + Hex(info));
+  SecurityWrite write{path, info, owner ? SidText(owner) : L"", dacl != nullptr, {}, true};
+  if (dacl) write.dacl = AcesOf(dacl);
+  g_recorder->RecordWrite(write);
+  return g_recorder->writeStatus ? g_recorder->writeStatus(info) : ERROR_SUCCESS;
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ struct SecurityWrite {
   std::wstring owner;            // empty when none was handed over
   bool daclGiven;
   std::vector<AceRecord> dacl;
+  bool throughHandle = false;    // SetSecurityInfo, not SetNamedSecurityInfoW
 };
 
 class FileSystemRecorder {
@@ -40,6 +41,8 @@ class FileSystemRecorder {
   // Which calls to refuse, by path (the listing: by the directory listed).
   std::function<bool(const std::wstring&)> refuseDelete, refuseRemove, refuseSetAttributes, refuseListing;
   DWORD refusal = ERROR_ACCESS_DENIED;
+  // The status a refused removal of a folder answers through its handle.
+  NTSTATUS removeRefusal = static_cast<NTSTATUS>(0xC0000022);  // STATUS_ACCESS_DENIED
   // Attributes the listing reports for an entry, from its name and its real
   // attributes (Wine keeps no read-only attribute on folders).
   std::function<DWORD(const std::wstring& name, DWORD attributes)> listedAttributes;
@@ -54,8 +57,9 @@ class FileSystemRecorder {
   // Runs before an entry is opened relative to its folder: a test changes
   // the tree there, at the moment a racer would.
   std::function<void(const std::wstring& path)> beforeOpen;
-  // Refuses a relative open (access denied), from the path and the access asked.
+  // Refuses a relative open with openRefusal, from the path and the access asked.
   std::function<bool(const std::wstring& path, ACCESS_MASK access)> refuseOpen;
+  NTSTATUS openRefusal = static_cast<NTSTATUS>(0xC0000022);  // STATUS_ACCESS_DENIED
 
   // Answer of the security read: a status per path (ERROR_SUCCESS gives the
   // descriptor below).
