@@ -36,15 +36,7 @@ TEST(DeleteTree, ATreeBelowALinkIsReachedOnlyThroughOneAnAdministratorMade) {
     ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr) && CreateDirectoryW(tree.c_str(), nullptr));
     ASSERT_TRUE(tmtest::WriteFileText(tree + L"\\a.txt", "x"));
     FileSystemRecorder recorder;
-    recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-      return name == L"outer" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-    };
-    recorder.listedTag = [](const std::wstring& name, DWORD tag) {
-      return name == L"outer" ? IO_REPARSE_TAG_MOUNT_POINT : tag;
-    };
-    recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {
-      return path == outer ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-    };
+    recorder.ShowAsJunction(L"outer", outer);
     recorder.descriptor = L"O:" + c.owner + L"D:(A;;FA;;;WD)";
     if (c.owner.empty()) recorder.readStatus = [](const std::wstring&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
     tmn::WideString link = tmtest::MakeWide(L"junk");

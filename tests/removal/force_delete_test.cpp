@@ -288,16 +288,7 @@ TEST(ForceDeleteTree, ARootThatIsALinkIsRemovedAloneAndNeverEntered) {
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
   FileSystemRecorder recorder;
-  // Listed and opened as a junction, as Windows shows one.
-  recorder.listedAttributes = [](const std::wstring& name, DWORD attributes) {
-    return name == L"tree" ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-  };
-  recorder.listedTag = [](const std::wstring& name, DWORD tag) {
-    return name == L"tree" ? IO_REPARSE_TAG_MOUNT_POINT : tag;
-  };
-  recorder.openedAttributes = [&](const std::wstring& path, DWORD attributes) {
-    return path == root ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-  };
+  recorder.ShowAsJunction(L"tree", root);
   recorder.refuseRemove = [](const std::wstring&) { return true; };  // as Wine refuses a Unix link
 
   for (const std::wstring& given : {root, root + L"\\"}) {

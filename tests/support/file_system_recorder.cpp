@@ -232,6 +232,16 @@ FileSystemRecorder::~FileSystemRecorder() {
   g_recorder = nullptr;
 }
 
+void FileSystemRecorder::ShowAsJunction(const std::wstring& name, const std::wstring& path) {
+  listedAttributes = [name](const std::wstring& listed, DWORD attributes) {
+    return listed == name ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+  listedTag = [name](const std::wstring& listed, DWORD tag) { return listed == name ? IO_REPARSE_TAG_MOUNT_POINT : tag; };
+  openedAttributes = [path](const std::wstring& opened, DWORD attributes) {
+    return opened == path ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+  };
+}
+
 void FileSystemRecorder::Record(const std::wstring& call) {
   std::lock_guard<std::mutex> lock(mutex_);
   calls_.push_back(call);

@@ -53,6 +53,9 @@ class FileSystemRecorder {
   // attributes and file id, from its path and the real ones. Wine shows no
   // reparse point on an opened link.
   std::function<DWORD(const std::wstring& path, DWORD attributes)> openedAttributes;
+  // Shows the folder named name, at path, as Windows shows a junction:
+  // listed and opened as a reparse point with the mount point's tag.
+  void ShowAsJunction(const std::wstring& name, const std::wstring& path);
   std::function<uint64_t(const std::wstring& path, uint64_t id)> openedId;
   // Runs before an entry is opened relative to its folder: a test changes
   // the tree there, at the moment a racer would.
