@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Peak working set of an installer that deletes a tree with PowerDeleteDir
-(the x86 plug-in), against one that deletes nothing, for trees that differ
+(the plug-in of the flavour the host runs: x86-ansi where it starts 32-bit
+programs), against one that deletes nothing, for trees that differ
 in the count of folders and in depth: 100 folders, 200,000 folders (200 of
 1,000 each), and one chain of folders 4,000 deep. Each installer reads its
 own peak with GetProcessMemoryInfo after the call (bench/delete_tree.nsi).
@@ -66,29 +67,26 @@ TREES = (
 
 def main():
     bench = Bench("memory")
-    build, work, env = bench.build, bench.work, bench.env
+    work, env = bench.work, bench.env
     tree = work / "tree"
     installers = {}
     for method in ("power", "nothing"):
-        out = work / f"{method}.exe"
-        subprocess.run(["makensis", "-V2", f"-DPLUGIN_DIR={build / 'x86-ansi'}", f"-DOUT_FILE={out}",
-                        f"-DMETHOD={method}", f"-DTREE={windows_path(tree)}", str(HERE / "delete_tree.nsi")],
-                       check=True)
-        installers[method] = out
+        installers[method] = bench.makensis(HERE / "delete_tree.nsi", work / f"{method}.exe", METHOD=method,
+                                            TREE=windows_path(tree))
 
     def run(method, make=None):
         remove(tree)
         if make is not None:
             make(tree)
         subprocess.run(["sync"])
-        subprocess.run(["wine", str(installers[method]), "/S"], cwd=work, env=env, check=True, timeout=3600)
+        subprocess.run([bench.wine, str(installers[method]), "/S"], cwd=work, env=env, check=True, timeout=3600)
         inside, peak = (int(v) for v in (work / "elapsed.txt").read_text().split())
         left = tree.exists()
         remove(tree)
         return inside, peak, left
 
     with bench.warm_wineserver():
-        print(f"Peak working set of the x86 plug-in's PowerDeleteDir, {bench.rounds} rounds each, "
+        print(f"Peak working set of the {bench.target} plug-in's PowerDeleteDir, {bench.rounds} rounds each, "
               f"under {bench.wine_version()}")
         nothing = statistics.median(run("nothing")[1] for _ in range(bench.rounds))
         print(f"\nno deletion: peak {nothing / 2**20:.1f} MB")
