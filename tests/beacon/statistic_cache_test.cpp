@@ -354,11 +354,8 @@ TEST_F(CacheStoreTest, ARefusedCacheIsMovedToTheFirstFreeNameAndNeverOverAnother
     const std::wstring data = dir / L"data", file = data + L"\\feed.cache";
     ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, data.c_str(), nullptr));
     ASSERT_TRUE(tmtest::WriteFileText(file, junk));
-    const auto nameOf = [&file](unsigned n) {
-      tmn::WideString name;
-      tmn::RefusedCacheName(tmtest::MakeWide(file), n, &name);
-      return tmtest::Text(name);
-    };
+    // feed.cache.bad, feed.cache.bad.2, ...
+    const auto nameOf = [&file](unsigned n) { return file + L".bad" + (n > 1 ? L"." + std::to_wstring(n) : L""); };
     for (unsigned n = 1; n <= taken; ++n) ASSERT_TRUE(tmtest::WriteFileText(nameOf(n), std::to_string(n)));
     tmn::StatisticCache cache(host_.c_str(), data.c_str());
     const HRESULT result = cache.SaveRequest(L"http://h/1", L"http://r/", 5);

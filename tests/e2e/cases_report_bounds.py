@@ -1,5 +1,5 @@
 """End-to-end cases of what bounds an install report (under 12 s, what it
-cannot finish kept or named in the log), and of a cache refused again."""
+cannot finish kept or named in the log)."""
 import os
 import re
 import threading
@@ -87,18 +87,3 @@ def case_report_whole_call_deadline(h):
         check_equal(f"[ERROR.SendRecord] table:lumbra_install, time:{match.group(1)}, {TIMEOUT}", unsent,
                     "the unsent record's line")
 
-
-def case_cache_refused_again(h):
-    """A cache the library refuses is moved aside to the first free numbered
-    name: the one refused before keeps its rows."""
-    with Product(h) as product:
-        product.proxy(closed_port())
-        folder = data_folder(h)
-        folder.mkdir(parents=True)
-        older, newer = b"refused before " * 300, b"refused now " * 300
-        (folder / "feed.cache.bad").write_bytes(older)
-        (folder / "feed.cache").write_bytes(newer)
-        _, started, ended = product.run(product.installer())
-        check_equal((older, newer), ((folder / "feed.cache.bad").read_bytes(), (folder / "feed.cache.bad.2").read_bytes()),
-                    "the caches refused before and now")
-        check_stored(product, [(COUNTER_URL, REFERER, started, ended)], "in the new cache")

@@ -10,12 +10,11 @@
 #include "support/file_system_recorder.h"
 #include "support/test_support.h"
 
+using tmtest::FileExists;
 using tmtest::FileSystemRecorder;
 using tmtest::TempDir;
 
 namespace {
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 struct Hook {
   std::vector<tmn::RefusedStep> steps;
@@ -38,7 +37,7 @@ TEST(DeleteEntry, NeedsNoRightToWriteTheAttributesOfWhatItDeletes) {
   FileSystemRecorder recorder;
   recorder.refuseOpen = [](const std::wstring&, ACCESS_MASK access) { return (access & FILE_WRITE_ATTRIBUTES) != 0; };
   EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(root), nullptr));
-  EXPECT_FALSE(Exists(root));
+  EXPECT_FALSE(FileExists(root));
 }
 
 // Which refused steps reach the repair: access denied to the entry alone.
@@ -72,9 +71,9 @@ TEST(DeleteEntry, ARefusedStepIsRepairedOnlyWhenAccessToTheEntryAloneWasDenied) 
     const HRESULT deleted = tmn::DeleteTree(tmtest::MakeWide(root), &callback);
     EXPECT_EQ(c.repaired, hook.steps) << c.what;
     EXPECT_EQ(c.secondName || c.stuckChild ? tmn::kTreeNotAllDeleted : S_OK, deleted) << c.what;
-    EXPECT_EQ(c.secondName || c.stuckChild, Exists(file)) << c.what;
+    EXPECT_EQ(c.secondName || c.stuckChild, FileExists(file)) << c.what;
     if (c.secondName) {
-      EXPECT_TRUE(Exists(dir / L"outside.txt"));
+      EXPECT_TRUE(FileExists(dir / L"outside.txt"));
     }
   }
 }
@@ -99,7 +98,7 @@ TEST(DeleteEntry, AFolderThatWasNotEmptyYetIsTriedOnceMore) {
     EXPECT_EQ(stayed ? tmn::kTreeNotAllDeleted : S_OK, tmn::DeleteTree(tmtest::MakeWide(root), nullptr)) << stayed;
     const std::vector<std::wstring> calls = recorder.CallsBelow(root);
     EXPECT_EQ(stayed ? 1 : 2, std::count(calls.begin(), calls.end(), std::wstring(L"remove sub"))) << stayed;
-    EXPECT_EQ(stayed, Exists(sub)) << stayed;
+    EXPECT_EQ(stayed, FileExists(sub)) << stayed;
   }
 }
 
@@ -111,7 +110,7 @@ TEST(DeleteEntry, AReadOnlyFileWithASecondNameOutsideKeepsItsAttributes) {
   ASSERT_TRUE(CreateHardLinkW((root + L"\\inside.txt").c_str(), outside.c_str(), nullptr));
   ASSERT_TRUE(SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(root), nullptr));
-  EXPECT_FALSE(Exists(root));
+  EXPECT_FALSE(FileExists(root));
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY);
   SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -129,9 +128,9 @@ TEST(RemoveEmptyFolder, RemovesOnlyAnEmptyFolderOfItsOwn) {
     return path.find(L"swapped") != std::wstring::npos ? id + 1 : id;
   };
   EXPECT_EQ(tmn::kEntryNotOwn, tmn::RemoveEmptyFolder(tmtest::MakeWide(dir / L"swapped"), nullptr));
-  EXPECT_FALSE(Exists(dir / L"empty"));
-  EXPECT_TRUE(Exists(dir / L"full\\kept"));
-  EXPECT_TRUE(Exists(dir / L"swapped"));
+  EXPECT_FALSE(FileExists(dir / L"empty"));
+  EXPECT_TRUE(FileExists(dir / L"full\\kept"));
+  EXPECT_TRUE(FileExists(dir / L"swapped"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "fs/folder_by_path.h"
 #include "fs/tree_delete.h"
 #include "support/file_system_recorder.h"
+#include "support/installed_product.h"
 #include "support/test_support.h"
 
 using tmtest::FileSystemRecorder;
@@ -57,9 +58,7 @@ TEST(OpenFolderByPath, ReachesTheFolderHoweverItsFoldersAreSpelt) {
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   wchar_t shortPath[MAX_PATH] = {};
   ASSERT_NE(0u, GetShortPathNameW(folder.c_str(), shortPath, MAX_PATH));
-  wchar_t current[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, current);
-  ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+  tmtest::CurrentFolder standing(dir.path());
   for (const std::wstring& path : {folder, L"\\\\?\\" + folder, std::wstring(shortPath),
                                    std::wstring(L"a folder with a long name\\tree"),
                                    std::wstring(L".\\a folder with a long name\\..\\a folder with a long name\\tree\\")}) {
@@ -67,7 +66,6 @@ TEST(OpenFolderByPath, ReachesTheFolderHoweverItsFoldersAreSpelt) {
     EXPECT_EQ(S_OK, tmn::OpenFolderByPath(tmtest::MakeWide(path), &held)) << tmtest::Narrow(path);
     EXPECT_EQ(L"tree", tmtest::Text(held.folder.name)) << tmtest::Narrow(path);
   }
-  SetCurrentDirectoryW(current);
 }
 
 }  // namespace

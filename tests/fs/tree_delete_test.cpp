@@ -139,11 +139,16 @@ TEST(DeleteTree, AFolderThatCannotBeEnteredIsPassedOverAndTheRestGoes) {
       ASSERT_TRUE(MakeFile(root + file));
     FileSystemRecorder recorder;
     std::wstring first;  // the first folder below the root the walk opens
+    tmn::UniqueFile held;
     recorder.beforeOpen = [&](const std::wstring& path) {
       if (!first.empty() || path.size() <= root.size() + 1 || path.compare(0, root.size() + 1, root + L"\\") != 0 ||
           path.find(L'\\', root.size() + 1) != std::wstring::npos || !(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
         return;
       first = path;
+      if (c.way == Way::kInUse) {  // held as a process holds its current folder: without sharing its deletion
+        held.reset(CreateFileW(path.c_str(), FILE_TRAVERSE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      }
       if (c.way == Way::kRenamedAway || c.way == Way::kReplacedByAFile) {
         ASSERT_TRUE(MoveFileW(path.c_str(), (dir / L"moved").c_str()));
         if (c.way == Way::kReplacedByAFile) {
@@ -156,16 +161,6 @@ TEST(DeleteTree, AFolderThatCannotBeEnteredIsPassedOverAndTheRestGoes) {
     recorder.refuseOpen = [&](const std::wstring& path, ACCESS_MASK) {
       return (c.way == Way::kOpenRefused || c.way == Way::kDeletePending) && path == first;
     };
-    // Held as a process holds its current folder: without sharing its deletion.
-    tmn::UniqueFile held;
-    if (c.way == Way::kInUse) {
-      recorder.beforeOpen = [&](const std::wstring& path) {
-        if (!first.empty() || path.compare(0, root.size() + 2, root + L"\\d") != 0 || path.size() != root.size() + 3) return;
-        first = path;
-        held.reset(CreateFileW(path.c_str(), FILE_TRAVERSE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-      };
-    }
 
     EXPECT_EQ(c.result, tmn::DeleteTree(tmtest::MakeWide(root), nullptr)) << c.what;
 

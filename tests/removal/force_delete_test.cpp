@@ -173,34 +173,6 @@ class RefusedDeletion : public ::testing::TestWithParam<bool> {
   }
 };
 
-// The folders above a file that stays are not empty: they stay too, and
-// their access lists are left alone.
-TEST_P(RefusedDeletion, AFileThatStaysKeepsItsParentsUnrepaired) {
-  TempDir dir(L"delete");
-  const std::wstring root = MakeTree(dir);
-  const std::wstring stubborn = root + L"\\sub\\deeper\\c.txt";
-  FileSystemRecorder recorder;
-  recorder.refuseDelete = [&](const std::wstring& path) { return path == stubborn; };
-
-  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), preVista()));
-
-  EXPECT_TRUE(Exists(stubborn));
-  EXPECT_FALSE(Exists(root + L"\\a.txt"));
-  EXPECT_FALSE(Exists(root + L"\\sub\\empty"));
-  const std::vector<std::wstring> calls = recorder.Calls();
-  std::vector<std::wstring> fileSteps = {L"delete"};
-  if (preVista()) {
-    fileSteps.insert(fileSteps.end(), kRepairSteps.begin(), kRepairSteps.end());
-    fileSteps.push_back(L"delete");
-  }
-  EXPECT_EQ(fileSteps, CallsFor(calls, stubborn));
-  const std::vector<std::wstring> directorySteps = {L"remove"};
-  for (const std::wstring& ancestor : {root + L"\\sub\\deeper", root + L"\\sub", root}) {
-    EXPECT_TRUE(Exists(ancestor)) << tmtest::Narrow(ancestor);
-    EXPECT_EQ(directorySteps, CallsFor(calls, ancestor)) << tmtest::Narrow(ancestor);
-  }
-}
-
 TEST_P(RefusedDeletion, AReadOnlyFileWhoseAttributeStaysIsStillTried) {
   TempDir dir(L"delete");
   const std::wstring root = MakeTree(dir);
