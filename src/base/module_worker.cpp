@@ -25,24 +25,19 @@ DWORD WINAPI ModuleWorkerThread(void* parameter) {
 }  // namespace
 
 HRESULT StartModuleWorker(void (*run)(void* context), void* context, UniqueHandle* thread) {
-  auto* launch = static_cast<Launch*>(HeapAllocate(sizeof(Launch)));
-  if (launch == nullptr) return E_OUTOFMEMORY;
-  launch->run = run;
-  launch->context = context;
+  // Both go to the thread once it runs: it frees the block and lets the
+  // module go.
+  UniqueHeapBlock block(HeapAllocate(sizeof(Launch)));
+  if (!block) return E_OUTOFMEMORY;
+  UniqueModule module;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<const wchar_t*>(&ModuleWorkerThread), &launch->module)) {
-    const HRESULT failed = HResultFromLastError();
-    HeapRelease(launch);
-    return failed;
-  }
-  const HMODULE module = launch->module;
-  thread->reset(::CreateThread(nullptr, 0, ModuleWorkerThread, launch, 0, nullptr));
-  if (!*thread) {
-    const HRESULT failed = HResultFromLastError();
-    ::FreeLibrary(module);
-    HeapRelease(launch);
-    return failed;
-  }
+                            reinterpret_cast<const wchar_t*>(&ModuleWorkerThread), module.put()))
+    return HResultFromLastError();
+  *static_cast<Launch*>(block.get()) = Launch{run, context, module.get()};
+  thread->reset(::CreateThread(nullptr, 0, ModuleWorkerThread, block.get(), 0, nullptr));
+  if (!*thread) return HResultFromLastError();
+  block.release();
+  module.release();
   return S_OK;
 }
 

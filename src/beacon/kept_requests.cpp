@@ -4,6 +4,7 @@
 
 #include "base/heap.h"
 #include "base/result.h"
+#include "fs/entry_delete.h"
 #include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
 #include "fs/path_operations.h"
@@ -28,16 +29,6 @@ bool KeptRequestName(const WideString& folder, uint32_t sequence, const wchar_t*
 }
 
 volatile LONG g_keptSequence = 0;
-
-// Marks the opened file to be deleted when its handle is closed.
-bool DeleteThrough(HANDLE file) {
-  struct {
-    BOOLEAN deleteFile;
-  } disposition = {TRUE};
-  IO_STATUS_BLOCK status = {};
-  return g_fileSystem.setInformation(file, &status, &disposition, sizeof(disposition), kFileDispositionInformation) >=
-         0;
-}
 
 }  // namespace
 
@@ -100,7 +91,7 @@ HRESULT HeldKeptRequest::Write(const WideString& folder, const wchar_t* url, con
     const DWORD count = static_cast<DWORD>(total);
     if (!::WriteFile(file.get(), bytes.get(), count, &written, nullptr) || written != count) {
       const HRESULT failed = HResultFromLastError();
-      DeleteThrough(file.get());
+      ClassicDelete(file.get());
       return failed;
     }
     // Renamed through the handle, never replacing: it stays held.
@@ -109,7 +100,7 @@ HRESULT HeldKeptRequest::Write(const WideString& folder, const wchar_t* url, con
       file_ = static_cast<UniqueFile&&>(file);
       return S_OK;
     }
-    DeleteThrough(file.get());
+    ClassicDelete(file.get());
     if (renamed != HResultFromWin32(ERROR_ALREADY_EXISTS) && renamed != HResultFromWin32(ERROR_FILE_EXISTS))
       return renamed;
   }
@@ -159,6 +150,6 @@ bool HeldKeptRequest::Read(KeptEntry* entry) {
          ParseKeptRequest(static_cast<const uint8_t*>(bytes.get()), count, entry);
 }
 
-bool HeldKeptRequest::DeleteWhenClosed() { return file_ && DeleteThrough(file_.get()); }
+bool HeldKeptRequest::DeleteWhenClosed() { return file_ && ClassicDelete(file_.get()) >= 0; }
 
 }  // namespace tmn

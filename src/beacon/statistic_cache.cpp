@@ -330,7 +330,9 @@ HRESULT StatisticCache::StoreHoldingMutex(const wchar_t* url, const wchar_t* ref
   Array<FoldedRequest> folded;
   cachePath_.Clear();
   if (SUCCEEDED(result) && url != nullptr) result = InsertRequest(url, referer, requestTime);
-  if (SUCCEEDED(result)) {
+  // Room for every request folded in comes first: a row the cache takes
+  // must keep its file to delete, or a later store would add it again.
+  if (SUCCEEDED(result) && folded.Reserve(kKeptRequestsPerStore)) {
     Array<WideString> listed;
     ListKeptRequests(folder.path(), kKeptRequestsPerStore + 1, &listed);
     for (const WideString& path : listed) {

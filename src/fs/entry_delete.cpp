@@ -46,13 +46,6 @@ NTSTATUS PosixDelete(HANDLE entry) {
   return deleted;
 }
 
-// The entry goes when its last handle closes; a read-only one refuses.
-NTSTATUS ClassicDelete(HANDLE entry) {
-  BOOLEAN disposition = TRUE;
-  IO_STATUS_BLOCK status = {};
-  return g_fileSystem.setInformation(entry, &status, &disposition, sizeof(disposition), kFileDispositionInformation);
-}
-
 // The classic delete of a read-only entry: reopened for its attributes
 // relative to its folder and checked again, read-only cleared, deleted, and
 // given its attribute back when it stays or lives on under another name.
@@ -82,6 +75,12 @@ NTSTATUS DeleteChecked(HANDLE opened, const ExpectedEntry& entry, EntryKind kind
 }
 
 }  // namespace
+
+NTSTATUS ClassicDelete(HANDLE entry) {
+  BOOLEAN disposition = TRUE;
+  IO_STATUS_BLOCK status = {};
+  return g_fileSystem.setInformation(entry, &status, &disposition, sizeof(disposition), kFileDispositionInformation);
+}
 
 NTSTATUS SetAttributesOf(HANDLE entry, DWORD attributes) {
   NtBasicInformation basic = {};  // zero times: left as they are

@@ -36,6 +36,10 @@ struct EntryToDelete {
 // that name is there; kEntryNotOwn when a check failed; else the refusal.
 HRESULT DeleteEntry(const EntryToDelete& entry, UniqueFile* held, OpenedFacts& facts, const RefusedDeleteHook* hook);
 
+// Marks the entry, opened with DELETE, to go when its last handle closes;
+// a read-only one refuses.
+NTSTATUS ClassicDelete(HANDLE entry);
+
 // Sets an entry's attributes through its handle (0: FILE_ATTRIBUTE_NORMAL),
 // its times left as they are.
 NTSTATUS SetAttributesOf(HANDLE entry, DWORD attributes);

@@ -3,9 +3,8 @@
 namespace tmn {
 
 const FileSystemCalls kWindowsFileSystem = {
-    ::DeleteFileW,              ::SetFileAttributesW,  ::GetNamedSecurityInfoW,
-    ::SetNamedSecurityInfoW,    ::GetFileAttributesW,  ::CreateDirectoryW,
-    ::CreateFileW,              CallNtCreateFile,      CallNtQueryDirectoryFile,
+    ::GetNamedSecurityInfoW,    ::SetNamedSecurityInfoW,   ::GetFileAttributesW,
+    ::CreateFileW,              CallNtCreateFile,          CallNtQueryDirectoryFile,
     CallNtQueryInformationFile, CallNtSetInformationFile, ::GetFileInformationByHandle,
     ::GetSecurityInfo,          ::SetSecurityInfo,
 };

@@ -13,15 +13,12 @@
 namespace tmn {
 
 struct FileSystemCalls {
-  BOOL(WINAPI* deleteFile)(LPCWSTR path);
-  BOOL(WINAPI* setFileAttributes)(LPCWSTR path, DWORD attributes);
   DWORD(WINAPI* getNamedSecurityInfo)(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
                                       PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
                                       PSECURITY_DESCRIPTOR* descriptor);
   DWORD(WINAPI* setNamedSecurityInfo)(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
                                       PSID owner, PSID group, PACL dacl, PACL sacl);
   DWORD(WINAPI* getFileAttributes)(LPCWSTR path);
-  BOOL(WINAPI* createDirectory)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
   // Handle-level calls: a folder opened by path, entries opened relative to
   // it, listed, examined, changed and deleted through their handles.
   HANDLE(WINAPI* createFile)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,

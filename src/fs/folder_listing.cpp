@@ -14,9 +14,23 @@ namespace {
 
 constexpr ULONG kNoEntry = static_cast<ULONG>(-1);
 
-const NtDirectoryEntry& EntryAt(const BYTE* batch, ULONG offset) {
-  return *reinterpret_cast<const NtDirectoryEntry*>(batch + offset);
+// The entry at offset in a batch of bytes, or null when it or its name would
+// run past the end of the batch.
+const NtDirectoryEntry* EntryAt(const BYTE* batch, ULONG bytes, ULONG offset) {
+  constexpr ULONG kHead = offsetof(NtDirectoryEntry, fileName);
+  if (offset > bytes || bytes - offset < kHead) return nullptr;
+  const auto* entry = reinterpret_cast<const NtDirectoryEntry*>(batch + offset);
+  return entry->fileNameLength <= bytes - offset - kHead ? entry : nullptr;
 }
+
+// The offset of the entry after the one at offset: kNoEntry after the last,
+// the batch's end (no entry fits there) for a step past it.
+ULONG NextOffset(const NtDirectoryEntry& entry, ULONG bytes, ULONG offset) {
+  if (entry.nextEntryOffset == 0) return kNoEntry;
+  return entry.nextEntryOffset <= bytes - offset ? offset + entry.nextEntryOffset : bytes;
+}
+
+constexpr HRESULT kBrokenBatch = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 
 void TakeListedEntry(const NtDirectoryEntry& listed, ListedEntry* entry) {
   entry->name = listed.fileName;
@@ -42,6 +56,7 @@ FolderListing::FolderListing(FolderListing&& other) noexcept
       shared_(other.shared_),
       parked_(static_cast<UniqueHeapBlock&&>(other.parked_)),
       batch_(other.batch_),
+      bytes_(other.bytes_),
       offset_(other.offset_),
       started_(other.started_),
       ended_(other.ended_) {
@@ -70,6 +85,7 @@ HRESULT FolderListing::Fill(const wchar_t* mask, size_t maskLength, bool restart
   }
   if (listed < 0) return HResultFromNtStatus(listed);
   batch_ = static_cast<const BYTE*>(buffer);
+  bytes_ = status.Information <= ListingBuffer::kBytes ? static_cast<ULONG>(status.Information) : 0;
   offset_ = 0;
   return S_OK;
 }
@@ -81,10 +97,14 @@ HRESULT FolderListing::Next(ListedEntry* entry) {
       const HRESULT filled = Fill(nullptr, 0, !started_);
       if (filled != S_OK) return filled;
     }
-    const NtDirectoryEntry& listed = EntryAt(batch_, offset_);
-    offset_ = listed.nextEntryOffset != 0 ? offset_ + listed.nextEntryOffset : kNoEntry;
-    if (IsDotOrDotDot(listed.fileName, listed.fileNameLength / sizeof(wchar_t))) continue;
-    TakeListedEntry(listed, entry);
+    const NtDirectoryEntry* listed = EntryAt(batch_, bytes_, offset_);
+    if (listed == nullptr) {
+      ended_ = true;
+      return kBrokenBatch;
+    }
+    offset_ = NextOffset(*listed, bytes_, offset_);
+    if (IsDotOrDotDot(listed->fileName, listed->fileNameLength / sizeof(wchar_t))) continue;
+    TakeListedEntry(*listed, entry);
     return S_OK;
   }
 }
@@ -94,32 +114,31 @@ HRESULT FolderListing::Find(const wchar_t* name, size_t length, ListedEntry* ent
   const HRESULT filled = Fill(name, length, true);
   ended_ = true;  // a handle searched by a pattern lists nothing else
   if (FAILED(filled)) return filled;
-  for (ULONG offset = 0; filled == S_OK;) {
-    const NtDirectoryEntry& listed = EntryAt(batch_, offset);
+  for (ULONG offset = 0; filled == S_OK && offset != kNoEntry;) {
+    const NtDirectoryEntry* listed = EntryAt(batch_, bytes_, offset);
+    if (listed == nullptr) return kBrokenBatch;
     ListedEntry candidate;
-    TakeListedEntry(listed, &candidate);
+    TakeListedEntry(*listed, &candidate);
     if (SameEntryName(candidate.name, candidate.nameLength, name, length) ||
         SameEntryName(candidate.shortName, candidate.shortNameLength, name, length)) {
       *entry = candidate;
       return S_OK;
     }
-    if (listed.nextEntryOffset == 0) break;
-    offset += listed.nextEntryOffset;
+    offset = NextOffset(*listed, bytes_, offset);
   }
   return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 }
 
 HRESULT FolderListing::Park() {
   if (offset_ == kNoEntry || parked_) return S_OK;
-  // The batch runs from the next entry to the end of its last one.
-  ULONG last = offset_;
-  while (EntryAt(batch_, last).nextEntryOffset != 0) last += EntryAt(batch_, last).nextEntryOffset;
-  const size_t bytes = last - offset_ + offsetof(NtDirectoryEntry, fileName) + EntryAt(batch_, last).fileNameLength;
-  UniqueHeapBlock block(HeapAllocate(bytes));
+  // What is left runs from the next entry to the end of the batch.
+  const ULONG bytes = offset_ < bytes_ ? bytes_ - offset_ : 0;
+  UniqueHeapBlock block(HeapAllocate(bytes > 0 ? bytes : 1));
   if (!block) return E_OUTOFMEMORY;
   memcpy(block.get(), batch_ + offset_, bytes);
   parked_ = static_cast<UniqueHeapBlock&&>(block);
   batch_ = static_cast<const BYTE*>(parked_.get());
+  bytes_ = bytes;
   offset_ = 0;
   return S_OK;
 }

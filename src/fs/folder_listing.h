@@ -52,7 +52,8 @@ class FolderListing {
   FolderListing(const FolderListing&) = delete;
 
   // S_OK with the next entry ("." and ".." left out), S_FALSE at the end,
-  // or the failure of the listing.
+  // or the failure of the listing: ERROR_INVALID_DATA for an entry that
+  // runs past the bytes the listing call filled.
   HRESULT Next(ListedEntry* entry);
   // The entry of that name, as its long name or its short one (letter case
   // aside): S_OK, or HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND). The first
@@ -71,6 +72,7 @@ class FolderListing {
   ListingBuffer* shared_;
   UniqueHeapBlock parked_;
   const BYTE* batch_ = nullptr;  // the shared buffer, or the parked block
+  ULONG bytes_ = 0;              // of the batch, as the listing call filled it
   ULONG offset_ = static_cast<ULONG>(-1);  // of the next entry in the batch; none once it is used up
   bool started_ = false;
   bool ended_ = false;

@@ -96,8 +96,10 @@ SectionRead ParseSectionLines(const wchar_t* lines, size_t count, bool cut, Arra
     if (equals > 0 && value < length) {
       LedgerEntry entry;
       entry.id = ParseDecimalInt32(line);  // the number stops at the "=" at the latest
-      if (entry.value.Assign(line + value, length - value))
-        list.Push(static_cast<LedgerEntry&&>(entry));  // without memory, the entry is dropped
+      // A line dropped for want of memory would be lost when the section
+      // is written back: the section counts as not read whole.
+      if (!entry.value.Assign(line + value, length - value) || !list.Push(static_cast<LedgerEntry&&>(entry)))
+        return SectionRead::kPartial;
     }
     at += length + 1;
   }
@@ -108,7 +110,7 @@ SectionRead LoadSection(Array<LedgerEntry>& list, const wchar_t* file, const wch
   if (!IsFullyQualifiedPath(file)) return SectionRead::kNothing;
   UniqueHeapBlock block(HeapAllocateZeroed(kSectionBufferChars * sizeof(wchar_t)));
   const auto* buffer = static_cast<wchar_t*>(block.get());
-  if (buffer == nullptr) return SectionRead::kNothing;
+  if (buffer == nullptr) return SectionRead::kPartial;  // unread, not known to be empty
   const DWORD count =
       ::GetPrivateProfileSectionW(section, static_cast<wchar_t*>(block.get()), kSectionBufferChars, file);
   // The call returns the buffer's size less two when the section did not fit.

@@ -35,10 +35,12 @@ enum class SectionRead {
 // characters in all, as the profile call returns them): "key=value" lines
 // with both parts non-empty are appended, blanks and tabs after "=" are
 // skipped. A line without "=" ends the walk, as does the end of a section
-// that was cut: its last line may be cut too and is not taken.
+// that was cut (its last line may be cut too and is not taken) and a line
+// that memory cannot hold: each gives kPartial.
 SectionRead ParseSectionLines(const wchar_t* lines, size_t count, bool cut, Array<LedgerEntry>& list);
 
-// Appends the entries of section in file to list.
+// Appends the entries of section in file to list; kPartial when memory for
+// reading it runs out.
 SectionRead LoadSection(Array<LedgerEntry>& list, const wchar_t* file, const wchar_t* section);
 
 // Replaces section in file by the entries of list, keys written as

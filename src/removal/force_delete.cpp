@@ -29,9 +29,9 @@ bool RepairRefusedEntry(void* context, HANDLE entry, RefusedStep step) {
 bool RepairsRefusedStep(RefusedStep step, bool preVista) { return preVista || step == RefusedStep::kRemoveFolder; }
 
 HRESULT ForceDeleteTree(const WideString& path, bool preVista) {
-  // An installer script that builds a path from an empty variable must not
-  // wipe a disk; a pattern would name other entries than the one meant.
-  if (path.IsEmpty() || HasWildcard(path.Get()) || ResolvesToVolumeOrShareRoot(path)) return E_INVALIDARG;
+  // A pattern would name other entries than the one meant. An empty path
+  // or a volume root the tree deleter refuses itself.
+  if (HasWildcard(path.Get())) return E_INVALIDARG;
   RepairRules rules{preVista};
   const RefusedDeleteHook hook{RepairRefusedEntry, &rules};
   WideString refusedLink;

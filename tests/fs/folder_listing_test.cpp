@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+#include <string.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "fs/checked_open.h"
+#include "fs/file_system_calls.h"
 #include "fs/folder_by_path.h"
 #include "fs/folder_listing.h"
 #include "fs/tree_delete.h"
@@ -96,6 +100,56 @@ TEST(FolderListing, AListingParkedWhileAnotherFillsTheSharedBufferGoesOnWhereItS
     std::sort(listed[which].begin(), listed[which].end());
     EXPECT_EQ(names, listed[which]) << which;
   }
+}
+
+
+// A batch as a listing call could fill it: one entry named "a", whose name
+// length, step to the next entry and the bytes the call says it filled
+// are set by the case. Whatever it says, no entry is read past the end.
+struct Batch {
+  const char* what;
+  ULONG nameBytes;
+  ULONG next;
+  ULONG filled;
+  int goodEntries;  // handed out before the listing fails
+};
+const Batch* g_batch = nullptr;
+
+NTSTATUS NTAPI ListBatch(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length,
+                         FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN) {
+  memset(buffer, 0, length);
+  auto* entry = static_cast<tmn::NtDirectoryEntry*>(buffer);
+  entry->nextEntryOffset = g_batch->next;
+  entry->fileNameLength = g_batch->nameBytes;
+  entry->fileName[0] = L'a';
+  status->Information = g_batch->filled;
+  return 0;
+}
+
+TEST(FolderListing, AnEntryThatRunsPastWhatTheCallFilledFailsTheListing) {
+  constexpr ULONG kHead = offsetof(tmn::NtDirectoryEntry, fileName);
+  const Batch batches[] = {
+      {"name past the filled bytes", 64, 0, kHead + 2, 0},
+      {"name past the buffer", 0x100000, 0, kHead + 2, 0},
+      {"next entry past the filled bytes", 2, 8192, kHead + 2, 1},
+      {"next entry past the buffer", 2, 0xFFFFFFF0, kHead + 2, 1},
+      {"nothing filled", 2, 0, 0, 0},
+      {"more filled than the buffer holds", 2, 0, 0x100000, 0},
+  };
+  const tmn::FileSystemCalls found = tmn::g_fileSystem;
+  tmn::g_fileSystem.queryDirectory = ListBatch;
+  for (const Batch& batch : batches) {
+    g_batch = &batch;
+    tmn::ListingBuffer buffer;
+    tmn::FolderListing listing(nullptr, &buffer);
+    tmn::ListedEntry entry;
+    for (int i = 0; i < batch.goodEntries; ++i) {
+      ASSERT_EQ(S_OK, listing.Next(&entry)) << batch.what;
+      EXPECT_EQ(std::wstring(L"a"), std::wstring(entry.name, entry.nameLength)) << batch.what;
+    }
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), listing.Next(&entry)) << batch.what;
+  }
+  tmn::g_fileSystem = found;
 }
 
 }  // namespace

@@ -23,28 +23,6 @@ bool Refused(const std::function<bool(const std::wstring&)>& rule, const std::ws
   return rule && rule(path);
 }
 
-// Records the call, then refuses it or passes it on to Windows.
-template <typename Call>
-BOOL RecordRefusable(const wchar_t* kind, const std::function<bool(const std::wstring&)>& rule, LPCWSTR path,
-                     const std::wstring& detail, Call call) {
-  g_recorder->Record(kind + std::wstring(L" ") + path + detail);
-  if (Refused(rule, path)) {
-    SetLastError(g_recorder->refusal);
-    return FALSE;
-  }
-  return call();
-}
-
-BOOL WINAPI RecordDelete(LPCWSTR path) {
-  return RecordRefusable(L"delete", g_recorder->refuseDelete, path, L"",
-                         [&] { return g_recorder->Found().deleteFile(path); });
-}
-
-BOOL WINAPI RecordSetAttributes(LPCWSTR path, DWORD attributes) {
-  return RecordRefusable(L"attributes", g_recorder->refuseSetAttributes, path, L" " + Hex(attributes),
-                         [&] { return g_recorder->Found().setFileAttributes(path, attributes); });
-}
-
 DWORD WINAPI RecordReadSecurity(LPCWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID* owner, PSID* group,
                                 PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
   g_recorder->Record(std::wstring(L"read-security ") + name + L" " + Hex(info));
@@ -214,8 +192,6 @@ FileSystemRecorder::FileSystemRecorder() : found_(tmn::g_fileSystem) {
   if (g_recorder != nullptr) throw std::logic_error("a FileSystemRecorder is already in place");
   g_recorder = this;
   tmn::FileSystemCalls calls = found_;
-  calls.deleteFile = RecordDelete;
-  calls.setFileAttributes = RecordSetAttributes;
   calls.getNamedSecurityInfo = RecordReadSecurity;
   calls.setNamedSecurityInfo = RecordWriteSecurity;
   calls.openRelative = RecordOpenRelative;

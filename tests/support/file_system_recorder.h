@@ -40,7 +40,6 @@ class FileSystemRecorder {
 
   // Which calls to refuse, by path (the listing: by the directory listed).
   std::function<bool(const std::wstring&)> refuseDelete, refuseRemove, refuseSetAttributes, refuseListing;
-  DWORD refusal = ERROR_ACCESS_DENIED;
   // The status a refused removal of a folder answers through its handle.
   NTSTATUS removeRefusal = static_cast<NTSTATUS>(0xC0000022);  // STATUS_ACCESS_DENIED
   // Attributes the listing reports for an entry, from its name and its real
