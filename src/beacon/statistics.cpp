@@ -147,8 +147,8 @@ bool IsReservedInvalidHost(const wchar_t* host) {
 void ReadIeVersion(WideString* out) {
   out->Assign(L"0.0");
   UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ, key.put()) !=
-      ERROR_SUCCESS)
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ | KEY_WOW64_32KEY,
+                      key.put()) != ERROR_SUCCESS)
     return;
   wchar_t text[MAX_PATH] = {};
   DWORD type = REG_NONE;

@@ -141,7 +141,9 @@ int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handle
 int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs);
 
 // The browser version the User-Agent names: the first 3 characters of the
-// registry's Internet Explorer "Version" text, "0.0" without one.
+// registry's Internet Explorer "Version" text, "0.0" without one. Read in
+// the 32-bit view, as the product's own 32-bit processes see it, so that a
+// 64-bit installer names the browser as a 32-bit one does.
 void ReadIeVersion(WideString* out);
 // "%d.%d" of the Windows version; 0.0 when it cannot be read.
 void ReadNtVersion(WideString* out);

@@ -243,7 +243,8 @@ class BrowserVersion : public ::testing::Test {
     tmn::ReadIeVersion(&out);
     return Text(out);
   }
-  tmtest::ScopedValue version_{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version"};
+  // The 32-bit view, which a 64-bit installer must name as well.
+  tmtest::ScopedValue version_{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version", KEY_WOW64_32KEY};
 };
 
 TEST_F(BrowserVersion, IsTheFirstThreeCharactersOfTheVersionText) {
@@ -324,7 +325,7 @@ std::string Head(const std::vector<std::string>& lines) {
 }
 
 TEST_F(SendRequest, GoesDirectlyToTheDefaultPortWhateverPortTheUrlNames) {
-  tmtest::ScopedValue ie(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version");
+  tmtest::ScopedValue ie(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version", KEY_WOW64_32KEY);
   ie.SetText(L"8.0.7601.17514");
   product_.WriteConfig("[Proxy]\nMode=0\n");
   LoopbackListener named(0, 200), standard(80, 200);

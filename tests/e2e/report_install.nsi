@@ -15,6 +15,9 @@
 
 Section
   !insertmacro OPEN_LOG
+  ; The product is 32-bit: its keys, and the browser it names, are in the
+  ; 32-bit view, also for a 64-bit installer.
+  SetRegView 32
   Push "below"
   !ifdef PLUGIN_FILE
     CallInstDLL "${PLUGIN_FILE}" ${KEEP} ReportInstall

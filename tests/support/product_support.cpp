@@ -90,13 +90,14 @@ bool GetMachineValue(const wchar_t* key, const wchar_t* name, DWORD* type, std::
   return GetValue(HKEY_LOCAL_MACHINE, key, name, type, data, kProductView);
 }
 
-ScopedValue::ScopedValue(HKEY root, const wchar_t* key, const wchar_t* name) : root_(root), key_(key), name_(name) {
-  existed_ = GetValue(root_, key, name, &type_, &data_);
+ScopedValue::ScopedValue(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view)
+    : root_(root), key_(key), name_(name), view_(view) {
+  existed_ = GetValue(root_, key, name, &type_, &data_, view_);
 }
 
 ScopedValue::~ScopedValue() {
   if (existed_) {
-    TrySetValue(root_, key_.c_str(), name_.c_str(), type_, data_.data(), static_cast<DWORD>(data_.size()));
+    TrySetValue(root_, key_.c_str(), name_.c_str(), type_, data_.data(), static_cast<DWORD>(data_.size()), view_);
   } else {
     Delete();
   }
@@ -107,10 +108,15 @@ void ScopedValue::SetText(const std::wstring& text) {
 }
 
 void ScopedValue::SetBytes(DWORD type, const void* data, DWORD bytes) {
-  SetValue(root_, key_.c_str(), name_.c_str(), type, data, bytes);
+  SetValue(root_, key_.c_str(), name_.c_str(), type, data, bytes, view_);
 }
 
-void ScopedValue::Delete() { SHDeleteValueW(root_, key_.c_str(), name_.c_str()); }
+void ScopedValue::Delete() {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(root_, key_.c_str(), 0, KEY_SET_VALUE | view_, &opened) != ERROR_SUCCESS) return;
+  RegDeleteValueW(opened, name_.c_str());
+  RegCloseKey(opened);
+}
 
 ScopedShellFolder::ScopedShellFolder(const wchar_t* name)
     : ScopedValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", name) {}

@@ -40,10 +40,11 @@ void SetMachineDword(const wchar_t* key, const wchar_t* name, DWORD value);
 // The value's type and bytes; false when it is missing.
 bool GetMachineValue(const wchar_t* key, const wchar_t* name, DWORD* type, std::vector<BYTE>* data);
 
-// A registry value set for one case and put back (or deleted) at its end.
+// A registry value set for one case and put back (or deleted) at its end,
+// in the registry view given (KEY_WOW64_32KEY: the 32-bit one).
 class ScopedValue {
  public:
-  ScopedValue(HKEY root, const wchar_t* key, const wchar_t* name);
+  ScopedValue(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view = 0);
   ~ScopedValue();
   ScopedValue(const ScopedValue&) = delete;
   ScopedValue& operator=(const ScopedValue&) = delete;
@@ -54,6 +55,7 @@ class ScopedValue {
  private:
   HKEY root_;
   std::wstring key_, name_;
+  REGSAM view_;
   bool existed_ = false;
   DWORD type_ = 0;
   std::vector<BYTE> data_;
