@@ -1,8 +1,9 @@
-"""What the benchmark scripts share: their arguments, the flavour of the
-plug-in this host can run (x86-ansi, or amd64-unicode where 32-bit Windows
-programs cannot start), a fresh work folder under build/bench, the main
-prefix's environment without proxy variables, and the anchor program that
-keeps the prefix's wineserver up and warm for the whole run."""
+"""What the benchmark scripts share: their arguments, the flavours of the
+plug-in this host can run (x86-ansi and amd64-unicode, or amd64-unicode
+alone where 32-bit Windows programs cannot start), a fresh work folder
+under build/bench for each, the main prefix's environment without proxy
+variables, and the anchor program that keeps the prefix's wineserver up and
+warm for the whole run."""
 import argparse
 import contextlib
 import os
@@ -21,8 +22,10 @@ def windows_path(path):
 
 class Bench:
     """Parses --build-dir and --rounds, makes the main prefix when missing,
-    picks the flavour and says which in the first line, and empties
-    build/bench/<folder>."""
+    and finds the flavours this host can run, which the first line names.
+    A script runs its whole benchmark once for each flavour of
+    each_flavour(), which points the loader, the programs, the stand-ins
+    and an emptied work folder, build/bench/<folder>/<flavour>, at it."""
 
     def __init__(self, folder):
         parser = argparse.ArgumentParser()
@@ -31,25 +34,41 @@ class Bench:
         args = parser.parse_args()
         self.rounds = args.rounds
         self.build = Path(args.build_dir).resolve()
+        self.folder = folder
         self.prefix = self.build / "wine" / "main"
         subprocess.run([str(ROOT / "scripts" / "wine-prefix.sh"), str(self.prefix), "main"], check=True)
-        self.target = subprocess.run([str(ROOT / "scripts" / "host-flavour.sh"), str(self.build)], check=True,
-                                     capture_output=True, text=True).stdout.strip()
-        amd64 = self.target == "amd64-unicode"
-        print(f"flavour: {self.target}" + (" (this host cannot start 32-bit Windows programs)" if amd64 else ""),
-              flush=True)
+        # host-flavour.sh names x86-ansi where 32-bit programs start.
+        host = subprocess.run([str(ROOT / "scripts" / "host-flavour.sh"), str(self.build)], check=True,
+                              capture_output=True, text=True).stdout.strip()
+        self.targets = ["amd64-unicode"] if host == "amd64-unicode" else ["x86-ansi", "amd64-unicode"]
+        if host == "amd64-unicode":
+            print("flavour: amd64-unicode (this host cannot start 32-bit Windows programs)", flush=True)
+        else:
+            print(f"flavours: {', '.join(self.targets)}", flush=True)
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
+            self.env.pop(proxy, None)
+        self._use(self.targets[0])
+
+    def _use(self, target):
+        self.target = target
+        amd64 = target == "amd64-unicode"
         self.wine = "/usr/lib/wine/wine64" if amd64 else "wine"
         # The programs and stand-ins built for the flavour's machine.
         part = self.build / "amd64" if amd64 else self.build
         self.bin = part / "tests" / "bin"
         self.bench_bin = part / "bench" / "bin"
         self.standins = part / "standins"
-        self.work = self.build / "bench" / folder
+        self.work = self.build / "bench" / self.folder / target
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
-        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-        for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
-            self.env.pop(proxy, None)
+
+    def each_flavour(self):
+        """Each flavour in turn, named in a line of its own."""
+        for target in self.targets:
+            self._use(target)
+            print(f"\n=== {target} ===", flush=True)
+            yield target
 
     def plugin_dir(self, loopback=False):
         return self.build / (self.target + ("-loopback" if loopback else ""))

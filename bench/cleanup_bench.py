@@ -37,6 +37,11 @@ def make_downloads(tree):
 
 def main():
     bench = Bench("cleanup")
+    for _ in bench.each_flavour():
+        benchmark(bench)
+
+
+def benchmark(bench):
     work, env = bench.work, bench.env
     product = work / "Vardo"
     tree = product / "Orvik" / "Download"

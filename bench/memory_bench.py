@@ -67,6 +67,11 @@ TREES = (
 
 def main():
     bench = Bench("memory")
+    for _ in bench.each_flavour():
+        benchmark(bench)
+
+
+def benchmark(bench):
     work, env = bench.work, bench.env
     tree = work / "tree"
     installers = {}

@@ -41,6 +41,11 @@ def port_80_refuses():
 
 def main():
     bench = Bench("report")
+    for _ in bench.each_flavour():
+        benchmark(bench)
+
+
+def benchmark(bench):
     work, env = bench.work, bench.env
     data = bench.prefix / "drive_c" / "ProgramData" / "Tolmen" / "Lumbra"
 

@@ -63,6 +63,11 @@ NAMES = {"power": "PowerDeleteDir", "rmdir": "RMDir /r", "floor-handle": "handle
 
 def main():
     bench = Bench("run")
+    for _ in bench.each_flavour():
+        benchmark(bench)
+
+
+def benchmark(bench):
     work, env = bench.work, bench.env
     tree = work / "tree"
     floor_exe = bench.bench_bin / "delete_floor.exe"
