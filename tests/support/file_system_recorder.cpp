@@ -34,8 +34,9 @@ DWORD WINAPI RecordReadSecurity(LPCWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATI
   const DWORD status = g_recorder->readStatus ? g_recorder->readStatus(name) : ERROR_SUCCESS;
   if (status != ERROR_SUCCESS) return status;
   PSECURITY_DESCRIPTOR made = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(g_recorder->descriptor.c_str(), SDDL_REVISION_1,
-                                                            &made, nullptr))
+  std::wstring sddl = g_recorder->descriptorOf ? g_recorder->descriptorOf(name) : L"";
+  if (sddl.empty()) sddl = g_recorder->descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made, nullptr))
     return GetLastError();
   BOOL present = FALSE, defaulted = FALSE;
   if (owner && (info & OWNER_SECURITY_INFORMATION)) GetSecurityDescriptorOwner(made, owner, &defaulted);

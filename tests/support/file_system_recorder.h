@@ -67,6 +67,8 @@ class FileSystemRecorder {
   // descriptor below).
   std::function<DWORD(const std::wstring&)> readStatus;
   std::wstring descriptor = L"O:BUG:BUD:(A;;FA;;;BU)";
+  // When set and not empty for a path, its descriptor instead.
+  std::function<std::wstring(const std::wstring& path)> descriptorOf;
   // Answer of a security write by its security information.
   std::function<DWORD(DWORD info)> writeStatus;
 
