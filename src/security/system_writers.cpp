@@ -4,6 +4,7 @@
 
 #include "base/unique.h"
 #include "base/wide_string.h"
+#include "fs/checked_open.h"
 #include "fs/file_system_calls.h"
 #include "fs/path_checks.h"
 #include "fs/path_operations.h"
@@ -91,8 +92,6 @@ bool OnlyTheseMayChangeObject(HANDLE object, const SystemWriters& writers) {
   UniqueLocal descriptor(read);
   return status == ERROR_SUCCESS && OnlyTheyMayChange(read, writers);
 }
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 }  // namespace
 
