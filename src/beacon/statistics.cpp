@@ -146,10 +146,12 @@ bool IsReservedInvalidHost(const wchar_t* host) {
 
 void ReadIeVersion(WideString* out) {
   out->Assign(L"0.0");
+  constexpr wchar_t kKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
   UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ | KEY_WOW64_32KEY,
-                      key.put()) != ERROR_SUCCESS)
-    return;
+  LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | KEY_WOW64_32KEY, key.put());
+  // A system without a 32-bit part has no 32-bit view: its own then.
+  if (opened == ERROR_FILE_NOT_FOUND) opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, key.put());
+  if (opened != ERROR_SUCCESS) return;
   wchar_t text[MAX_PATH] = {};
   DWORD type = REG_NONE;
   DWORD bytes = sizeof(text);
