@@ -144,25 +144,33 @@ bool IsReservedInvalidHost(const wchar_t* host) {
   return length == kDomainChars || host[length - kDomainChars - 1] == L'.';
 }
 
-void ReadIeVersion(WideString* out) {
-  out->Assign(L"0.0");
-  constexpr wchar_t kKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
+namespace {
+
+// The first 3 characters of the "Version" text in the view given; false
+// when there is no such text.
+bool ReadIeVersionIn(REGSAM view, WideString* out) {
   UniqueHkey key;
-  LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | KEY_WOW64_32KEY, key.put());
-  // A system without a 32-bit part has no 32-bit view: its own then.
-  if (opened == ERROR_FILE_NOT_FOUND) opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, key.put());
-  if (opened != ERROR_SUCCESS) return;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ | view,
+                      key.put()) != ERROR_SUCCESS)
+    return false;
   wchar_t text[MAX_PATH] = {};
   DWORD type = REG_NONE;
   DWORD bytes = sizeof(text);
   if (::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
           ERROR_SUCCESS ||
       (type != REG_SZ && type != REG_EXPAND_SZ))
-    return;
+    return false;
   size_t length = 0;
   while (length < MAX_PATH && text[length] != L'\0') ++length;
-  if (length == MAX_PATH) return;  // no room left for its NUL
-  out->Assign(text, length < 3 ? length : 3);
+  if (length == MAX_PATH) return false;  // no room left for its NUL
+  return out->Assign(text, length < 3 ? length : 3);
+}
+
+}  // namespace
+
+void ReadIeVersion(WideString* out) {
+  // A system without a 32-bit part has no version in the 32-bit view.
+  if (!ReadIeVersionIn(KEY_WOW64_32KEY, out) && !ReadIeVersionIn(0, out)) out->Assign(L"0.0");
 }
 
 void ReadNtVersion(WideString* out) {

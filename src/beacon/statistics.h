@@ -144,7 +144,7 @@ int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs);
 // registry's Internet Explorer "Version" text, "0.0" without one. Read in
 // the 32-bit view, as the product's own 32-bit processes see it, so that a
 // 64-bit installer names the browser as a 32-bit one does; in the system's
-// own view only where the 32-bit one has no such key.
+// own view only where the 32-bit one has no such text.
 void ReadIeVersion(WideString* out);
 // "%d.%d" of the Windows version; 0.0 when it cannot be read.
 void ReadNtVersion(WideString* out);

@@ -243,8 +243,10 @@ class BrowserVersion : public ::testing::Test {
     tmn::ReadIeVersion(&out);
     return Text(out);
   }
-  // The 32-bit view, which a 64-bit installer must name as well.
+  // The 32-bit view, which a 64-bit installer must name as well; the
+  // system's own, read where the 32-bit view has no text.
   tmtest::ScopedValue version_{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version", KEY_WOW64_32KEY};
+  tmtest::ScopedValue native_{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version"};
 };
 
 TEST_F(BrowserVersion, IsTheFirstThreeCharactersOfTheVersionText) {
@@ -263,12 +265,18 @@ TEST_F(BrowserVersion, IsTheFirstThreeCharactersOfTheVersionText) {
 
 TEST_F(BrowserVersion, IsZeroDotZeroWithoutAVersionText) {
   version_.Delete();
+  native_.Delete();
   EXPECT_EQ(L"0.0", Read());
   const DWORD number = 11;
   version_.SetBytes(REG_DWORD, &number, sizeof(number));
   EXPECT_EQ(L"0.0", Read());
   version_.SetText(std::wstring(260, L'8'));  // no room for its NUL
   EXPECT_EQ(L"0.0", Read());
+  // Without a text in the 32-bit view, the system's own view's (in a
+  // 32-bit process both are one).
+  version_.Delete();
+  native_.SetText(L"11.0.9600");
+  EXPECT_EQ(L"11.", Read());
 }
 
 TEST_F(BrowserVersion, IsReadOncePerClient) {
