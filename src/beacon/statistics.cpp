@@ -145,18 +145,20 @@ bool IsReservedInvalidHost(const wchar_t* host) {
 }
 
 void ReadIeVersion(WideString* out) {
-  out->Assign(L"0.0");
-  UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ, key.put()) !=
-      ERROR_SUCCESS)
-    return;
   wchar_t text[MAX_PATH] = {};
   DWORD type = REG_NONE;
   DWORD bytes = sizeof(text);
-  if (::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return;
+  UniqueHkey key;
+  LONG status =
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ, key.put());
+  if (status == ERROR_SUCCESS)
+    status = ::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes);
+  IeVersionOfValue(status, type, text, out);
+}
+
+void IeVersionOfValue(LONG status, DWORD type, const wchar_t (&text)[MAX_PATH], WideString* out) {
+  out->Assign(L"0.0");
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return;
   size_t length = 0;
   while (length < MAX_PATH && text[length] != L'\0') ++length;
   if (length == MAX_PATH) return;  // no room left for its NUL

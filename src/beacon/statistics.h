@@ -143,6 +143,9 @@ int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs);
 // The browser version the User-Agent names: the first 3 characters of the
 // registry's Internet Explorer "Version" text, "0.0" without one.
 void ReadIeVersion(WideString* out);
+// The same from what the registry delivered: its status, the value's type
+// and the whole buffer, offered to the read.
+void IeVersionOfValue(LONG status, DWORD type, const wchar_t (&text)[MAX_PATH], WideString* out);
 // "%d.%d" of the Windows version; 0.0 when it cannot be read.
 void ReadNtVersion(WideString* out);
 

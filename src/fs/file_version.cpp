@@ -11,10 +11,13 @@ bool GetFileVersion(const wchar_t* file, FileVersion* version) {
   if (size == 0) return false;
   UniqueHeapBlock block(HeapAllocate(size));
   if (!block) return false;
-  if (!::GetFileVersionInfoW(file, 0, size, block.get())) return false;
+  return ::GetFileVersionInfoW(file, 0, size, block.get()) && FixedFileVersionOf(block.get(), version);
+}
+
+bool FixedFileVersionOf(const void* block, FileVersion* version) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT fixedSize = 0;
-  if (!::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || fixed == nullptr ||
+  if (!::VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || fixed == nullptr ||
       fixedSize < sizeof(VS_FIXEDFILEINFO)) {
     return false;
   }

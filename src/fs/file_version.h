@@ -19,6 +19,10 @@ struct FileVersion {
 // False when the file has no version resource with a fixed block.
 bool GetFileVersion(const wchar_t* file, FileVersion* version);
 
+// The fixed file version of a version block as GetFileVersionInfoW fills
+// it; false when the block has no fixed block.
+bool FixedFileVersionOf(const void* block, FileVersion* version);
+
 // "%d.%d.%d.%d" of major, minor, build, revision.
 bool FormatFileVersion(const FileVersion& version, WideString* out);
 
