@@ -41,6 +41,7 @@ struct Region {
 Region g_regions[3];
 size_t g_page;
 bool g_atEnd = true;
+size_t g_accepted;  // inputs the parser took
 
 // What a fault report names.
 const Target* g_target;
@@ -102,7 +103,8 @@ LONG CALLBACK OnAccessViolation(EXCEPTION_POINTERS* info) {
     if (!before && (address < region.low + region.bytes || address >= region.low + region.bytes + g_page)) continue;
     static char why[80];
     snprintf(why, sizeof(why), "%s %s %s", record.ExceptionInformation[0] == 1 ? "a write" : "a read",
-             before ? "before the start of" : "past the end of", &region == g_regions ? "the input" : "a buffer it placed");
+             before ? "before the start of" : "past the end of",
+             &region == g_regions ? "the input" : "a buffer it placed");
     EndWith(3, why);
   }
   return EXCEPTION_CONTINUE_SEARCH;
@@ -295,6 +297,8 @@ int Usage() {
 
 }  // namespace tmfuzz
 
+void tmfuzz::Accepted() { g_accepted += g_atEnd ? 1 : 0; }
+
 uint8_t* tmfuzz::Guarded(int slot, const void* bytes, size_t count) {
   const Region& region = g_regions[slot];
   uint8_t* at = g_atEnd ? region.low + region.bytes - count : region.low;
@@ -351,7 +355,7 @@ int wmain(int argc, wchar_t** argv) {
       if (!broken.empty()) EndWith(2, broken.c_str());
     }
   }
-  printf("fuzz: %s (%s): %zu inputs, each at a page's end and at its start, in %.1f s: clean (seed %llu)\n",
-         target.name, kMachine, g_index, (GetTickCount() - start) / 1000.0, g_seed);
+  printf("fuzz: %s (%s): %zu inputs (%zu taken), each at a page's end and at its start, in %.1f s: clean (seed %llu)\n",
+         target.name, kMachine, g_index, g_accepted, (GetTickCount() - start) / 1000.0, g_seed);
   return 0;
 }

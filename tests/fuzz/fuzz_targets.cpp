@@ -44,6 +44,7 @@ std::string KeptRequest(const uint8_t* bytes, size_t count) {
         entry.url.Equals(L"untouched") && entry.referer.Equals(L"untouched") && entry.requestTime == 0x5a5a;
     return kept ? "" : "a refused request changed the entry";
   }
+  Accepted();
   if (entry.url.IsEmpty()) return "an empty URL";
   for (const std::string& broken :
        {Bounded("a URL", entry.url, tmn::kKeptTextChars), Bounded("a referer", entry.referer, tmn::kKeptTextChars)})
@@ -67,6 +68,7 @@ std::string LibraryHeaders(const uint8_t* bytes, size_t count) {
   const size_t at = offset < 0 || static_cast<size_t>(offset) > count ? count : static_cast<size_t>(offset);
   const tmn::LibraryMachine machine = tmn::MachineOfImage(bytes, count, Guarded(1, bytes + at, count - at), count - at);
   if (offset < 0 && machine != tmn::LibraryMachine::kUnreadable) return "a machine without NT headers";
+  if (machine != tmn::LibraryMachine::kUnreadable) Accepted();
   static unsigned runs = 0;
   if (++runs % 64 != 0) return {};
   static tmn::UniqueFile file;
@@ -87,9 +89,9 @@ std::string LibraryHeaders(const uint8_t* bytes, size_t count) {
 }
 
 std::string VersionResource(const uint8_t* bytes, size_t count) {
-  (void)count;
   tmn::FileVersion version = {0xdeadbeef, 0xdeadbeef};
-  if (!tmn::FixedFileVersionOf(bytes, &version)) return {};
+  if (!tmn::FixedFileVersionOf(bytes, count, &version)) return {};
+  Accepted();
   tmn::WideString text;
   if (!tmn::FormatFileVersion(version, &text)) return "the version does not format";
   // Four numbers of 1 to 5 digits apart by dots, giving back the version.
@@ -121,6 +123,7 @@ std::string ProxyHostAndPort(const uint8_t* bytes, size_t count) {
       reinterpret_cast<const wchar_t*>(Guarded(1, port.c_str(), (port.size() + 1) * sizeof(wchar_t)));
   const int32_t number = tmn::ParseProxyPort(portText);
   if (number < 0 || number > 65535) return "port " + std::to_string(number);
+  if (number > 0) Accepted();
   tmn::ProxySettings settings;
   settings.mode = 2;
   settings.host.Assign(reinterpret_cast<const wchar_t*>(Guarded(2, host.c_str(), (host.size() + 1) * sizeof(wchar_t))));
@@ -165,6 +168,7 @@ std::string IeVersion(const uint8_t* in, size_t count) {
   const Delivery d = Deliver(in, count, sizeof(buffer), buffer, text);
   tmn::WideString out;
   tmn::IeVersionOfValue(d.status, d.type, *text, &out);
+  if (!out.Equals(L"0.0")) Accepted();
   if (!out.Equals(L"0.0") && Text(out) != std::wstring(*text, out.Length())) return "not the value's start";
   return Bounded("a version", out, 3);
 }
@@ -173,6 +177,7 @@ std::string Uid(const uint8_t* in, size_t count) {
   wchar_t buffer[tmn::kUidChars], (*uid)[tmn::kUidChars];
   const Delivery d = Deliver(in, count, tmn::kUidOfferedBytes, buffer, uid);
   tmn::KeepUidValue(d.status, d.type, *uid);
+  if ((*uid)[0] != L'\0') Accepted();
   if (wmemchr(*uid, L'\0', tmn::kUidChars) == nullptr) return "a uid without its NUL";
   const std::wstring kept(*uid, tmn::kUidChars);
   if (kept != std::wstring(buffer, tmn::kUidChars) && kept != std::wstring(tmn::kUidChars, L'\0'))
@@ -184,6 +189,7 @@ std::string OemNumber(const uint8_t* in, size_t count) {
   wchar_t buffer[tmn::kOemTextChars + 1], (*text)[tmn::kOemTextChars + 1];
   const Delivery d = Deliver(in, count, tmn::kOemTextChars * sizeof(wchar_t), buffer, text);
   const int32_t number = tmn::DecimalOfValue(d.status, d.type, *text);
+  if (number != 0) Accepted();
   if ((d.status != ERROR_SUCCESS || d.type != REG_SZ) && number != 0) return "a number from no text";
   wchar_t formatted[12];
   tmn::FormatInt32(number, formatted);
@@ -197,6 +203,7 @@ std::string InstallPathText(const uint8_t* in, size_t count) {
   wmemset(junk, 0xbdbd, tmn::kInstallPathChars);
   auto& out = *reinterpret_cast<wchar_t(*)[tmn::kInstallPathChars]>(Guarded(2, junk, sizeof(junk)));
   tmn::InstallPathTextOfValue(d.status, *text, out);
+  if (out[0] != L'\0') Accepted();
   if (wmemchr(out, L'\0', tmn::kInstallPathChars) == nullptr) return "a path without its NUL";
   const std::wstring kept(out, tmn::kInstallPathChars);
   if (kept != std::wstring(buffer, tmn::kInstallPathChars) && kept != std::wstring(tmn::kInstallPathChars, L'\0'))
@@ -211,6 +218,7 @@ std::string InstallFolder(const uint8_t* in, size_t count) {
   out.Assign(L"untouched");
   if (!tmn::InstallFolderOfValue(d.status, d.type, d.bytes, *text, &out))
     return out.Equals(L"untouched") ? "" : "a refused value changed the folder";
+  Accepted();
   if (!out.EndsWith(L'\\') && !out.EndsWith(L'/')) return "a folder without its separator";
   return Bounded("a folder", out, tmn::kInstallPathChars - 1);
 }
@@ -220,6 +228,7 @@ std::string ShellFolder(const uint8_t* in, size_t count) {
   Deliver(in, count, sizeof(buffer), buffer, text);
   tmn::WideString out;
   tmn::AssignFolderText(*text, &out);
+  if (!out.IsEmpty()) Accepted();
   return Bounded("a folder", out, tmn::kFolderChars - 1);
 }
 

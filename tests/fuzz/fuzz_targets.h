@@ -34,5 +34,7 @@ extern const std::vector<Target> kTargets;
 // A copy of count bytes in guarded slot 1 or 2, placed as the current input
 // is: for buffers a target hands a parser besides the input itself.
 uint8_t* Guarded(int slot, const void* bytes, size_t count);
+// Counts the current input as one the parser took.
+void Accepted();
 
 }  // namespace tmfuzz
