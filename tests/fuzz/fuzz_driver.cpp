@@ -116,8 +116,9 @@ LONG WINAPI OnOtherFault(EXCEPTION_POINTERS* info) {
   EndWith(4, why);
 }
 
-// Hex bytes; "text" as its UTF-8 bytes and u"text" as UTF-16LE (escapes \\ \" \0 \r \n); any of
-// them followed by *N repeated N times; # to the line's end is a comment.
+// Hex bytes; "text" as its UTF-8 bytes and u"text" as UTF-16LE (a
+// backslash keeps the next character, \0 \r \n aside); any of them followed
+// by *N repeated N times; # to the line's end is a comment.
 bool ParseCorpusText(const std::string& text, Bytes* out) {
   for (size_t i = 0; i < text.size();) {
     const char c = text[i];
@@ -135,14 +136,8 @@ bool ParseCorpusText(const std::string& text, Bytes* out) {
     if (c == '"' || wide) {
       std::string utf8;
       for (i += wide ? 2 : 1; i < text.size() && text[i] != '"'; ++i) {
-        if (text[i] == '\\' && ++i < text.size()) {
-          const char* escapes = "0\0r\rn\n\\\\\"\"";
-          const char* found = static_cast<const char*>(memchr(escapes, text[i], 10));
-          if (found == nullptr || (found - escapes) % 2 != 0) return false;
-          utf8 += found[1];
-        } else {
-          utf8 += text[i];
-        }
+        const char e = text[i] == '\\' && i + 1 < text.size() ? text[++i] : '\0';
+        utf8 += e == '\0' ? text[i] : e == '0' ? '\0' : e == 'r' ? '\r' : e == 'n' ? '\n' : e;
       }
       if (i++ >= text.size()) return false;
       std::wstring units(utf8.size(), L'\0');
