@@ -12,10 +12,11 @@
 //   fuzz_parsers --list
 // Exit: 0 clean, 1 usage or corpus, 2 an invariant broke, 3 a read or write
 // beyond an input, 4 another fault.
+#include <windows.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <string>

@@ -6,9 +6,10 @@
 // corpus folder.
 #include "fuzz/fuzz_targets.h"
 
-#include <string.h>
 #include <windows.h>
 #include <wininet.h>
+
+#include <string.h>
 
 #include "base/number.h"
 #include "base/unique.h"
