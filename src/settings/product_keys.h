@@ -49,7 +49,8 @@ void InstallPathTextOfValue(LONG status, const wchar_t (&text)[kInstallPathChars
 bool ReadInstallFolder(WideString* out);
 // Two characters short of the buffer, so the text always ends within it.
 constexpr DWORD kLibrarySearchOfferedBytes = (kInstallPathChars - 2) * sizeof(wchar_t);  // 516
-// The same from what the read delivered.
+// The same from what a read that offered kLibrarySearchOfferedBytes of the
+// zero-filled text delivered.
 bool InstallFolderOfValue(LONG status, DWORD type, DWORD bytes, const wchar_t (&text)[kInstallPathChars],
                           WideString* out);
 
