@@ -6,7 +6,7 @@
 BUILD ?= build
 CMAKE_FLAGS = -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 
-.PHONY: all bootstrap build demo test dist bench clean
+.PHONY: all bootstrap build demo test fuzz dist bench clean
 
 all: build
 
@@ -29,6 +29,12 @@ test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j$(TEST_JOBS) --output-junit $(abspath $(BUILD))/tests.xml; \
 	  status=$$?; \
 	  ./tests/e2e/proven_here.py $(BUILD)/tests.xml; exit $$status
+
+# make fuzz FUZZ_SECONDS=600: the fuzz driver for that long, spread over its
+# targets (tests/fuzz/run_fuzz.sh); what it finds is kept in the corpus.
+FUZZ_SECONDS ?= 60
+fuzz: build
+	@./tests/fuzz/run_fuzz.sh $(BUILD) $(FUZZ_SECONDS)
 
 dist: build
 	cmake --build $(BUILD) --target dist

@@ -63,6 +63,9 @@ bool ParseKeptRequest(const uint8_t* bytes, size_t count, KeptEntry* entry) {
     return false;
   KeptEntry read;
   const wchar_t* texts = reinterpret_cast<const wchar_t*>(bytes + kHeadBytes);
+  // The writer's texts hold no NUL; one inside would cut a text where it is
+  // read as one (a URL of a NUL would be empty).
+  if (wmemchr(texts, L'\0', size_t{urlLength} + refererLength) != nullptr) return false;
   memcpy(&read.requestTime, bytes + 4, 8);
   if (!read.url.Assign(texts, urlLength) || !read.referer.Assign(texts + urlLength, refererLength)) return false;
   *entry = static_cast<KeptEntry&&>(read);

@@ -44,7 +44,8 @@ struct KeptEntry {
 // URL is empty, a text is longer than kKeptTextChars or memory runs out.
 bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime, UniqueHeapBlock* bytes,
                        size_t* count);
-// False for anything but exactly such bytes; entry is left as it was then.
+// False for anything but exactly such bytes, texts holding a NUL included;
+// entry is left as it was then.
 bool ParseKeptRequest(const uint8_t* bytes, size_t count, KeptEntry* entry);
 
 // The paths of at most limit kept files in folder, in the order listed.

@@ -146,31 +146,34 @@ bool IsReservedInvalidHost(const wchar_t* host) {
 
 namespace {
 
-// The first 3 characters of the "Version" text in the view given; false
-// when there is no such text.
+// The browser version in the registry view given; false when that view
+// holds no "Version" text.
 bool ReadIeVersionIn(REGSAM view, WideString* out) {
-  UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ | view,
-                      key.put()) != ERROR_SUCCESS)
-    return false;
   wchar_t text[MAX_PATH] = {};
   DWORD type = REG_NONE;
   DWORD bytes = sizeof(text);
-  if (::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return false;
-  size_t length = 0;
-  while (length < MAX_PATH && text[length] != L'\0') ++length;
-  if (length == MAX_PATH) return false;  // no room left for its NUL
-  return out->Assign(text, length < 3 ? length : 3);
+  UniqueHkey key;
+  LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ | view,
+                                key.put());
+  if (status == ERROR_SUCCESS)
+    status = ::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes);
+  return IeVersionOfValue(status, type, text, out);
 }
 
 }  // namespace
 
 void ReadIeVersion(WideString* out) {
   // A system without a 32-bit part has no version in the 32-bit view.
-  if (!ReadIeVersionIn(KEY_WOW64_32KEY, out) && !ReadIeVersionIn(0, out)) out->Assign(L"0.0");
+  if (!ReadIeVersionIn(KEY_WOW64_32KEY, out)) ReadIeVersionIn(0, out);
+}
+
+bool IeVersionOfValue(LONG status, DWORD type, const wchar_t (&text)[MAX_PATH], WideString* out) {
+  out->Assign(L"0.0");
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+  size_t length = 0;
+  while (length < MAX_PATH && text[length] != L'\0') ++length;
+  if (length == MAX_PATH) return false;  // no room left for its NUL
+  return out->Assign(text, length < 3 ? length : 3);
 }
 
 void ReadNtVersion(WideString* out) {

@@ -146,6 +146,10 @@ int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs);
 // 64-bit installer names the browser as a 32-bit one does; in the system's
 // own view only where the 32-bit one has no such text.
 void ReadIeVersion(WideString* out);
+// The same from what the registry delivered: its status, the value's type
+// and the whole buffer, offered to the read; false, with "0.0", when it
+// holds no version text.
+bool IeVersionOfValue(LONG status, DWORD type, const wchar_t (&text)[MAX_PATH], WideString* out);
 // "%d.%d" of the Windows version; 0.0 when it cannot be read.
 void ReadNtVersion(WideString* out);
 

@@ -41,6 +41,10 @@ uint16_t ThisProcessMachine();
 // signature and the file header).
 LibraryMachine MachineOfImage(const uint8_t* dos, size_t dosBytes, const uint8_t* nt, size_t ntBytes);
 
+// Where the NT headers start by a DOS header's e_lfanew; -1 when the bytes
+// hold no DOS header or the offset lies beyond where Windows looks.
+LONG NtHeadersOffset(const uint8_t* dos, size_t dosBytes);
+
 // Reads the headers of the file at path.
 LibraryMachine ReadLibraryMachine(const wchar_t* path);
 

@@ -19,12 +19,6 @@ namespace {
 constexpr wchar_t kNoVersion[] = L"0.0.0.0";
 constexpr wchar_t kUidValue[] = L"uid";
 
-// The uid read offers all but the last character of its buffer, which
-// stays the NUL.
-constexpr DWORD kUidOfferedBytes = (kUidChars - 1) * sizeof(wchar_t);  // 126
-// The OEM values: 100 characters offered, and a NUL that always stays.
-constexpr DWORD kOemTextChars = 100;
-
 // All zero at load; filled by the first reader.
 InstallIdentity g_identity;
 
@@ -41,10 +35,8 @@ LONG QueryProductValue(const wchar_t* key, const wchar_t* name, DWORD* type, voi
 int32_t ReadDecimalValue(const wchar_t* name) {
   wchar_t text[kOemTextChars + 1] = {};
   DWORD type = REG_SZ;
-  if (QueryProductValue(kCoopKey, name, &type, text, kOemTextChars * sizeof(wchar_t)) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    return 0;
-  return ParseDecimalInt32(text);
+  const LONG status = QueryProductValue(kCoopKey, name, &type, text, kOemTextChars * sizeof(wchar_t));
+  return DecimalOfValue(status, type, text);
 }
 
 // The install folder the identity names, read with the identity when the
@@ -66,15 +58,22 @@ void FormatUid(const GUID& guid, wchar_t* uid) {
               guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
 }
 
+void KeepUidValue(LONG status, DWORD type, wchar_t (&uid)[kUidChars]) {
+  if (status != ERROR_SUCCESS || type != REG_SZ) memset(uid, 0, sizeof(uid));
+}
+
+int32_t DecimalOfValue(LONG status, DWORD type, const wchar_t (&text)[kOemTextChars + 1]) {
+  return status == ERROR_SUCCESS && type == REG_SZ ? ParseDecimalInt32(text) : 0;
+}
+
 const wchar_t* LoadInstallIdentity() {
   InstallIdentity& identity = g_identity;
   memset(identity.installPath, 0, sizeof(identity.installPath));
   memset(identity.uid, 0, sizeof(identity.uid));
 
   DWORD type = REG_SZ;
-  if (QueryProductValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    memset(identity.uid, 0, sizeof(identity.uid));
+  const LONG uidRead = QueryProductValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes);
+  KeepUidValue(uidRead, type, identity.uid);
 
   identity.oemId = ReadDecimalValue(L"OEMID");
   identity.preOemId = ReadDecimalValue(L"PreOEMID");

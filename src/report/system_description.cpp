@@ -41,19 +41,16 @@ namespace {
 
 constexpr wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr wchar_t kWindowsControlKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Windows";
-constexpr DWORD kFolderChars = MAX_PATH;  // 260
 // "CSDVersion" holds the service pack in its second byte.
 constexpr unsigned kServicePackShift = 8;
 
-// The text of a folder buffer up to its first NUL, and never more than
-// 259 characters: a value that fills the whole buffer has no NUL in it.
+}  // namespace
+
 bool AssignFolderText(const wchar_t (&buffer)[kFolderChars], WideString* out) {
   size_t length = 0;
   while (length < kFolderChars - 1 && buffer[length] != L'\0') ++length;
   return out->Assign(buffer, length);
 }
-
-}  // namespace
 
 bool ReadShellFolderValue(const wchar_t* name, WideString* out) {
   wchar_t buffer[kFolderChars] = {};

@@ -37,6 +37,12 @@ bool GetNamedShellFolder(const wchar_t* name, WideString* out);
 // 259 characters) whether or not the read succeeded.
 bool ReadShellFolderValue(const wchar_t* name, WideString* out);
 
+// The text of a folder buffer (what such a read delivered) up to its first
+// NUL, and never more than 259 characters: a value that fills the whole
+// buffer has no NUL in it.
+constexpr DWORD kFolderChars = MAX_PATH;  // 260
+bool AssignFolderText(const wchar_t (&buffer)[kFolderChars], WideString* out);
+
 // The "CSDVersion" value: the service pack in its second byte.
 bool ReadServicePackLevel(DWORD* out);
 

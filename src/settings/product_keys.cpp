@@ -9,8 +9,6 @@ namespace tmn {
 
 namespace {
 
-// Two characters short of the buffer, so the text always ends within it.
-constexpr DWORD kLibrarySearchOfferedBytes = (kInstallPathChars - 2) * sizeof(wchar_t);  // 516
 // A drive and its colon with their NUL, or three characters.
 constexpr DWORD kLibrarySearchLeastBytes = 3 * sizeof(wchar_t);  // 6
 
@@ -37,23 +35,31 @@ LONG ReadInstallPathValue(DWORD offeredBytes, InstallPathValue* value) {
 
 void ReadInstallPathText(wchar_t (&out)[kInstallPathChars]) {
   InstallPathValue value;
+  InstallPathTextOfValue(ReadInstallPathValue(sizeof(value.text), &value), value.text, out);
+}
+
+void InstallPathTextOfValue(LONG status, const wchar_t (&text)[kInstallPathChars],
+                            wchar_t (&out)[kInstallPathChars]) {
   memset(out, 0, sizeof(out));
-  if (ReadInstallPathValue(sizeof(value.text), &value) != ERROR_SUCCESS) return;
+  if (status != ERROR_SUCCESS) return;
   // A value that fills the whole buffer has no NUL and names no folder.
-  if (wmemchr(value.text, L'\0', kInstallPathChars) == nullptr) return;
-  memcpy(out, value.text, sizeof(out));
+  if (wmemchr(text, L'\0', kInstallPathChars) == nullptr) return;
+  memcpy(out, text, sizeof(out));
 }
 
 bool ReadInstallFolder(WideString* out) {
   InstallPathValue value;
-  if (ReadInstallPathValue(kLibrarySearchOfferedBytes, &value) != ERROR_SUCCESS || value.type != REG_SZ ||
-      value.bytes < kLibrarySearchLeastBytes || value.text[0] == L'\0') {
-    return false;
-  }
-  WideString text;
-  if (!text.Assign(value.text)) return false;
-  if (!EndsWithSeparator(text) && !text.Append(L'\\')) return false;
-  *out = std::move(text);
+  const LONG status = ReadInstallPathValue(kLibrarySearchOfferedBytes, &value);
+  return InstallFolderOfValue(status, value.type, value.bytes, value.text, out);
+}
+
+bool InstallFolderOfValue(LONG status, DWORD type, DWORD bytes, const wchar_t (&text)[kInstallPathChars],
+                          WideString* out) {
+  if (status != ERROR_SUCCESS || type != REG_SZ || bytes < kLibrarySearchLeastBytes || text[0] == L'\0') return false;
+  WideString folder;
+  if (!folder.Assign(text)) return false;
+  if (!EndsWithSeparator(folder) && !folder.Append(L'\\')) return false;
+  *out = std::move(folder);
   return true;
 }
 

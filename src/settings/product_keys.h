@@ -39,9 +39,19 @@ LONG ReadInstallPathValue(DWORD offeredBytes, InstallPathValue* value);
 // read succeeds and the text ends within the buffer, else empty.
 void ReadInstallPathText(wchar_t (&out)[kInstallPathChars]);
 
+// The same from the read's status and the buffer it filled.
+void InstallPathTextOfValue(LONG status, const wchar_t (&text)[kInstallPathChars],
+                            wchar_t (&out)[kInstallPathChars]);
+
 // The install folder as the info-collection library search reads it,
 // ending in a backslash: a REG_SZ value of at least 6 bytes whose text is
 // not empty. On false out is left as it was.
 bool ReadInstallFolder(WideString* out);
+// Two characters short of the buffer, so the text always ends within it.
+constexpr DWORD kLibrarySearchOfferedBytes = (kInstallPathChars - 2) * sizeof(wchar_t);  // 516
+// The same from what a read that offered kLibrarySearchOfferedBytes of the
+// zero-filled text delivered.
+bool InstallFolderOfValue(LONG status, DWORD type, DWORD bytes, const wchar_t (&text)[kInstallPathChars],
+                          WideString* out);
 
 }  // namespace tmn
