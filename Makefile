@@ -31,8 +31,12 @@ test: build
 	    echo "The tests that need 32-bit Windows programs were skipped: $$(sed 's/^no: //' $(BUILD)/wine/wine-x86.txt)"; \
 	  fi; exit $$status
 
+# make dist SIGN_PFX=FILE [SIGN_PASSWORD_FILE=FILE] [SIGN_TIMESTAMP_URL=URL]
+# signs the plug-ins in the package; the files are named by absolute path,
+# as the package is made in the build folder.
 dist: build
-	cmake --build $(BUILD) --target dist
+	SIGN_PFX='$(abspath $(SIGN_PFX))' SIGN_PASSWORD_FILE='$(abspath $(SIGN_PASSWORD_FILE))' \
+	  SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' cmake --build $(BUILD) --target dist
 
 bench: build
 	./bench/run_bench.py --build-dir $(BUILD)
