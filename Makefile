@@ -38,6 +38,11 @@ dist: build
 	SIGN_PFX='$(abspath $(SIGN_PFX))' SIGN_PASSWORD_FILE='$(abspath $(SIGN_PASSWORD_FILE))' \
 	  SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' cmake --build $(BUILD) --target dist
 
+# Makes the package from two clean clones of HEAD, and compares them.
+.PHONY: dist-check
+dist-check: build
+	./tests/build/check_reproducible.py . $(BUILD) $(CMAKE_FLAGS)
+
 bench: build
 	./bench/run_bench.py --build-dir $(BUILD)
 	./bench/cleanup_bench.py --build-dir $(BUILD)
