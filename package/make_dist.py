@@ -115,6 +115,10 @@ def pack(stage_dir, zip_path, epoch):
 def main(source_dir, package_dir, stage_dir, zip_path, *plugin_args):
     stage_dir, zip_path, package_dir = Path(stage_dir), Path(zip_path), Path(package_dir)
     plugins = [(folder, Path(dll)) for folder, _, dll in (arg.partition("=") for arg in plugin_args)]
+    sums_of_zip = zip_path.with_name(zip_path.name + ".sha256")
+    # A run that fails leaves no package of an earlier one to be taken for its own.
+    for earlier in (zip_path, sums_of_zip):
+        earlier.unlink(missing_ok=True)
     epoch = source_date_epoch(source_dir)
     stage(package_dir, stage_dir, plugins)
     pfx = os.environ.get("SIGN_PFX")
@@ -124,7 +128,6 @@ def main(source_dir, package_dir, stage_dir, zip_path, *plugin_args):
     write_sums(stage_dir)
     pack(stage_dir, zip_path, epoch)
     digest = sha256(zip_path)
-    sums_of_zip = zip_path.with_name(zip_path.name + ".sha256")
     sums_of_zip.write_text(f"{digest}  {zip_path.name}\n", encoding="ascii", newline="\n")
     print(f"{zip_path}{' (plug-ins signed)' if pfx else ''}")
     print(f"{sums_of_zip}: {digest}")
