@@ -36,8 +36,17 @@ FUZZ_SECONDS ?= 60
 fuzz: build
 	@./tests/fuzz/run_fuzz.sh $(BUILD) $(FUZZ_SECONDS)
 
+# make dist SIGN_PFX=FILE [SIGN_PASSWORD_FILE=FILE] [SIGN_TIMESTAMP_URL=URL]
+# signs the plug-ins in the package; the files are named by absolute path,
+# as the package is made in the build folder.
 dist: build
-	cmake --build $(BUILD) --target dist
+	SIGN_PFX='$(abspath $(SIGN_PFX))' SIGN_PASSWORD_FILE='$(abspath $(SIGN_PASSWORD_FILE))' \
+	  SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' cmake --build $(BUILD) --target dist
+
+# Makes the package from two clean clones of HEAD, and compares them.
+.PHONY: dist-check
+dist-check: build
+	./tests/build/check_reproducible.py . $(BUILD) $(CMAKE_FLAGS)
 
 bench: build
 	./bench/run_bench.py --build-dir $(BUILD)
