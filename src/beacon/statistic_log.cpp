@@ -1,6 +1,5 @@
 #include "beacon/statistic_log.h"
 
-#include "base/deadline.h"
 #include "base/result.h"
 #include "beacon/data_folder.h"
 #include "fs/file_system_calls.h"
@@ -135,10 +134,22 @@ bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wch
   return true;
 }
 
-bool FormatSkippedLibraryRecord(const wchar_t* path, WideString* record) {
+bool FormatSkippedLibraryRecord(const wchar_t* path, HRESULT why, WideString* record) {
   WideString text;
   if (!text.Append(L'[') || !text.Append(kLibrarySkippedTag) || !text.Append(L"] file:") || !text.Append(path) ||
-      !text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(HResultFromWin32(ERROR_BAD_EXE_FORMAT))))
+      !text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(why)))
+    return false;
+  *record = static_cast<WideString&&>(text);
+  return true;
+}
+
+bool FormatRefusedKeptFiles(const Array<WideString>& paths, HRESULT why, WideString* record) {
+  WideString text;
+  if (!text.Append(L'[') || !text.Append(kKeptFilesRefusedTag) || !text.Append(L"] files:")) return false;
+  for (size_t i = 0; i < paths.Size(); ++i)
+    if ((i > 0 && !text.Append(L'|')) || !text.Append(paths[i])) return false;
+  if (!text.Append(L", count:") || !AppendUnsigned(text, paths.Size()) || !text.Append(L", err:0x") ||
+      !AppendHex(text, static_cast<uint32_t>(why)))
     return false;
   *record = static_cast<WideString&&>(text);
   return true;
@@ -172,7 +183,6 @@ bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* lin
 }
 
 void StatisticLog::OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs) {
-  lockWaitMs_ = lockWaitMs;
   WideString file, folder, old;
   if (!file.Assign(path) || !folder.Assign(path) || !old.Assign(path) || !old.Append(L".old")) return;
   if (StripLastComponent(folder) && ::GetFileAttributesW(folder.Get()) == INVALID_FILE_ATTRIBUTES)
@@ -199,9 +209,11 @@ void StatisticLog::OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs) {
       file_ = static_cast<UniqueFile&&>(opened);
       return;
     }
-    if (IsLinkOrMultiLinked(old.Get())) return;
+    // Whatever has the old log's name is replaced: a rename takes a name
+    // and never writes through a link, so a link or a second name there
+    // only loses that name.
     {
-      LogWriteLock lock(opened.get(), lockWaitMs_);
+      LogWriteLock lock(opened.get(), lockWaitMs);
       // Without the lock, or when the log cannot be moved, it is kept and
       // written on: a later writer moves it aside.
       if (!lock.locked()) {
@@ -217,7 +229,7 @@ void StatisticLog::OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs) {
   }
 }
 
-bool StatisticLog::AppendLogLine(const wchar_t* record) {
+bool StatisticLog::AppendLogLine(const wchar_t* record, DWORD lockWaitMs) {
   if (!file_) return false;
   SYSTEMTIME now;
   ::GetSystemTime(&now);
@@ -225,8 +237,7 @@ bool StatisticLog::AppendLogLine(const wchar_t* record) {
   if (!FormatLogLine(now, record, &line) || line.Length() > MAXDWORD / sizeof(wchar_t)) return false;
   const DWORD bytes = static_cast<DWORD>(line.Length() * sizeof(wchar_t));
 
-  CriticalSectionLock lock(lock_);
-  LogWriteLock fileLock(file_.get(), lockWaitMs_);
+  LogWriteLock fileLock(file_.get(), lockWaitMs);
   // Every writer holds the lock: the end found here stays the end until
   // this line is written, and nothing else can land after a cut line.
   LARGE_INTEGER end;
@@ -258,25 +269,35 @@ HRESULT StatisticLogWriter::LogPath(const WideString& folder, WideString* path) 
 }
 
 void StatisticLogWriter::WriteStatisticLog(const wchar_t* url, const wchar_t* referer, const wchar_t* tag,
-                                           int64_t time, int32_t count, HRESULT error) {
+                                           int64_t time, int32_t count, HRESULT error, const Deadline& until) {
   if (tag == nullptr) return;
   WideString record;
-  if (FormatStatisticRecord(url, referer, tag, time, count, error, &record)) AppendRecord(record);
+  if (FormatStatisticRecord(url, referer, tag, time, count, error, &record)) AppendRecord(record, until);
 }
 
-void StatisticLogWriter::WriteSkippedLibrary(const wchar_t* path) {
+void StatisticLogWriter::WriteSkippedLibrary(const wchar_t* path, HRESULT why) {
   WideString record;
-  if (FormatSkippedLibraryRecord(path, &record)) AppendRecord(record);
+  if (FormatSkippedLibraryRecord(path, why, &record)) AppendRecord(record, Deadline::Unbounded());
+}
+
+void StatisticLogWriter::WriteRefusedKeptFiles(const Array<WideString>& paths, HRESULT why) {
+  WideString record;
+  if (!paths.IsEmpty() && FormatRefusedKeptFiles(paths, why, &record)) AppendRecord(record, Deadline::Unbounded());
 }
 
 void StatisticLogWriter::WriteUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time,
-                                           HRESULT error) {
+                                           HRESULT error, const Deadline& until) {
   WideString record;
-  if (FormatUnsentRecord(table, items, time, error, &record)) AppendRecord(record);
+  if (FormatUnsentRecord(table, items, time, error, &record)) AppendRecord(record, until);
 }
 
-void StatisticLogWriter::AppendRecord(const WideString& record) {
+void StatisticLogWriter::AppendRecord(const WideString& record, const Deadline& until) {
   CriticalSectionLock lock(lock_);
+  // Each wait for the log's lock takes what is left until then, at most.
+  const auto lockWaitMs = [this, &until] {
+    const DWORD left = until.RemainingMs();
+    return left < lockWaitMs_ ? left : lockWaitMs_;
+  };
   if (!made_) {
     // The folder is made and examined first, and held while the log opens.
     HeldDataFolder folder;
@@ -285,11 +306,11 @@ void StatisticLogWriter::AppendRecord(const WideString& record) {
     if (SUCCEEDED(held)) {
       WideString path;
       if (FAILED(LogPath(folder.path(), &path))) return;
-      logFile_.OpenStatisticLog(path.Get(), lockWaitMs_);
+      logFile_.OpenStatisticLog(path.Get(), lockWaitMs());
     }
     made_ = true;
   }
-  if (logFile_.IsOpen()) logFile_.AppendLogLine(record.Get());
+  if (logFile_.IsOpen()) logFile_.AppendLogLine(record.Get(), lockWaitMs());
 }
 
 }  // namespace tmn

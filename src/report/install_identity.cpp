@@ -25,8 +25,10 @@ constexpr DWORD kUidOfferedBytes = (kUidChars - 1) * sizeof(wchar_t);  // 126
 // The OEM values: 100 characters offered, and a NUL that always stays.
 constexpr DWORD kOemTextChars = 100;
 
-// All zero at load; filled by the first reader.
-InstallIdentity g_identity;
+// All zero at load; filled by the first reader. Placed in .bss by name:
+// MinGW gives each object of its own data section file space in .data,
+// zeros included, and this one is the largest.
+__attribute__((section(".bss"))) InstallIdentity g_identity;
 
 // One value of an existing key of the product's; the key is opened for
 // this read alone.
@@ -72,9 +74,12 @@ const wchar_t* LoadInstallIdentity() {
   memset(identity.uid, 0, sizeof(identity.uid));
 
   DWORD type = REG_SZ;
-  if (QueryProductValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    memset(identity.uid, 0, sizeof(identity.uid));
+  const LONG uidRead = QueryProductValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes);
+  const bool uidReadable = uidRead == ERROR_SUCCESS && type == REG_SZ;
+  if (!uidReadable) memset(identity.uid, 0, sizeof(identity.uid));
+  // A stored uid that cannot be read (too long, of another type) is the
+  // product's, and stays: this process makes one of its own for itself.
+  const bool storeUid = uidReadable || uidRead == ERROR_FILE_NOT_FOUND;
 
   identity.oemId = ReadDecimalValue(L"OEMID");
   identity.preOemId = ReadDecimalValue(L"PreOEMID");
@@ -86,14 +91,16 @@ const wchar_t* LoadInstallIdentity() {
       ERROR_SUCCESS)
     identity.installType = 0;
 
-  ReadInstallPathText(identity.installPath);
+  WideString installPath;
+  if (ReadInstallPath(&installPath))
+    memcpy(identity.installPath, installPath.Get(), installPath.Length() * sizeof(wchar_t));
 
   if (identity.uid[0] != L'\0') return identity.uid;
 
   GUID guid;
   if (SUCCEEDED(::CoCreateGuid(&guid))) FormatUid(guid, identity.uid);
   // Stored even when empty, so that a later process sees the same id.
-  StoreUid(identity.uid);
+  if (storeUid) StoreUid(identity.uid);
   return identity.uid;
 }
 
@@ -136,7 +143,7 @@ void GetProductVersion(WideString* out) {
   // A host path that fills its buffer was cut: its folder would name an
   // ancestor, so only the install folder is searched then.
   WideString hostFolder;
-  if (SUCCEEDED(ReadModulePath(nullptr, &hostFolder)) && !StripLastComponent(hostFolder)) hostFolder.Clear();
+  ReadHostFolder(&hostFolder);
   GetProductVersionFrom(hostFolder, IdentityInstallPath, out);
 }
 
