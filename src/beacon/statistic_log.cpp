@@ -120,51 +120,60 @@ HRESULT MoveAsideIfStillAtItsName(HANDLE held, const WideString& path, const Wid
 
 LogWriteCall g_logWrite = ::WriteFile;
 
+namespace {
+
+// The parts of a record: "[tag]" and what follows it; a labelled text or
+// number, only when set; the error, only when negative.
+bool BeginRecord(WideString& text, const wchar_t* tag, const wchar_t* first) {
+  return text.Append(L'[') && text.Append(tag) && text.Append(L']') && text.Append(first);
+}
+bool AppendTextPart(WideString& text, const wchar_t* label, const wchar_t* value) {
+  return value == nullptr || *value == L'\0' || (text.Append(label) && text.Append(value));
+}
+bool AppendNumberPart(WideString& text, const wchar_t* label, int64_t value) {
+  return value == 0 || (text.Append(label) && AppendSigned(text, value));
+}
+bool AppendErrorPart(WideString& text, HRESULT error) {
+  return error >= 0 || (text.Append(L", err:0x") && AppendHex(text, static_cast<uint32_t>(error)));
+}
+bool Finish(bool formatted, WideString& text, WideString* record) {
+  if (formatted) *record = static_cast<WideString&&>(text);
+  return formatted;
+}
+
+}  // namespace
+
 bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
                            int32_t count, HRESULT error, WideString* record) {
   WideString text;
-  if (!text.Append(L'[') || !text.Append(tag) || !text.Append(L']')) return false;
-  if (url != nullptr && *url != L'\0' && (!text.Append(L" url:") || !text.Append(url))) return false;
-  if (referer != nullptr && *referer != L'\0' && (!text.Append(L", refer_url:") || !text.Append(referer)))
-    return false;
-  if (time != 0 && (!text.Append(L", time:") || !AppendSigned(text, time))) return false;
-  if (count != 0 && (!text.Append(L", count:") || !AppendSigned(text, count))) return false;
-  if (error < 0 && (!text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(error)))) return false;
-  *record = static_cast<WideString&&>(text);
-  return true;
+  return Finish(BeginRecord(text, tag, L"") && AppendTextPart(text, L" url:", url) &&
+                    AppendTextPart(text, L", refer_url:", referer) && AppendNumberPart(text, L", time:", time) &&
+                    AppendNumberPart(text, L", count:", count) && AppendErrorPart(text, error),
+                text, record);
 }
 
 bool FormatSkippedLibraryRecord(const wchar_t* path, HRESULT why, WideString* record) {
   WideString text;
-  if (!text.Append(L'[') || !text.Append(kLibrarySkippedTag) || !text.Append(L"] file:") || !text.Append(path) ||
-      !text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(why)))
-    return false;
-  *record = static_cast<WideString&&>(text);
-  return true;
+  return Finish(BeginRecord(text, kLibrarySkippedTag, L" file:") && text.Append(path) && AppendErrorPart(text, why),
+                text, record);
 }
 
 bool FormatRefusedKeptFiles(const Array<WideString>& paths, HRESULT why, WideString* record) {
   WideString text;
-  if (!text.Append(L'[') || !text.Append(kKeptFilesRefusedTag) || !text.Append(L"] files:")) return false;
-  for (size_t i = 0; i < paths.Size(); ++i)
-    if ((i > 0 && !text.Append(L'|')) || !text.Append(paths[i])) return false;
-  if (!text.Append(L", count:") || !AppendUnsigned(text, paths.Size()) || !text.Append(L", err:0x") ||
-      !AppendHex(text, static_cast<uint32_t>(why)))
-    return false;
-  *record = static_cast<WideString&&>(text);
-  return true;
+  bool formatted = BeginRecord(text, kKeptFilesRefusedTag, L" files:");
+  for (size_t i = 0; formatted && i < paths.Size(); ++i) formatted = (i == 0 || text.Append(L'|')) && text.Append(paths[i]);
+  return Finish(formatted && AppendNumberPart(text, L", count:", static_cast<int64_t>(paths.Size())) &&
+                    AppendErrorPart(text, why),
+                text, record);
 }
 
 bool FormatUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time, HRESULT error,
                         WideString* record) {
   WideString text;
-  if (!text.Append(L'[') || !text.Append(kRecordUnsentTag) || !text.Append(L"] table:") || !text.Append(table))
-    return false;
-  if (items != nullptr && *items != L'\0' && (!text.Append(L", items:") || !text.Append(items))) return false;
-  if (time != 0 && (!text.Append(L", time:") || !AppendSigned(text, time))) return false;
-  if (error < 0 && (!text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(error)))) return false;
-  *record = static_cast<WideString&&>(text);
-  return true;
+  return Finish(BeginRecord(text, kRecordUnsentTag, L" table:") && text.Append(table) &&
+                    AppendTextPart(text, L", items:", items) && AppendNumberPart(text, L", time:", time) &&
+                    AppendErrorPart(text, error),
+                text, record);
 }
 
 bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line) {

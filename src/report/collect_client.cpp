@@ -33,6 +33,20 @@ HMODULE LoadFromFolder(const WideString& folder, PassedOverLibrary* passedOver) 
 
 }  // namespace
 
+bool IsInTemporaryFolder(const WideString& folder) {
+  // In the form the temporary folder is named in: an uninstaller's copy is
+  // started by a path made from it, which its module's path keeps.
+  wchar_t temporary[MAX_PATH];
+  const DWORD length = ::GetTempPathW(MAX_PATH, temporary);
+  if (length == 0 || length >= MAX_PATH) return false;
+  WideString prefix, start;
+  if (!prefix.Assign(temporary, length)) return false;
+  TrimTrailingSeparators(prefix);
+  const size_t count = prefix.Length();
+  return folder.Length() >= count && (folder.Length() == count || folder[count] == L'\\') &&
+         start.Assign(folder.Get(), count) && ::lstrcmpiW(start.Get(), prefix.Get()) == 0;
+}
+
 HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, PassedOverLibrary* passedOver) {
   if (!hostFolder.IsEmpty()) {
     if (HMODULE library = LoadFromFolder(hostFolder, passedOver)) return library;
@@ -58,7 +72,7 @@ bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity) {
 }
 
 CCollectClient::CCollectClient(const WideString* productVersion, const wchar_t* osDescription,
-                               CollectLibraryPlaces places, const wchar_t* logFolder) {
+                               const wchar_t* logFolder) {
   if (productVersion != nullptr) version_.Assign(*productVersion);
   osDescription_.Assign(osDescription);
   const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kClientMutexName);
@@ -66,7 +80,7 @@ CCollectClient::CCollectClient(const WideString* productVersion, const wchar_t* 
   mutex_.reset(mutex);
   if (existed) mutex_.reset();  // another process's client holds it
   WideString hostFolder;
-  if (places == CollectLibraryPlaces::kHostFolderFirst) ReadHostFolder(&hostFolder);
+  if (SUCCEEDED(ReadHostFolder(&hostFolder)) && IsInTemporaryFolder(hostFolder)) hostFolder.Clear();
   PassedOverLibrary passedOver;
   library_.reset(LoadCollectLibraryFrom(hostFolder, &passedOver));
   if (!passedOver.path.IsEmpty()) {

@@ -35,11 +35,10 @@ constexpr HRESULT kNoMemoryForUid = static_cast<HRESULT>(0x80070008);  // ERROR_
 constexpr wchar_t kCollectLibraryName[] = L"ovec\\gleanor.dll";
 constexpr wchar_t kClientMutexName[] = L"Global\\{2C4A41E4-3A65-4ea4-BC37-CEA52BBCF908}";
 
-// Where the library is looked for: below the host executable's folder,
-// then below the install folder; or below the install folder alone, for
-// an uninstaller, which runs from a copy of itself in the user's temporary
-// folder.
-enum class CollectLibraryPlaces { kHostFolderFirst, kInstallFolderOnly };
+// Whether folder lies in the user's temporary folder, where an
+// uninstaller runs a copy of itself and any program of the user's may put
+// a library beside it: the library is never looked for there.
+bool IsInTemporaryFolder(const WideString& folder);
 
 // The library below hostFolder (unless it is empty), else below the install
 // folder; nowhere else, and only as beacon/library_loading.h allows. A
@@ -56,10 +55,11 @@ class CCollectClient {
   // Opens: never fails, every missing piece stays null. The product version
   // of a report that has worked it out already, or null: the client then
   // works it out when its public record first needs it. The public record
-  // names the system as osDescription gives it. A library passed over is
-  // named in the log in logFolder (null: the data folder).
+  // names the system as osDescription gives it. The library is looked for
+  // below the host executable's folder, unless that lies in the temporary
+  // folder, then below the install folder. A library passed over is named
+  // in the log in logFolder (null: the data folder).
   explicit CCollectClient(const WideString* productVersion = nullptr, const wchar_t* osDescription = L"win",
-                          CollectLibraryPlaces places = CollectLibraryPlaces::kHostFolderFirst,
                           const wchar_t* logFolder = nullptr);
   ~CCollectClient();  // closes
   CCollectClient(const CCollectClient&) = delete;

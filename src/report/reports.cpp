@@ -72,9 +72,7 @@ void AddItem(ICollectRecord* record, WideString& items, const wchar_t* name, int
 // client opened for this report alone. A record the library says is not
 // ready is given back unfilled.
 void SendRecord(ReportJob& job, const WideString* productVersion, const WideString& osDescription) {
-  CCollectClient client(productVersion, osDescription.Get(),
-                        job.install ? CollectLibraryPlaces::kHostFolderFirst : CollectLibraryPlaces::kInstallFolderOnly,
-                        LogFolderOf(job));
+  CCollectClient client(productVersion, osDescription.Get(), LogFolderOf(job));
   RecordOwner record;
   if (FAILED(client.CreateRecord(&record))) return;
   record.get()->SetTable(TableOf(job));

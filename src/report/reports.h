@@ -47,8 +47,8 @@ void SendInstallReport(DWORD deadlineMs = kReportDeadlineMs, CStatistics* statis
 int32_t UninstallFlag(const WideString& text);
 
 // Hands the uninstall record, after the install's public record, to the
-// product's info-collection library below the install folder; sends
-// nothing without the library. Returns within deadlineMs.
+// product's info-collection library; sends nothing without the library.
+// Returns within deadlineMs.
 void SendUninstallReport(int32_t flag, DWORD deadlineMs = kReportDeadlineMs, const wchar_t* logFolder = nullptr);
 
 }  // namespace tmn

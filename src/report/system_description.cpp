@@ -37,11 +37,12 @@ RealSystemFolderView::~RealSystemFolderView() {
 }
 
 bool KernelFilePath(WideString* path) {
-  wchar_t windows[MAX_PATH];
-  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  // The system folder itself, not SysWOW64, whatever the bitness.
+  wchar_t system[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
   WideString kernel;
-  if (!kernel.Assign(windows, length) || !AppendPath(kernel, L"System32\\ntoskrnl.exe")) return false;
+  if (!kernel.Assign(system, length) || !AppendPath(kernel, L"ntoskrnl.exe")) return false;
   *path = static_cast<WideString&&>(kernel);
   return true;
 }

@@ -21,8 +21,8 @@ constexpr wchar_t kUndescribedSystem[] = L"win";
 // describes the system for itself.
 void DescribeOperatingSystem(WideString* description, VersionQuery query = ::GetVersionExW);
 
-// The kernel file of the system itself: "System32\ntoskrnl.exe" in the
-// system's own Windows folder, which no user's setting names.
+// The kernel file of the system itself: "ntoskrnl.exe" in the system
+// folder (GetSystemDirectoryW), which no user's setting names.
 bool KernelFilePath(WideString* path);
 
 // While it lives, the calling thread sees the system's own System32, also

@@ -392,6 +392,19 @@ TEST_F(LibrarySearch, WithNeitherFolderNothingIsLoadedFromTheCurrentFolder) {
   }
 }
 
+// An uninstaller's copy runs in the temporary folder: no library is looked
+// for beside it.
+TEST(IsInTemporaryFolder, IsTheTemporaryFolderAndWhatLiesBelowIt) {
+  TempDir below(L"temporary");
+  wchar_t temporary[MAX_PATH];
+  GetTempPathW(MAX_PATH, temporary);
+  const std::wstring folder = std::wstring(temporary).substr(0, wcslen(temporary) - 1);
+  EXPECT_TRUE(tmn::IsInTemporaryFolder(MakeWide(folder)));
+  EXPECT_TRUE(tmn::IsInTemporaryFolder(MakeWide(below.path())));
+  EXPECT_FALSE(tmn::IsInTemporaryFolder(MakeWide(folder + L"x")));
+  EXPECT_FALSE(tmn::IsInTemporaryFolder(MakeWide(tmtest::TestBinDir())));
+}
+
 TEST(HexToBytes, DecodesPairsOfDigitsInEitherCase) {
   uint8_t bytes[12];
   memset(bytes, 0xbd, sizeof(bytes));

@@ -86,11 +86,11 @@ TEST(CorrectVersionFromKernel, AVersionIsNeverLowered) {
 // The kernel of the system itself: what a user's "Shell Folders" value
 // names is no system folder.
 TEST(KernelFile, IsTheSystemsOwnWhateverAUserNames) {
-  wchar_t windows[MAX_PATH] = {};
-  GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  wchar_t folder[MAX_PATH] = {};
+  GetSystemDirectoryW(folder, MAX_PATH);
   tmn::WideString path = MakeWide(L"junk");
   ASSERT_TRUE(tmn::KernelFilePath(&path));
-  EXPECT_EQ(std::wstring(windows) + L"\\System32\\ntoskrnl.exe", Text(path));
+  EXPECT_EQ(std::wstring(folder) + L"\\ntoskrnl.exe", Text(path));
 
   tmtest::TempDir dir(L"kernel");
   tmtest::PlaceVersionFile(L"kernel_10_0", L"ntoskrnl.exe", dir.path());
