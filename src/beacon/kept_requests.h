@@ -48,7 +48,10 @@ bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t reque
 // False for anything but exactly such bytes; entry is left as it was then.
 bool ParseKeptRequest(const uint8_t* bytes, size_t count, KeptEntry* entry);
 
-// Why a kept file's request is not folded in: it holds no kept request.
+// Why a kept file is refused: it holds no request the beacon would have
+// kept. A refused file is moved aside once, never folded in nor counted
+// against a store's batch, and named with the others of its store in one
+// line. Every reason for refusing one answers this code from Read.
 constexpr HRESULT kNotAKeptRequest = static_cast<HRESULT>(0x8007000D);  // ERROR_INVALID_DATA
 
 // The kept files of a folder, one after another as the folder lists them:
