@@ -185,28 +185,30 @@ void ReadNtVersion(WideString* out) {
   out->Assign(text, static_cast<size_t>(length));
 }
 
-CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder) : cache_(cache), logFile_(logFolder) {}
-
-const WideString& CStatistics::GetIeVersion() {
-  if (ieVersion_.IsEmpty()) ReadIeVersion(&ieVersion_);
-  return ieVersion_;
+CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder) : cache_(cache), logFile_(logFolder) {
+  ReadIeVersion(&ieVersion_);
+  ReadNtVersion(&ntVersion_);
 }
 
-const WideString& CStatistics::GetNtVersion() {
-  if (ntVersion_.IsEmpty()) ReadNtVersion(&ntVersion_);
-  return ntVersion_;
-}
-
-int32_t CStatistics::ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline) {
+int32_t CStatistics::ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline,
+                                     volatile LONG* progress) {
   StatisticRequest request;
   request.requestTime = requestTime;
   if (!request.url.Assign(kCounterPixelUrl) || !request.referer.Assign(referer)) return 0;
-  return SendRequest(request, deadline);
+  return SendRequest(request, deadline, progress);
 }
 
-int32_t CStatistics::SendRequest(const StatisticRequest& request, const Deadline& deadline) {
+int32_t CStatistics::SendRequest(const StatisticRequest& request, const Deadline& deadline, volatile LONG* progress) {
   HeldKeptRequest kept;
-  cache_.KeepRequest(request.url.Get(), request.referer.Get(), request.requestTime, &kept);
+  const HRESULT keeping = cache_.KeepRequest(request.url.Get(), request.referer.Get(), request.requestTime, &kept);
+  // A request kept is the cache's to finish; one given up meanwhile is
+  // named in the log already, and goes no further.
+  const LONG now = ::InterlockedCompareExchange(progress, SUCCEEDED(keeping) ? kRequestKept : kRequestTaken,
+                                                kRequestTaken);
+  if (now == kRequestGivenUp) {
+    cache_.ForgetRequest(&kept);
+    return 0;
+  }
   const int32_t delivered = Deliver(request, deadline);
   if (delivered == 0) {
     StoreKeptRequest(cache_, logFile_, request.url.Get(), request.referer.Get(), request.requestTime, &kept,
@@ -224,7 +226,7 @@ int32_t CStatistics::Deliver(const StatisticRequest& request, const Deadline& de
   ProxySettings settings;
   ReadProxySettings(configFile.Get(), &settings);
   PreparedRequest prepared;
-  if (FAILED(PrepareRequest(request, settings, GetIeVersion().Get(), GetNtVersion().Get(), &prepared))) return 0;
+  if (FAILED(PrepareRequest(request, settings, ieVersion_.Get(), ntVersion_.Get(), &prepared))) return 0;
   return ExchangeWithin(std::move(prepared), deadline.RemainingMs(kStoreReserveMs));
 }
 
@@ -289,6 +291,9 @@ int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handle
 }
 
 int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs) {
+  // An exchange that could not be waited for would be stored as undelivered
+  // and might be delivered as well.
+  if (budgetMs == 0) return 0;
   SharedBlock<ExchangeState> state = SharedBlock<ExchangeState>::Make();
   if (!state) return 0;
   state->request = std::move(prepared);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "base/result.h"
+#include "base/unique.h"
 #include "fs/path_checks.h"
 
 namespace tmn {
@@ -83,12 +84,6 @@ DWORD ProductLibraryLoadFlags(bool searchFlagsOffered) {
 bool SystemOffersLibrarySearchFlags() {
   const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
   return kernel != nullptr && ::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
-}
-
-HRESULT LoadProductLibrary(const wchar_t* path, UniqueModule* library) {
-  RETURN_IF_FAILED(CheckProductLibrary(path));
-  library->reset(::LoadLibraryExW(path, nullptr, ProductLibraryLoadFlags(SystemOffersLibrarySearchFlags())));
-  return *library ? S_OK : HResultFromLastError();
 }
 
 }  // namespace tmn

@@ -38,8 +38,8 @@ const InstallIdentity& GetInstallIdentity();
 const wchar_t* LoadInstallIdentity();
 
 // The uid as the registry delivered it into the zero-filled record: kept
-// when the read gave a REG_SZ value, else emptied.
-void KeepUidValue(LONG status, DWORD type, wchar_t (&uid)[kUidChars]);
+// when the read gave a REG_SZ value (true), else emptied.
+bool KeepUidValue(LONG status, DWORD type, wchar_t (&uid)[kUidChars]);
 // The leading decimal number of what the registry delivered into a
 // zero-filled buffer; 0 for anything but a REG_SZ value.
 int32_t DecimalOfValue(LONG status, DWORD type, const wchar_t (&text)[kOemTextChars + 1]);

@@ -16,6 +16,8 @@
 
 #include <stddef.h>
 
+#include "base/unique.h"
+
 namespace tmn {
 
 // The rights that let an account change a file or folder: write or append
@@ -59,5 +61,11 @@ bool OnlySystemWritersMayChange(HANDLE object, HANDLE folder, const SystemWriter
 // it, each opened by path. A file that is a link, or any other reparse
 // point, is not the system's own.
 bool OnlySystemWritersMayChangeFile(const wchar_t* path);
+
+// The same, and when true the file stays held in heldFile, so that no one
+// may write, delete or rename it, and its folder in heldFolder, so that no
+// one may delete or rename it, until the caller lets them go: what was
+// judged is what the caller then uses by its path.
+bool OnlySystemWritersMayChangeFile(const wchar_t* path, UniqueFile* heldFile, UniqueFile* heldFolder);
 
 }  // namespace tmn

@@ -2,19 +2,7 @@
 
 #include <string.h>
 
-#include <utility>
-
-
 namespace tmn {
-
-namespace {
-
-// A drive and its colon with their NUL, or three characters.
-constexpr DWORD kLibrarySearchLeastBytes = 3 * sizeof(wchar_t);  // 6
-
-bool EndsWithSeparator(const WideString& path) { return path.EndsWith(L'\\') || path.EndsWith(L'/'); }
-
-}  // namespace
 
 LONG OpenProductKey(const wchar_t* key, REGSAM access, UniqueHkey* opened) {
   return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, access | KEY_WOW64_32KEY, opened->put());
@@ -33,34 +21,16 @@ LONG ReadInstallPathValue(DWORD offeredBytes, InstallPathValue* value) {
   return status;
 }
 
-void ReadInstallPathText(wchar_t (&out)[kInstallPathChars]) {
+bool InstallPathOfValue(const InstallPathValue& value, WideString* out) {
+  if (value.type != REG_SZ) return false;
+  // A text that fills the whole buffer has no NUL, and may go on beyond it.
+  const wchar_t* end = wmemchr(value.text, L'\0', kInstallPathChars);
+  return end != nullptr && out->Assign(value.text, static_cast<size_t>(end - value.text));
+}
+
+bool ReadInstallPath(WideString* out) {
   InstallPathValue value;
-  InstallPathTextOfValue(ReadInstallPathValue(sizeof(value.text), &value), value.text, out);
-}
-
-void InstallPathTextOfValue(LONG status, const wchar_t (&text)[kInstallPathChars],
-                            wchar_t (&out)[kInstallPathChars]) {
-  memset(out, 0, sizeof(out));
-  if (status != ERROR_SUCCESS) return;
-  // A value that fills the whole buffer has no NUL and names no folder.
-  if (wmemchr(text, L'\0', kInstallPathChars) == nullptr) return;
-  memcpy(out, text, sizeof(out));
-}
-
-bool ReadInstallFolder(WideString* out) {
-  InstallPathValue value;
-  const LONG status = ReadInstallPathValue(kLibrarySearchOfferedBytes, &value);
-  return InstallFolderOfValue(status, value.type, value.bytes, value.text, out);
-}
-
-bool InstallFolderOfValue(LONG status, DWORD type, DWORD bytes, const wchar_t (&text)[kInstallPathChars],
-                          WideString* out) {
-  if (status != ERROR_SUCCESS || type != REG_SZ || bytes < kLibrarySearchLeastBytes || text[0] == L'\0') return false;
-  WideString folder;
-  if (!folder.Assign(text)) return false;
-  if (!EndsWithSeparator(folder) && !folder.Append(L'\\')) return false;
-  *out = std::move(folder);
-  return true;
+  return ReadInstallPathValue(sizeof(value.text), &value) == ERROR_SUCCESS && InstallPathOfValue(value, out);
 }
 
 }  // namespace tmn

@@ -197,40 +197,21 @@ std::string OemNumber(const uint8_t* in, size_t count) {
   return tmn::ParseDecimalInt32(formatted) == number ? "" : "the number formats to another";
 }
 
-std::string InstallPathText(const uint8_t* in, size_t count) {
+std::string InstallPath(const uint8_t* in, size_t count) {
   wchar_t buffer[tmn::kInstallPathChars], (*text)[tmn::kInstallPathChars];
   const Delivery d = Deliver(in, count, sizeof(buffer), buffer, text);
-  wchar_t junk[tmn::kInstallPathChars];
-  wmemset(junk, 0xbdbd, tmn::kInstallPathChars);
-  auto& out = *reinterpret_cast<wchar_t(*)[tmn::kInstallPathChars]>(Guarded(2, junk, sizeof(junk)));
-  tmn::InstallPathTextOfValue(d.status, *text, out);
-  if (out[0] != L'\0') Accepted();
-  if (wmemchr(out, L'\0', tmn::kInstallPathChars) == nullptr) return "a path without its NUL";
-  const std::wstring kept(out, tmn::kInstallPathChars);
-  if (kept != std::wstring(buffer, tmn::kInstallPathChars) && kept != std::wstring(tmn::kInstallPathChars, L'\0'))
-    return "a path neither the value nor empty";
-  return {};
-}
-
-std::string InstallFolder(const uint8_t* in, size_t count) {
-  wchar_t buffer[tmn::kInstallPathChars], (*text)[tmn::kInstallPathChars];
-  const Delivery d = Deliver(in, count, tmn::kLibrarySearchOfferedBytes, buffer, text);
+  tmn::InstallPathValue delivered;
+  memcpy(delivered.text, *text, sizeof(delivered.text));
+  delivered.type = d.status == ERROR_SUCCESS ? d.type : REG_NONE;
+  delivered.bytes = d.bytes;
+  const auto& value = *reinterpret_cast<tmn::InstallPathValue*>(Guarded(2, &delivered, sizeof(delivered)));
   tmn::WideString out;
   out.Assign(L"untouched");
-  if (!tmn::InstallFolderOfValue(d.status, d.type, d.bytes, *text, &out))
-    return out.Equals(L"untouched") ? "" : "a refused value changed the folder";
+  if (!tmn::InstallPathOfValue(value, &out))
+    return out.Equals(L"untouched") ? "" : "a refused value changed the path";
   Accepted();
-  if (!out.EndsWith(L'\\') && !out.EndsWith(L'/')) return "a folder without its separator";
-  return Bounded("a folder", out, tmn::kInstallPathChars - 1);
-}
-
-std::string ShellFolder(const uint8_t* in, size_t count) {
-  wchar_t buffer[tmn::kFolderChars], (*text)[tmn::kFolderChars];
-  Deliver(in, count, sizeof(buffer), buffer, text);
-  tmn::WideString out;
-  tmn::AssignFolderText(*text, &out);
-  if (!out.IsEmpty()) Accepted();
-  return Bounded("a folder", out, tmn::kFolderChars - 1);
+  if (Text(out) != std::wstring(value.text, out.Length())) return "not the value's text";
+  return Bounded("a path", out, tmn::kInstallPathChars - 1);
 }
 
 // The driver's own probes: each reads one byte beyond its input.
@@ -256,10 +237,8 @@ const std::vector<Target> kTargets = {
     {"proxy_host_port", ProxyHostAndPort, 0, {}},
     Registry("registry_uid", Uid, tmn::kUidOfferedBytes),
     Registry("registry_oem_number", OemNumber, tmn::kOemTextChars * sizeof(wchar_t)),
-    Registry("registry_install_path", InstallPathText, tmn::kInstallPathChars * sizeof(wchar_t)),
-    Registry("registry_install_folder", InstallFolder, tmn::kLibrarySearchOfferedBytes),
+    Registry("registry_install_path", InstallPath, tmn::kInstallPathChars * sizeof(wchar_t)),
     Registry("registry_ie_version", IeVersion, MAX_PATH * sizeof(wchar_t)),
-    Registry("registry_shell_folder", ShellFolder, tmn::kFolderChars * sizeof(wchar_t)),
     {"probe_past_end", ReadsPastTheEnd, 0, {}, nullptr, true},
     {"probe_before_start", ReadsBeforeTheStart, 0, {}, nullptr, true},
 };
