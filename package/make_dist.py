@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Makes the installer author's package: stages package/'s folders, its
-changelog and the three shipping plug-ins in STAGE, signs the plug-ins when
+changelog, the author's reference (docs/reference.md, as the package's
+page) and the three shipping plug-ins in STAGE, signs the plug-ins when
 SIGN_PFX names a certificate, lists every file's SHA-256 in SHA256SUMS at
 the package's root, and packs STAGE into ZIP, with ZIP.sha256 beside it.
 
@@ -27,7 +28,10 @@ import time
 import zipfile
 from pathlib import Path
 
-AUTHOR_FOLDERS = ("Include", "Docs", "Examples")
+AUTHOR_FOLDERS = ("Include", "Examples")
+# The author's page is the reference itself, with the line ends of the
+# package's other texts.
+REFERENCE, AUTHOR_PAGE = "docs/reference.md", "Docs/tmnsisplug/tmnsisplug.txt"
 SUMS = "SHA256SUMS"
 # The oldest time a zip entry can carry.
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC
@@ -55,12 +59,18 @@ def source_date_epoch(source_dir):
     return int(last.stdout)
 
 
-def stage(package_dir, stage_dir, plugins):
+def crlf(text):
+    return text.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+
+def stage(source_dir, package_dir, stage_dir, plugins):
     """The package's files in stage_dir, afresh, so that nothing removed from
     the sources lingers."""
     shutil.rmtree(stage_dir, ignore_errors=True)
     for folder in AUTHOR_FOLDERS:
         shutil.copytree(package_dir / folder, stage_dir / folder, copy_function=shutil.copyfile)
+    (stage_dir / AUTHOR_PAGE).parent.mkdir(parents=True)
+    (stage_dir / AUTHOR_PAGE).write_bytes(crlf((Path(source_dir) / REFERENCE).read_bytes()))
     shutil.copyfile(package_dir / "CHANGES.txt", stage_dir / "CHANGES.txt")
     for folder, dll in plugins:
         (stage_dir / "Plugins" / folder).mkdir(parents=True)
@@ -120,7 +130,7 @@ def main(source_dir, package_dir, stage_dir, zip_path, *plugin_args):
     for earlier in (zip_path, sums_of_zip):
         earlier.unlink(missing_ok=True)
     epoch = source_date_epoch(source_dir)
-    stage(package_dir, stage_dir, plugins)
+    stage(source_dir, package_dir, stage_dir, plugins)
     pfx = os.environ.get("SIGN_PFX")
     if pfx:
         sign([stage_dir / "Plugins" / folder / "tmnsisplug.dll" for folder, _ in plugins],

@@ -132,9 +132,13 @@ def check_package(cmake, build_dir, version, package_source, built_dlls, signer)
     failures = check_verifiable_form(zip_path, infos, files, package_source)
 
     sources = {str(path.relative_to(package_source)): path.read_bytes()
-               for folder in ("Include", "Docs", "Examples")
+               for folder in ("Include", "Examples")
                for path in sorted((package_source / folder).rglob("*")) if path.is_file()}
     sources["CHANGES.txt"] = (package_source / "CHANGES.txt").read_bytes()
+    # The author's page is the reference, line for line, so the two cannot drift.
+    reference = (package_source.parent / "docs" / "reference.md").read_bytes()
+    if files.get(AUTHOR_FILES[1], b"").replace(b"\r\n", b"\n") != reference.replace(b"\r\n", b"\n"):
+        failures.append(f"{AUTHOR_FILES[1]} is not docs/reference.md")
     expected = set(PLUGINS) | set(AUTHOR_FILES) | set(sources) | {"SHA256SUMS"}
     if set(files) != expected:
         failures.append(f"files {sorted(files)}, expected {sorted(expected)}")
