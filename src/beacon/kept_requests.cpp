@@ -4,6 +4,8 @@
 
 #include "base/heap.h"
 #include "base/result.h"
+#include "base/unix_time.h"
+#include "beacon/endpoints.h"
 #include "fs/entry_delete.h"
 #include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
@@ -38,7 +40,32 @@ bool KeptRequestNames(const WideString& folder, WideString* part, WideString* wh
   return part->Assign(*whole) && part->Append(L".part");
 }
 
+// Four numbers of 16 bits apart by dots, each "0" or digits without a
+// leading 0: "%d.%d.%d.%d" of a file version, and nothing else up to end.
+bool IsVersionText(const wchar_t* text, const wchar_t* end) {
+  for (int part = 0; part < 4; ++part) {
+    const wchar_t* start = text;
+    uint32_t value = 0;
+    for (; *text >= L'0' && *text <= L'9' && value <= 0xFFFF; ++text) value = value * 10 + (*text - L'0');
+    if (text == start || value > 0xFFFF || (*start == L'0' && text - start > 1) ||
+        *text++ != (part == 3 ? L'\0' : L'.'))
+      return false;
+  }
+  return text == end + 1;  // past the NUL that ends the whole text
+}
+
 }  // namespace
+
+bool IsRequestOfThisBeacon(const KeptEntry& entry, int64_t now) {
+  if (entry.requestTime < kFirstKeptRequestTime || entry.requestTime > now + kKeptRequestTimeAhead ||
+      !entry.url.Equals(kCounterPixelUrl))
+    return false;
+  // The address's characters are never NUL: the referer's NUL ends a shorter one.
+  const wchar_t* referer = entry.referer.Get();
+  for (const wchar_t* head = kInstallReportUrl; *head != L'\0'; ++head, ++referer)
+    if (*referer != *head) return false;
+  return *referer == L'/' && IsVersionText(referer + 1, entry.referer.Get() + entry.referer.Length());
+}
 
 bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime, UniqueHeapBlock* bytes,
                        size_t* count) {
@@ -160,8 +187,10 @@ HRESULT HeldKeptRequest::Read(KeptEntry* entry) {
   if (!bytes) return E_OUTOFMEMORY;
   DWORD read = 0;
   if (!::ReadFile(file_.get(), bytes.get(), count, &read, nullptr)) return HResultFromLastError();
-  return read == count && ParseKeptRequest(static_cast<const uint8_t*>(bytes.get()), count, entry) ? S_OK
-                                                                                                  : kNotAKeptRequest;
+  return read == count && ParseKeptRequest(static_cast<const uint8_t*>(bytes.get()), count, entry) &&
+                 IsRequestOfThisBeacon(*entry, CurrentUnixTime())
+             ? S_OK
+             : kNotAKeptRequest;
 }
 
 HRESULT HeldKeptRequest::MoveAside(const WideString& path) {
