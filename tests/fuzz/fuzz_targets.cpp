@@ -13,6 +13,8 @@
 
 #include "base/number.h"
 #include "base/unique.h"
+#include "base/unix_time.h"
+#include "beacon/endpoints.h"
 #include "beacon/kept_requests.h"
 #include "beacon/statistics.h"
 #include "fs/file_version.h"
@@ -32,6 +34,41 @@ std::wstring Text(const tmn::WideString& text) { return std::wstring(text.Get(),
 std::string Bounded(const char* what, const tmn::WideString& text, size_t most) {
   if (text.Length() > most) return std::string(what) + " of " + std::to_string(text.Length()) + " characters";
   if (tmn::TextLength(text.Get()) != text.Length()) return std::string(what) + " holds a NUL";
+  return {};
+}
+
+// Whether the beacon could have kept the request, worked out apart from
+// the store's own rule: its counter's URL, the install-report address with
+// "/" and four numbers that FormatFileVersion writes back as they stand,
+// and a time from the build to a day ahead of now.
+bool BeaconCouldHaveKept(const tmn::KeptEntry& entry, int64_t now) {
+  const std::wstring head = std::wstring(tmn::kInstallReportUrl) + L"/", referer = Text(entry.referer);
+  if (Text(entry.url) != tmn::kCounterPixelUrl || referer.compare(0, head.size(), head) != 0) return false;
+  const wchar_t* at = referer.c_str() + head.size();
+  unsigned long parts[4];
+  for (unsigned long& part : parts) {
+    wchar_t* end = nullptr;
+    part = wcstoul(at, &end, 10);
+    if (end == at || part > 0xFFFF) return false;
+    at = *end != L'\0' ? end + 1 : end;
+  }
+  tmn::WideString version;
+  const tmn::FileVersion made = {static_cast<uint32_t>(parts[0] << 16 | parts[1]),
+                                 static_cast<uint32_t>(parts[2] << 16 | parts[3])};
+  return tmn::FormatFileVersion(made, &version) && head + Text(version) == referer &&
+         entry.requestTime >= tmn::kFirstKeptRequestTime && entry.requestTime - tmn::kKeptRequestTimeAhead <= now;
+}
+
+// A store folds in a parsed request only when the beacon could have kept it,
+// and every such one: as it was parsed, and again made now, so that the URL
+// and the referer are judged whatever the corpus's times.
+std::string FoldedOnlyAsTheBeaconKeeps(tmn::KeptEntry& entry) {
+  const int64_t now = tmn::CurrentUnixTime();
+  for (int made = 0; made < 2; ++made, entry.requestTime = now) {
+    const bool folded = tmn::IsRequestOfThisBeacon(entry, now);
+    if (folded != BeaconCouldHaveKept(entry, now))
+      return folded ? "a request the beacon would not have kept is folded" : "a request the beacon keeps is refused";
+  }
   return {};
 }
 
@@ -57,7 +94,7 @@ std::string KeptRequest(const uint8_t* bytes, size_t count) {
   if (madeCount != count || memcmp(made.get(), bytes, count) != 0)
     return "the parsed request formats to other bytes (" + std::to_string(madeCount) + " of " + std::to_string(count) +
            ")";
-  return {};
+  return FoldedOnlyAsTheBeaconKeeps(entry);
 }
 
 // A file's first bytes: the DOS header, and the NT headers where its
