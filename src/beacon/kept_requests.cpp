@@ -40,20 +40,6 @@ bool KeptRequestNames(const WideString& folder, WideString* part, WideString* wh
   return part->Assign(*whole) && part->Append(L".part");
 }
 
-// Four numbers of 16 bits apart by dots, each "0" or digits without a
-// leading 0: "%d.%d.%d.%d" of a file version, and nothing else up to end.
-bool IsVersionText(const wchar_t* text, const wchar_t* end) {
-  for (int part = 0; part < 4; ++part) {
-    const wchar_t* start = text;
-    uint32_t value = 0;
-    for (; *text >= L'0' && *text <= L'9' && value <= 0xFFFF; ++text) value = value * 10 + (*text - L'0');
-    if (text == start || value > 0xFFFF || (*start == L'0' && text - start > 1) ||
-        *text++ != (part == 3 ? L'\0' : L'.'))
-      return false;
-  }
-  return text == end + 1;  // past the NUL that ends the whole text
-}
-
 }  // namespace
 
 bool IsRequestOfThisBeacon(const KeptEntry& entry, int64_t now) {
@@ -61,10 +47,23 @@ bool IsRequestOfThisBeacon(const KeptEntry& entry, int64_t now) {
       !entry.url.Equals(kCounterPixelUrl))
     return false;
   // The address's characters are never NUL: the referer's NUL ends a shorter one.
-  const wchar_t* referer = entry.referer.Get();
-  for (const wchar_t* head = kInstallReportUrl; *head != L'\0'; ++head, ++referer)
-    if (*referer != *head) return false;
-  return *referer == L'/' && IsVersionText(referer + 1, entry.referer.Get() + entry.referer.Length());
+  const wchar_t* at = entry.referer.Get();
+  for (const wchar_t* head = kInstallReportUrl; *head != L'\0'; ++head, ++at)
+    if (*at != *head) return false;
+  // Then "%d.%d.%d.%d" of a file version: four numbers of 16 bits, each "0"
+  // or digits without a leading 0, and nothing more.
+  for (const wchar_t* separator = L"/..."; *separator != L'\0'; ++separator) {
+    if (*at++ != *separator) return false;
+    const wchar_t* start = at;
+    uint32_t value = 0;
+    for (; *at >= L'0' && *at <= L'9'; ++at) {
+      if (at != start && value == 0) return false;  // a digit after a leading 0
+      value = value * 10 + (*at - L'0');
+    }
+    // 1 to 5 digits (value cannot have wrapped then), at most 65535.
+    if (static_cast<size_t>(at - start) - 1 > 4 || value > 0xFFFF) return false;
+  }
+  return at == entry.referer.Get() + entry.referer.Length();
 }
 
 bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime, UniqueHeapBlock* bytes,
