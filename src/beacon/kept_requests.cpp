@@ -4,6 +4,8 @@
 
 #include "base/heap.h"
 #include "base/result.h"
+#include "base/unix_time.h"
+#include "beacon/endpoints.h"
 #include "fs/entry_delete.h"
 #include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
@@ -39,6 +41,30 @@ bool KeptRequestNames(const WideString& folder, WideString* part, WideString* wh
 }
 
 }  // namespace
+
+bool IsRequestOfThisBeacon(const KeptEntry& entry, int64_t now) {
+  if (entry.requestTime < kFirstKeptRequestTime || entry.requestTime > now + kKeptRequestTimeAhead ||
+      !entry.url.Equals(kCounterPixelUrl))
+    return false;
+  // The address's characters are never NUL: the referer's NUL ends a shorter one.
+  const wchar_t* at = entry.referer.Get();
+  for (const wchar_t* head = kInstallReportUrl; *head != L'\0'; ++head, ++at)
+    if (*at != *head) return false;
+  // Then "%d.%d.%d.%d" of a file version: four numbers of 16 bits, each "0"
+  // or digits without a leading 0, and nothing more.
+  for (const wchar_t* separator = L"/..."; *separator != L'\0'; ++separator) {
+    if (*at++ != *separator) return false;
+    const wchar_t* start = at;
+    uint32_t value = 0;
+    for (; *at >= L'0' && *at <= L'9'; ++at) {
+      if (at != start && value == 0) return false;  // a digit after a leading 0
+      value = value * 10 + (*at - L'0');
+    }
+    // 1 to 5 digits (value cannot have wrapped then), at most 65535.
+    if (static_cast<size_t>(at - start) - 1 > 4 || value > 0xFFFF) return false;
+  }
+  return at == entry.referer.Get() + entry.referer.Length();
+}
 
 bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime, UniqueHeapBlock* bytes,
                        size_t* count) {
@@ -160,8 +186,10 @@ HRESULT HeldKeptRequest::Read(KeptEntry* entry) {
   if (!bytes) return E_OUTOFMEMORY;
   DWORD read = 0;
   if (!::ReadFile(file_.get(), bytes.get(), count, &read, nullptr)) return HResultFromLastError();
-  return read == count && ParseKeptRequest(static_cast<const uint8_t*>(bytes.get()), count, entry) ? S_OK
-                                                                                                  : kNotAKeptRequest;
+  return read == count && ParseKeptRequest(static_cast<const uint8_t*>(bytes.get()), count, entry) &&
+                 IsRequestOfThisBeacon(*entry, CurrentUnixTime())
+             ? S_OK
+             : kNotAKeptRequest;
 }
 
 HRESULT HeldKeptRequest::MoveAside(const WideString& path) {

@@ -15,6 +15,10 @@
 // by the writer). A file under such a name that holds no request a store
 // would fold in is moved aside once, under a name no store lists, so that
 // files any user may put there never take the place of kept requests.
+//
+// Any user may write a kept file, and the elevated installer copies what
+// it folds in into the product's cache, for the product to send: a store
+// folds in only what this plug-in's own beacon would have kept.
 #pragma once
 
 #include <windows.h>
@@ -49,10 +53,25 @@ bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t reque
 // entry is left as it was then.
 bool ParseKeptRequest(const uint8_t* bytes, size_t count, KeptEntry* entry);
 
+// When the first plug-in that keeps requests was built (2026-12-09
+// 18:25:51 UTC, in seconds since 1970): no kept request can be older. Not
+// this build's own time: a request an earlier plug-in kept and could not
+// deliver is folded in by this one after an upgrade, never lost.
+constexpr int64_t kFirstKeptRequestTime = 1796840751;
+// How far ahead of the store's clock a kept request's time may lie.
+constexpr int64_t kKeptRequestTimeAhead = 24 * 60 * 60;
+
+// Whether the entry is one this plug-in's beacon would have kept at a
+// clock of now: the counter's pixel URL of the build, a referer of the
+// install-report address, "/" and a product version as FormatFileVersion
+// writes it, and a time from kFirstKeptRequestTime to now plus
+// kKeptRequestTimeAhead.
+bool IsRequestOfThisBeacon(const KeptEntry& entry, int64_t now);
+
 // Why a kept file is refused: it holds no request the beacon would have
-// kept. A refused file is moved aside once, never folded in nor counted
-// against a store's batch, and named with the others of its store in one
-// line. Every reason for refusing one answers this code from Read.
+// kept (ParseKeptRequest and IsRequestOfThisBeacon). A refused file is
+// moved aside once, never folded in nor counted against a store's batch,
+// and named with the others of its store in one line. Every reason for refusing one answers this code from Read.
 constexpr HRESULT kNotAKeptRequest = static_cast<HRESULT>(0x8007000D);  // ERROR_INVALID_DATA
 
 // The kept files of a folder, one after another as the folder lists them:
@@ -85,8 +104,8 @@ class HeldKeptRequest {
   // Opens the kept file of an earlier call at path.
   HRESULT Open(const WideString& path);
   // Reads the request: S_OK; kNotAKeptRequest when the file holds none
-  // that a store folds in, and is to be moved aside; any other failure
-  // (the read's own) leaves it where it is.
+  // that this plug-in's beacon would have kept, and is to be moved aside;
+  // any other failure (the read's own) leaves it where it is.
   HRESULT Read(KeptEntry* entry);
   // Moves the file aside to a name of its own that no listing yields.
   HRESULT MoveAside(const WideString& path);

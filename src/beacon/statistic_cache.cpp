@@ -14,16 +14,29 @@ namespace tmn {
 
 namespace {
 
-// Gives Everyone full access; the cache is shared by every user of the
-// machine. What comes of it is not examined: where the system refuses, the
-// store goes on with the access the object has.
-void OpenToEveryone(const wchar_t* path, uint8_t aceFlags) {
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  UniqueSid everyone;
-  if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return;
-  const DaclEntry entry = {everyone.get(), true, GENERIC_ALL, aceFlags};
-  RewriteDacl(path, &entry, 1);
-}
+// The accounts the cache and its mutex name, their SIDs laid out as
+// Windows keeps them: nothing to make, to fail or to free. The calls that
+// take them only read them.
+struct TwoPartSid {
+  BYTE revision;
+  BYTE subAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY authority;
+  DWORD subAuthority[2];
+};
+const SID kEveryone = {SID_REVISION, 1, SECURITY_WORLD_SID_AUTHORITY, {SECURITY_WORLD_RID}};
+const SID kSystem = {SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}};
+const TwoPartSid kAdministrators = {SID_REVISION, 2, SECURITY_NT_AUTHORITY,
+                                    {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+constexpr PSID SidOf(const void* sid) { return const_cast<void*>(sid); }
+
+// Everyone's full access, on the data folder (inherited by what it holds)
+// and on the cache file; the cache is shared by every user of the machine.
+const DaclEntry kEveryoneOnFolder = {SidOf(&kEveryone), true, GENERIC_ALL, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE};
+const DaclEntry kEveryoneOnFile = {SidOf(&kEveryone), true, GENERIC_ALL, 0};
+
+// What comes of it is not examined: where the system refuses, the store
+// goes on with the access the object has.
+void OpenToEveryone(const wchar_t* path, const DaclEntry& entry) { RewriteDacl(path, &entry, 1); }
 
 // Makes the cache file when missing (empty, for the library to fill) and
 // holds it, then checks that it is the plug-in's own and opens it to
@@ -39,7 +52,7 @@ HRESULT HoldCacheFile(const WideString& path, UniqueFile* held) {
   // A file link or a second name would carry the access and the move below
   // to a file that is not the cache.
   if (!cacheFile || IsLinkOrMultiLinked(cacheFile.get(), path.Get())) return HResultFromWin32(ERROR_CANT_ACCESS_FILE);
-  OpenToEveryone(path.Get(), 0);
+  OpenToEveryone(path.Get(), kEveryoneOnFile);
   *held = static_cast<UniqueFile&&>(cacheFile);
   return S_OK;
 }
@@ -74,18 +87,10 @@ bool RefusedCacheName(const WideString& cache, unsigned number, WideString* name
 }
 
 bool FillCacheMutexSecurity(SECURITY_DESCRIPTOR* descriptor, ACL* acl, DWORD aclBytes) {
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY, nt = SECURITY_NT_AUTHORITY;
-  UniqueSid everyone, system, administrators;
-  if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()) ||
-      !::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, system.put()) ||
-      !::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  administrators.put()))
-    return false;
-  // The entries copy the identifiers: they may go when this returns.
   return ::InitializeAcl(acl, aclBytes, ACL_REVISION) &&
-         ::AddAccessAllowedAce(acl, ACL_REVISION, SYNCHRONIZE | MUTEX_MODIFY_STATE, everyone.get()) &&
-         ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, system.get()) &&
-         ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, administrators.get()) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, SYNCHRONIZE | MUTEX_MODIFY_STATE, SidOf(&kEveryone)) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, SidOf(&kSystem)) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, SidOf(&kAdministrators)) &&
          ::InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
          ::SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE);
 }
@@ -190,7 +195,7 @@ HRESULT StatisticCache::OpenCache() {
   // rewritten and opened below cannot be replaced by links meanwhile.
   HeldDataFolder folder;
   RETURN_IF_FAILED(folder.Hold(dataFolder_));
-  OpenToEveryone(folder.path().Get(), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+  OpenToEveryone(folder.path().Get(), kEveryoneOnFolder);
 
   WideString path;
   if (!path.Assign(folder.path()) || !path.Append(L'\\') || !path.Append(kCacheFileName)) return E_OUTOFMEMORY;

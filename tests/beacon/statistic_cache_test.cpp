@@ -13,9 +13,12 @@
 
 #include "base/this_module.h"
 #include "base/unique.h"
+#include "base/unix_time.h"
+#include "beacon/endpoints.h"
 #include "beacon/report_test_support.h"
 #include "beacon/statistic_cache.h"
 #include "beacon/statistic_store.h"
+#include "fs/file_version.h"
 #include "report/process_objects.h"
 #include "support/file_system_recorder.h"
 #include "support/test_support.h"
@@ -37,6 +40,89 @@ size_t KeptFiles(const std::wstring& folder) {
   while (count > 0 && FindNextFileW(find, &found)) ++count;
   if (count > 0) FindClose(find);
   return count;
+}
+
+// A request as this plug-in's beacon keeps it: its counter's URL, and a
+// referer that names the install-report address and a product version.
+const std::wstring kBeaconUrl = tmn::kCounterPixelUrl;
+std::wstring BeaconReferer(const wchar_t* version) { return std::wstring(tmn::kInstallReportUrl) + L"/" + version; }
+
+// The bytes of a kept request, as any user may write them.
+std::string KeptBytes(const std::wstring& url, const std::wstring& referer, int64_t time) {
+  tmn::UniqueHeapBlock bytes;
+  size_t count = 0;
+  if (!tmn::FormatKeptRequest(url.c_str(), referer.c_str(), time, &bytes, &count)) return {};
+  return std::string(static_cast<const char*>(bytes.get()), count);
+}
+
+TEST(IsRequestOfThisBeacon, OnlyItsCountersUrlAReportRefererOfAVersionAndATimeFromTheFirstKeptToADayAhead) {
+  const int64_t first = tmn::kFirstKeptRequestTime, now = first + 1000, ahead = now + tmn::kKeptRequestTimeAhead;
+  const std::wstring url = kBeaconUrl, report = tmn::kInstallReportUrl;
+  std::wstring sameLength = url;  // another host of the same length
+  for (size_t i = 7; sameLength[i] != L'/'; ++i) sameLength[i] = L'a';
+  struct Case {
+    std::wstring url, referer;
+    int64_t time;
+    bool folded;
+  };
+  const Case cases[] = {
+      {url, report + L"/2.5.0.1234", now, true},
+      {url, report + L"/0.0.0.0", first, true},
+      {url, report + L"/65535.65535.65535.65535", ahead, true},
+      {url, report + L"/1.2.3.4", first - 1, false},
+      {url, report + L"/1.2.3.4", ahead + 1, false},
+      {url, report + L"/1.2.3.4", INT64_MIN, false},
+      {url, report + L"/1.2.3.4", INT64_MAX, false},
+      {sameLength, report + L"/1.2.3.4", now, false},
+      {L"http://attackr.example.com/2813985/tongji.gif", report + L"/1.2.3.4", now, false},
+      {url + L"?x=1", report + L"/1.2.3.4", now, false},
+      {url.substr(0, url.size() - 1), report + L"/1.2.3.4", now, false},
+      {L"HTTP" + url.substr(4), report + L"/1.2.3.4", now, false},
+      {url, L"", now, false},
+      {url, report, now, false},
+      {url, report + L"/", now, false},
+      {url, report.substr(0, report.size() - 1) + L"/1.2.3.4", now, false},
+      {url, report + L"s/1.2.3.4", now, false},
+      {url, L"http://other.test/install/1.2.3.4", now, false},
+      {url, report + L"/1.2.3", now, false},
+      {url, report + L"/1.2.3.4.5", now, false},
+      {url, report + L"/1.2.3.4.", now, false},
+      {url, report + L"/1..3.4", now, false},
+      {url, report + L"/01.2.3.4", now, false},
+      {url, report + L"/1.2.3.00", now, false},
+      {url, report + L"/1.2.3.65536", now, false},
+      {url, report + L"/1.2.3.4294967297", now, false},  // 2^32 + 1
+      {url, report + L"/+1.2.3.4", now, false},
+      {url, report + L"/ 1.2.3.4", now, false},
+      {url, report + L"/1.2.3.4 ", now, false},
+      {url, report + L"/1.2.3.4x", now, false},
+      {url, report + L"/1.2.3.4/install/1.2.3.4", now, false},
+      {url + std::wstring(1, L'\0'), report + L"/1.2.3.4", now, false},
+      {url + std::wstring(1, L'\0') + L"x", report + L"/1.2.3.4", now, false},
+      {url, report + L"/1.2.3.4" + std::wstring(1, L'\0'), now, false},
+      {url, report + L"/1.2.3.4" + std::wstring(1, L'\0') + L"x", now, false},
+      {url, report + L"/1.2.3" + std::wstring(1, L'\0') + L"4", now, false},
+      {url, report + std::wstring(1, L'\0') + L"/1.2.3.4", now, false},
+  };
+  for (const Case& c : cases) {
+    tmn::KeptEntry entry;
+    ASSERT_TRUE(entry.url.Assign(c.url.data(), c.url.size()) &&
+                entry.referer.Assign(c.referer.data(), c.referer.size()));
+    entry.requestTime = c.time;
+    EXPECT_EQ(c.folded, tmn::IsRequestOfThisBeacon(entry, now))
+        << tmtest::Narrow(c.url) << " " << tmtest::Narrow(c.referer) << " " << c.time;
+  }
+  // Every referer the report makes: the address, "/" and the product version
+  // as the version formatter writes it.
+  for (const tmn::FileVersion version : {tmn::FileVersion{0, 0}, tmn::FileVersion{0x00020005, 0x000004D2},
+                                         tmn::FileVersion{0x000A0000, 0x00000001}, tmn::FileVersion{~0u, ~0u}}) {
+    tmn::KeptEntry entry;
+    tmn::WideString text;
+    ASSERT_TRUE(tmn::FormatFileVersion(version, &text) && entry.url.Assign(tmn::kCounterPixelUrl) &&
+                entry.referer.Assign(tmn::kInstallReportUrl) && entry.referer.Append(L'/') && entry.referer.Append(text));
+    entry.requestTime = now;
+    EXPECT_TRUE(tmn::IsRequestOfThisBeacon(entry, now)) << tmtest::Narrow(tmtest::Text(entry.referer));
+  }
 }
 
 std::wstring Found(HRESULT result, const tmn::WideString& text) {
@@ -400,7 +486,11 @@ TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedH
       ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex.get(), 0));
   HRESULT held = S_OK;
-  std::thread store([&] { held = Save(cache, L"http://h/1", L"http://r/", 1, 200); SetEvent(ended.get()); });
+  const std::wstring first = BeaconReferer(L"1.0.0.1"), second = BeaconReferer(L"1.0.0.2");
+  std::thread store([&] {
+    held = Save(cache, kBeaconUrl.c_str(), first.c_str(), tmn::CurrentUnixTime(), 200);
+    SetEvent(ended.get());
+  });
   WaitForSingleObject(ended.get(), 10000);  // a store that waited without limit ends stored
   ReleaseMutex(mutex.get());
   store.join();
@@ -409,49 +499,61 @@ TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedH
   EXPECT_EQ(1u, KeptFiles(data_));  // for the next store
 
   std::thread([&mutex] { WaitForSingleObject(mutex.get(), INFINITE); }).join();  // ends holding it
-  EXPECT_EQ(S_OK, Save(cache, L"http://h/2", L"http://r/", 2, 200));
+  EXPECT_EQ(S_OK, Save(cache, kBeaconUrl.c_str(), second.c_str(), tmn::CurrentUnixTime(), 200));
   EXPECT_TRUE(CacheMutexIsFree(name));
-  EXPECT_EQ(2u, ReadCacheFile(file_).rows.size());
+  const CacheFile stored = ReadCacheFile(file_);
+  ASSERT_EQ(2u, stored.rows.size());
+  EXPECT_EQ(first, stored.rows[1].referer);
   EXPECT_EQ(0u, KeptFiles(data_));
 }
 
-std::vector<std::wstring> FoldedUrls(const tmn::StoreNotes& notes) {
-  std::vector<std::wstring> urls;
-  for (const tmn::KeptEntry& entry : notes.folded) urls.push_back(tmtest::Text(entry.url));
-  return urls;
+std::vector<std::wstring> FoldedReferers(const tmn::StoreNotes& notes) {
+  std::vector<std::wstring> referers;
+  for (const tmn::KeptEntry& entry : notes.folded) referers.push_back(tmtest::Text(entry.referer));
+  return referers;
 }
 
 // Files any user may put beside the cache under kept requests' names never
-// take their place: each is moved aside once, whole, and looked at no more.
+// take their place: each is moved aside once, whole, and looked at no more,
+// whether it holds no kept request or one this plug-in's beacon would not
+// have kept.
 TEST_F(CacheStoreTest, AStoreFoldsInWhatEarlierCallsKeptPastFilesThatHoldNone) {
   tmn::StatisticCache cache(host_.c_str(), data_.c_str());
   tmn::HeldKeptRequest earlier, held;
-  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/held", L"http://r/", 2, &held));
+  const int64_t now = tmn::CurrentUnixTime();
+  const std::wstring heldReferer = BeaconReferer(L"1.0.0.2"), earlierReferer = BeaconReferer(L"1.0.0.1");
+  ASSERT_EQ(S_OK, cache.KeepRequest(kBeaconUrl.c_str(), heldReferer.c_str(), now, &held));
   constexpr int kJunk = 100;  // more than a batch, fewer than the names a store looks at
   for (int i = 0; i < kJunk; ++i) {
     wchar_t name[32];
     swprintf(name, 32, L"\\feed.cache.%04d.row", i);
-    ASSERT_TRUE(tmtest::WriteFileText(data_ + name, "junk " + std::to_string(i)));
+    const std::string junk = i % 2 == 0 ? "junk " + std::to_string(i)
+                                        : KeptBytes(L"http://h/foreign", earlierReferer, now + i);
+    ASSERT_TRUE(tmtest::WriteFileText(data_ + name, junk));
   }
-  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/earlier", L"http://r/", 1, &earlier));
+  ASSERT_EQ(S_OK, cache.KeepRequest(kBeaconUrl.c_str(), earlierReferer.c_str(), now, &earlier));
   earlier.Close();  // its call has ended
   tmn::StoreNotes notes;
   EXPECT_EQ(S_OK, Save(cache, L"http://h/own", L"http://r/", 3, 200, &notes, 30000));
-  EXPECT_EQ(std::vector<std::wstring>{L"http://h/earlier"}, FoldedUrls(notes));
-  EXPECT_EQ(Describe({{3, 1, L"http://h/own", L"http://r/"}, {1, 2, L"http://h/earlier", L"http://r/"}}),
+  EXPECT_EQ(std::vector<std::wstring>{earlierReferer}, FoldedReferers(notes));
+  EXPECT_EQ(Describe({{3, 1, L"http://h/own", L"http://r/"}, {now, 2, kBeaconUrl, earlierReferer}}),
             Describe(ReadCacheFile(file_).rows));
   EXPECT_EQ(static_cast<size_t>(kJunk), notes.refusedFiles.Size());
   EXPECT_EQ(1u, KeptFiles(data_));  // the one its writer still holds
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((data_ + L"\\feed.cache.0007.row.*.refused").c_str(), &found);
-  ASSERT_NE(INVALID_HANDLE_VALUE, find);
-  FindClose(find);
-  EXPECT_EQ("junk 7", tmtest::ReadFileBytes(data_ + L"\\" + found.cFileName));
+  for (const int i : {7, 8}) {
+    WIN32_FIND_DATAW found;
+    const std::wstring aside = data_ + L"\\feed.cache.000" + std::to_wstring(i) + L".row.*.refused";
+    HANDLE find = FindFirstFileW(aside.c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find) << i;
+    FindClose(find);
+    EXPECT_EQ(i == 8 ? "junk 8" : KeptBytes(L"http://h/foreign", earlierReferer, now + 7),
+              tmtest::ReadFileBytes(data_ + L"\\" + found.cFileName));
+  }
 
   held.Close();
   tmn::StoreNotes next;
   EXPECT_EQ(S_OK, cache.FoldKeptRequests(200, tmn::Deadline(2000), &next));
-  EXPECT_EQ(std::vector<std::wstring>{L"http://h/held"}, FoldedUrls(next));
+  EXPECT_EQ(std::vector<std::wstring>{heldReferer}, FoldedReferers(next));
   EXPECT_EQ(0u, next.refusedFiles.Size());
   EXPECT_EQ(0u, KeptFiles(data_));
 }
@@ -478,12 +580,13 @@ std::vector<std::wstring> LoggedRecords(const std::wstring& folder) {
 // it is held, and the files moved aside share one line.
 TEST_F(CacheStoreTest, ItsLinesAreWrittenOnceTheMutexIsLetGo) {
   tmn::StatisticCache cache(host_.c_str(), data_.c_str(), kTestMutexName.c_str());
-  for (int i = 1; i <= 2; ++i) {
+  const int64_t now = tmn::CurrentUnixTime();
+  for (const wchar_t* version : {L"1.0.0.1", L"1.0.0.2"}) {
     tmn::HeldKeptRequest earlier;
-    ASSERT_EQ(S_OK, cache.KeepRequest((L"http://h/e" + std::to_wstring(i)).c_str(), L"http://r/", i, &earlier));
+    ASSERT_EQ(S_OK, cache.KeepRequest(kBeaconUrl.c_str(), BeaconReferer(version).c_str(), now, &earlier));
   }
-  for (const wchar_t* junk : {L"\\feed.cache.a.row", L"\\feed.cache.b.row"})
-    ASSERT_TRUE(tmtest::WriteFileText(data_ + junk, "junk"));
+  ASSERT_TRUE(tmtest::WriteFileText(data_ + L"\\feed.cache.a.row", "junk"));
+  ASSERT_TRUE(tmtest::WriteFileText(data_ + L"\\feed.cache.b.row", KeptBytes(kBeaconUrl, L"http://r/", now)));
   std::vector<int> free;
   g_mutexFreeAtWrite = &free;
   tmn::g_logWrite = WriteNotingTheMutex;
@@ -500,8 +603,12 @@ TEST_F(CacheStoreTest, ItsLinesAreWrittenOnceTheMutexIsLetGo) {
               records[1] == L"[ERROR.KeptRequest] files:" + other + L"|" + one + L", count:2, err:0x8007000d")
       << tmtest::Narrow(records[1]);
   std::sort(records.begin() + 2, records.end());
-  EXPECT_EQ(L"[INFO.SaveStatistic] url:http://h/e1, refer_url:http://r/, time:1, count:1", records[2]);
-  EXPECT_EQ(L"[INFO.SaveStatistic] url:http://h/e2, refer_url:http://r/, time:2, count:1", records[3]);
+  for (int i = 0; i < 2; ++i) {
+    const std::wstring referer = BeaconReferer(i == 0 ? L"1.0.0.1" : L"1.0.0.2");
+    EXPECT_EQ(L"[INFO.SaveStatistic] url:" + kBeaconUrl + L", refer_url:" + referer + L", time:" +
+                  std::to_wstring(now) + L", count:1",
+              records[2 + i]);
+  }
 }
 
 TEST_F(CacheStoreTest, RefusedAccessWritesDoNotStopTheStore) {

@@ -1,5 +1,6 @@
 """End-to-end cases of what any user may put where the plug-in looks: files
-named as kept requests beside the offline cache, a second name at the old
+named as kept requests beside the offline cache, requests kept there that
+the plug-in's beacon would never have kept, a second name at the old
 statistic log's name, the product's libraries in folders every user may
 write.
 
@@ -8,6 +9,7 @@ end (cases_beacon.Product).
 """
 import os
 import re
+import struct
 
 from cases_beacon import COUNTER_URL, REFERER, Product, install_record
 from cases_cache import data_folder
@@ -40,6 +42,42 @@ def case_cache_junk_kept_files(h):
         refused = [record for record in product.log_records() if record.startswith("[ERROR.KeptRequest]")]
         check_equal(1, len(refused), f"lines naming the files moved aside: {product.log_records()}")
         check(refused[0].endswith(", count:100, err:0x8007000d"), f"the line naming them: {refused[0][-80:]}")
+
+
+def kept_request_bytes(url, referer, request_time):
+    """A kept request's file as the plug-in writes it: "TMR1", the time, the
+    lengths of both texts in characters, then both in UTF-16LE."""
+    return (b"TMR1" + struct.pack("<qII", request_time, len(url), len(referer)) +
+            (url + referer).encode("utf-16-le"))
+
+
+def case_cache_foreign_kept_request(h):
+    """A user puts a kept request for another host beside one the plug-in
+    kept: the next report stores its own and the kept one, never the
+    foreign one, which is moved aside whole and named in one line."""
+    with Product(h) as product:
+        product.proxy(closed_port())
+        exe = product.installer()
+        h.env["TM_TARNBASE_FAIL"] = "begin"  # the first store fails: its request stays kept
+        try:
+            _, started, _ = product.run(exe)
+        finally:
+            h.env.pop("TM_TARNBASE_FAIL")
+        check_equal(1, len(list(data_folder(h).glob("feed.cache.*.row"))), "requests kept by the first report")
+        foreign = "http://attackr.example.com/2813985/tongji.gif"
+        planted = data_folder(h) / "feed.cache.0000000000000000000F.row"
+        planted.write_bytes(kept_request_bytes(foreign, REFERER, started))
+        _, _, ended = product.run(exe)
+        rows = product.rows()
+        check_equal([(COUNTER_URL, REFERER)] * 2, [(url, referer) for _, url, referer in rows], "rows stored")
+        check(all(started <= int(t) <= ended for t, _, _ in rows), f"the rows' times: {rows}")
+        check_equal([], list(data_folder(h).glob("feed.cache.*.row")), "files left named as kept requests")
+        aside = list(data_folder(h).glob(planted.name + ".*.refused"))
+        check_equal(1, len(aside), "the file moved aside")
+        check_equal(kept_request_bytes(foreign, REFERER, started), aside[0].read_bytes(), "what it holds")
+        refused = [record for record in product.log_records() if record.startswith("[ERROR.KeptRequest]")]
+        path = "C:\\ProgramData\\Tolmen\\Lumbra\\" + planted.name
+        check_equal([f"[ERROR.KeptRequest] files:{path}, count:1, err:0x8007000d"], refused, "the log's line")
 
 
 def case_report_log_old_linked(h):

@@ -293,6 +293,8 @@ int Usage() {
 
 }  // namespace tmfuzz
 
+size_t tmfuzz::InputIndex() { return g_index; }
+
 void tmfuzz::Accepted() { g_accepted += g_atEnd ? 1 : 0; }
 
 uint8_t* tmfuzz::Guarded(int slot, const void* bytes, size_t count) {

@@ -11,8 +11,12 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "base/number.h"
 #include "base/unique.h"
+#include "base/unix_time.h"
+#include "beacon/endpoints.h"
 #include "beacon/kept_requests.h"
 #include "beacon/statistics.h"
 #include "fs/file_version.h"
@@ -32,6 +36,41 @@ std::wstring Text(const tmn::WideString& text) { return std::wstring(text.Get(),
 std::string Bounded(const char* what, const tmn::WideString& text, size_t most) {
   if (text.Length() > most) return std::string(what) + " of " + std::to_string(text.Length()) + " characters";
   if (tmn::TextLength(text.Get()) != text.Length()) return std::string(what) + " holds a NUL";
+  return {};
+}
+
+// Whether the beacon could have kept the request, worked out apart from
+// the store's own rule: its counter's URL, the install-report address with
+// "/" and four numbers that FormatFileVersion writes back as they stand,
+// and a time from the build to a day ahead of now.
+bool BeaconCouldHaveKept(const tmn::KeptEntry& entry, int64_t now) {
+  const std::wstring head = std::wstring(tmn::kInstallReportUrl) + L"/", referer = Text(entry.referer);
+  if (Text(entry.url) != tmn::kCounterPixelUrl || referer.compare(0, head.size(), head) != 0) return false;
+  const wchar_t* at = referer.c_str() + head.size();
+  unsigned long parts[4];
+  for (unsigned long& part : parts) {
+    wchar_t* end = nullptr;
+    part = wcstoul(at, &end, 10);
+    if (end == at || part > 0xFFFF) return false;
+    at = *end != L'\0' ? end + 1 : end;
+  }
+  tmn::WideString version;
+  const tmn::FileVersion made = {static_cast<uint32_t>(parts[0] << 16 | parts[1]),
+                                 static_cast<uint32_t>(parts[2] << 16 | parts[3])};
+  return tmn::FormatFileVersion(made, &version) && head + Text(version) == referer &&
+         entry.requestTime >= tmn::kFirstKeptRequestTime && entry.requestTime - tmn::kKeptRequestTimeAhead <= now;
+}
+
+// A store folds in a parsed request only when the beacon could have kept it,
+// and every such one: as it was parsed, and again made now, so that the URL
+// and the referer are judged whatever the corpus's times.
+std::string FoldedOnlyAsTheBeaconKeeps(tmn::KeptEntry& entry) {
+  const int64_t now = tmn::CurrentUnixTime();
+  for (int made = 0; made < 2; ++made, entry.requestTime = now) {
+    const bool folded = tmn::IsRequestOfThisBeacon(entry, now);
+    if (folded != BeaconCouldHaveKept(entry, now))
+      return folded ? "a request the beacon would not have kept is folded" : "a request the beacon keeps is refused";
+  }
   return {};
 }
 
@@ -57,7 +96,7 @@ std::string KeptRequest(const uint8_t* bytes, size_t count) {
   if (madeCount != count || memcmp(made.get(), bytes, count) != 0)
     return "the parsed request formats to other bytes (" + std::to_string(madeCount) + " of " + std::to_string(count) +
            ")";
-  return {};
+  return FoldedOnlyAsTheBeaconKeeps(entry);
 }
 
 // A file's first bytes: the DOS header, and the NT headers where its
@@ -214,6 +253,117 @@ std::string InstallPath(const uint8_t* in, size_t count) {
   return Bounded("a path", out, tmn::kInstallPathChars - 1);
 }
 
+// A config file as a user may save it: bytes 0-3 how many times a unit
+// of it repeats, 4-5 where the unit starts in the rest and 6-7 its length;
+// the rest is the file with the unit once. So a few readable bytes make a
+// line of 100,000 characters or a file of 10 MB. Of the inputs that make
+// a file past 1 MB, the first and one in 64 after it do (the others have
+// the unit once), so that a run stays short. The file is read by the readers themselves, through the
+// platform's profile calls: the plug-in's own code sees only the texts and
+// numbers these give, and the port's text goes through ParseProxyPort at a
+// page's end or start as the input is placed.
+constexpr size_t kLargestConfigFile = 10 * 1024 * 1024 + 0x10000;
+
+std::string ConfigFile(const uint8_t* bytes, size_t count) {
+  uint32_t times = 0;
+  uint16_t at = 0, unit = 0;
+  std::string file;
+  if (count >= 8) {
+    memcpy(&times, bytes, 4);
+    memcpy(&at, bytes + 4, 2);
+    memcpy(&unit, bytes + 6, 2);
+    file.assign(reinterpret_cast<const char*>(bytes) + 8, count - 8);
+  }
+  at = static_cast<uint16_t>(std::min<size_t>(at, file.size()));
+  unit = static_cast<uint16_t>(std::min<size_t>(unit, file.size() - at));
+  const uint64_t size = file.size() + uint64_t{unit} * (times > 0 ? times - 1 : 0);
+  bool grow = unit > 0 && times > 1 && size <= kLargestConfigFile;
+  if (grow && size > 1024 * 1024) {  // the same for both placings of an input
+    static size_t input = SIZE_MAX, large = 0;
+    static bool made = false;
+    if (InputIndex() != input) made = large++ % 64 == 0;
+    input = InputIndex();
+    grow = made;
+  }
+  if (grow) {
+    std::string grown;
+    grown.reserve(static_cast<size_t>(size));
+    grown.append(file, 0, at);
+    for (uint32_t n = 0; n < times; ++n) grown.append(file, at, unit);
+    grown.append(file, at + unit, std::string::npos);
+    file.swap(grown);
+  }
+
+  // Each file under a name of its own: the profile calls keep what they
+  // read of a name for as long as its time of writing stays the same.
+  static unsigned files = 0;
+  wchar_t folder[MAX_PATH], path[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  wsprintfW(path, L"%stm_fuzz_%lu_%u.ini", folder, GetCurrentProcessId(), files++);
+  {
+    tmn::UniqueFile out(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!out || !WriteFile(out.get(), file.data(), static_cast<DWORD>(file.size()), &written, nullptr) ||
+        written != file.size())
+      return "cannot write the config file";
+  }
+  struct Deleted {
+    const wchar_t* path;
+    ~Deleted() { DeleteFileW(path); }
+  } deleted = {path};
+
+  // A value of up to 259 characters whole, a longer one cut to 259, and
+  // never a NUL: as the platform gives it.
+  static const wchar_t* const kKeys[][2] = {
+      {L"Proxy", L"Host"}, {L"Proxy", L"Port"}, {L"VulMain", L"DownPath"}, {L"SoftMain", L"SoftDownDir"}};
+  for (const auto& key : kKeys) {
+    tmn::WideString value;
+    const HRESULT read = tmn::ReadProfileString(path, key[0], key[1], L"default", &value);
+    static std::wstring whole(0x40000, L'\0');
+    const DWORD n = GetPrivateProfileStringW(key[0], key[1], L"default", &whole[0], static_cast<DWORD>(whole.size()),
+                                             path);
+    std::wstring expected(whole.c_str(), n);
+    if (read != S_OK && (read != HRESULT_FROM_WIN32(ERROR_MORE_DATA) || value.Length() != tmn::kSettingChars - 1))
+      return "a value of " + std::to_string(value.Length()) + " characters failed";
+    // Wine reads the odd last byte of a UTF-16 file with a high byte of
+    // whatever its memory held, another on each read, so that the value
+    // is compared with the platform's only for files of whole units.
+    if (file.size() % 2 == 0 && (read == S_OK ? Text(value) != expected
+                                              : expected.size() < tmn::kSettingChars ||
+                                                    Text(value) != expected.substr(0, tmn::kSettingChars - 1)))
+      return "a value read otherwise than the platform gives it";
+    const std::string broken = Bounded("a value", value, tmn::kSettingChars - 1);
+    if (!broken.empty()) return broken;
+    if (read == S_OK) Accepted();
+  }
+
+  // The proxy's record: keys read only in the modes that use them, a port
+  // of 0 to 65535 as ParseProxyPort gives it from the value's text.
+  tmn::ProxySettings settings;
+  settings.host.Assign(L"untouched");
+  settings.port = -1;
+  settings.login.Assign(L"untouched");
+  tmn::ReadProxySettings(path, &settings);
+  if (settings.mode != static_cast<int32_t>(GetPrivateProfileIntW(L"Proxy", L"Mode", 1, path)))
+    return "the mode is not the profile's integer";
+  if (settings.mode != 2 && (!settings.host.Equals(L"untouched") || settings.port != -1))
+    return "a host read in another mode";
+  if (settings.mode == 0 && !settings.login.Equals(L"untouched")) return "a login read with no proxy";
+  if (settings.mode == 2) {
+    tmn::WideString port;
+    tmn::ReadProfileString(path, L"Proxy", L"Port", nullptr, &port);
+    const auto* text =
+        reinterpret_cast<const wchar_t*>(Guarded(1, port.Get(), (port.Length() + 1) * sizeof(wchar_t)));
+    const int32_t parsed = port.IsEmpty() ? 8080 : tmn::ParseProxyPort(text);
+    if (settings.port != parsed || parsed < 0 || parsed > 65535) return "port " + std::to_string(settings.port);
+  }
+  for (const std::string& broken : {Bounded("a host", settings.host, tmn::kSettingChars - 1),
+                                    Bounded("a login", settings.login, tmn::kSettingChars - 1),
+                                    Bounded("a password", settings.password, tmn::kSettingChars - 1)})
+    if (!broken.empty()) return broken;
+  return {};
+}
+
 // The driver's own probes: each reads one byte beyond its input.
 std::string ReadsPastTheEnd(const uint8_t* bytes, size_t count) {
   return static_cast<const volatile uint8_t*>(bytes)[count] == 0xbd ? "read past the end unnoticed" : "";
@@ -235,6 +385,7 @@ const std::vector<Target> kTargets = {
     {"library_headers", LibraryHeaders, 64 + 24, {{60, 4, 0x10000}}},
     {"version_resource", VersionResource, 92, {{0, 2, kInputBytes}, {2, 2, sizeof(VS_FIXEDFILEINFO)}}},
     {"proxy_host_port", ProxyHostAndPort, 0, {}},
+    {"config_file", ConfigFile, 8, {{0, 4, 100000}, {6, 2, 0xFFFF}}},
     Registry("registry_uid", Uid, tmn::kUidOfferedBytes),
     Registry("registry_oem_number", OemNumber, tmn::kOemTextChars * sizeof(wchar_t)),
     Registry("registry_install_path", InstallPath, tmn::kInstallPathChars * sizeof(wchar_t)),

@@ -34,6 +34,8 @@ extern const std::vector<Target> kTargets;
 // A copy of count bytes in guarded slot 1 or 2, placed as the current input
 // is: for buffers a target hands a parser besides the input itself.
 uint8_t* Guarded(int slot, const void* bytes, size_t count);
+// The current input's number in the run, the same at both placings.
+size_t InputIndex();
 // Counts the current input as one the parser took.
 void Accepted();
 
