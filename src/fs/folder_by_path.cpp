@@ -84,12 +84,7 @@ HRESULT PathWalk::Begin(const WideString& path) {
   rootLength_ = VolumeRootLength(full.Get());
   if (rootLength_ == 0) return E_INVALIDARG;
   if (!text_.Assign(full) || !text_.Append(last, lastLength)) return E_OUTOFMEMORY;
-  for (size_t at = rootLength_; at < text_.Length();) {
-    while (at < text_.Length() && text_[at] == L'\\') ++at;
-    const size_t begin = at;
-    while (at < text_.Length() && text_[at] != L'\\') ++at;
-    if (at > begin && !names_.Push(Span{begin, at - begin})) return E_OUTOFMEMORY;
-  }
+  FindName(rootLength_);
 
   WideString root;
   if (!NtPathOf(text_.Get(), rootLength_, &root)) return E_OUTOFMEMORY;
@@ -106,9 +101,8 @@ HRESULT PathWalk::Begin(const WideString& path) {
 
 HRESULT PathWalk::Look(FoundEntry* entry) {
   // Each folder is searched once, for the one name below it.
-  FolderListing listing(folder_.handle.get(), &buffer_);
   ListedEntry listed;
-  const HRESULT found = listing.Find(NextName(), NextNameLength(), &listed);
+  const HRESULT found = LookIn(folder_.handle.get(), &buffer_, NextName(), NextNameLength(), &listed);
   if (found == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && !AtLastName())
     return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   RETURN_IF_FAILED(found);
@@ -122,7 +116,7 @@ HRESULT PathWalk::Look(FoundEntry* entry) {
 void PathWalk::Pass(HeldFolder&& reached, const wchar_t* name, size_t length) {
   folder_ = std::move(reached);
   if (name != nullptr && !(asked_.Append(L'\\') && asked_.Append(name, length))) asked_.Clear();
-  ++next_;
+  FindName(next_ + nextLength_);
 }
 
 HRESULT PathWalk::Enter(const FoundEntry& entry) {
@@ -146,7 +140,7 @@ HRESULT PathWalk::Enter(const FoundEntry& entry) {
 // opened as itself and the caller's rule allows it.
 HRESULT PathWalk::FollowLink(const FoundEntry& entry, HeldFolder* reached, bool* trusted) {
   WideString spelt;
-  if (!Spell(next_, &spelt)) return E_OUTOFMEMORY;
+  if (!spelt.Assign(text_.Get(), next_ + nextLength_)) return E_OUTOFMEMORY;
   // Held, and shared for reading alone, while it is judged: it can be
   // neither renamed, deleted nor rewritten meanwhile.
   UniqueFile link;
@@ -207,11 +201,12 @@ HRESULT PathWalk::Confirm() {
   return kLinkNotTrusted;
 }
 
-bool PathWalk::Spell(size_t index, WideString* out) const {
-  const Span& name = names_[index];
-  return out->Assign(text_.Get(), name.begin + name.length);
+void PathWalk::FindName(size_t from) {
+  while (from < text_.Length() && text_[from] == L'\\') ++from;
+  next_ = from;
+  nextLength_ = 0;
+  while (next_ + nextLength_ < text_.Length() && text_[next_ + nextLength_] != L'\\') ++nextLength_;
 }
-
 HRESULT ReachParentOf(const WideString& path, const LinkTrust* trust, HeldFolder* parent, FoundEntry* last,
                       WideString* refusedLink) {
   PathWalk walk(trust);

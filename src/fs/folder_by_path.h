@@ -65,10 +65,10 @@ class PathWalk {
   HRESULT Begin(const WideString& path);
 
   // The name to pass next, and whether it is the path's last.
-  const wchar_t* NextName() const { return text_.Get() + names_[next_].begin; }
-  size_t NextNameLength() const { return names_[next_].length; }
-  bool AtLastName() const { return next_ + 1 == names_.Size(); }
-  bool PassedAll() const { return next_ == names_.Size(); }
+  const wchar_t* NextName() const { return text_.Get() + next_; }
+  size_t NextNameLength() const { return nextLength_; }
+  bool AtLastName() const { return next_ + nextLength_ == text_.Length(); }
+  bool PassedAll() const { return next_ == text_.Length(); }
 
   // The folder reached so far, spelling its whole reached name.
   HeldFolder& Folder() { return folder_; }
@@ -93,20 +93,15 @@ class PathWalk {
   const WideString& RefusedLink() const { return refusedLink_; }
 
  private:
-  struct Span {
-    size_t begin;
-    size_t length;
-  };
   HRESULT FollowLink(const FoundEntry& entry, HeldFolder* reached, bool* trusted);
   void Pass(HeldFolder&& reached, const wchar_t* name, size_t length);
-  // The path as written down to the name at index, included.
-  bool Spell(size_t index, WideString* out) const;
+  // Makes the name that begins at from, or after the separators there, the next.
+  void FindName(size_t from);
 
   const LinkTrust* trust_;
   WideString text_;   // the volume root as written, then the names
   size_t rootLength_ = 0;
-  Array<Span> names_;  // every name below the root, the last included
-  size_t next_ = 0;
+  size_t next_ = 0, nextLength_ = 0;  // the name to pass next, in text_
   HeldFolder folder_;
   // The names asked for, as their folders list them, after the volume root
   // or the last link an administrator made: what a folder reached through

@@ -10,9 +10,8 @@ bool RepairRefusedStep(const ExpectedEntry& entry, RefusedStep step, HRESULT ref
   if (known.folder) {
     // What a folder still holds may have other names outside the tree.
     ListingBuffer buffer;
-    FolderListing listed(known.listing, &buffer);
     ListedEntry first;
-    if (known.listing == nullptr || listed.Next(&first) != S_FALSE) return false;
+    if (known.listing == nullptr || LookIn(known.listing, &buffer, nullptr, 0, &first) != S_FALSE) return false;
   }
   return hook->repair(hook->context, entry, step);
 }

@@ -142,9 +142,8 @@ bool StillListed(const HeldFolder& folder, const ListedEntry& listed) {
   if (OpenRelative(folder.handle.get(), L"", 0, kListingAccess, kOpenItself | kFileDirectoryFile, &fresh) < 0)
     return true;
   ListingBuffer buffer;
-  FolderListing listing(fresh.get(), &buffer);
   ListedEntry found;
-  const HRESULT looked = listing.Find(listed.name, listed.nameLength, &found);
+  const HRESULT looked = LookIn(fresh.get(), &buffer, listed.name, listed.nameLength, &found);
   return looked != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && (FAILED(looked) || found.fileId == listed.fileId);
 }
 
@@ -237,14 +236,12 @@ bool DeleteQueuedItem(TreeDeletion& deletion, TreeItem& item, DeletionRun& run) 
   return true;
 }
 
-// Moves what the walker queued into the batch. Returns the end marker's
-// flags when the walker ended without being able to queue it.
-uint32_t DrainQueue(TreeDeletion& deletion, Array<TreeItem>& batch) {
+// Takes what the walker queued as the batch, in one swap of the queues.
+// Returns the end marker's flags when the walker ended without being able
+// to queue it.
+uint32_t DrainQueue(TreeDeletion& deletion, Queue<TreeItem>& batch) {
   CriticalSectionLock lock(deletion.lock);
-  while (!deletion.queue.IsEmpty()) {
-    if (!batch.Push(std::move(deletion.queue.Front()))) return 0;
-    deletion.queue.DropFront();
-  }
+  batch.Swap(deletion.queue);
   if (deletion.roomReady) ::SetEvent(deletion.roomReady.get());
   return deletion.unqueuedEnd;
 }
@@ -267,16 +264,12 @@ HRESULT DeleteReachedTree(const HeldFolder& parent, const FoundEntry& found, con
   }
 
   DeletionRun run(options.hook);
-  Array<TreeItem> batch;
+  Queue<TreeItem> batch;
   uint32_t endFlags = 0;
   while (endFlags == 0) {
     endFlags = DrainQueue(deletion, batch);
-    for (TreeItem& item : batch) {
-      if (!DeleteQueuedItem(deletion, item, run)) {
-        endFlags = item.flags;
-        break;
-      }
-    }
+    for (; !batch.IsEmpty() && endFlags == 0; batch.DropFront())
+      if (!DeleteQueuedItem(deletion, batch.Front(), run)) endFlags = batch.Front().flags;
     batch.Clear();
     // While the walk goes on, the next batch comes after the cadence, or
     // sooner when a batch is waiting; once the walker has ended, its last
