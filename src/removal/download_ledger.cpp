@@ -217,16 +217,11 @@ bool DownloadLedger::WriteBack() {
   size_t size = 0;
   const UniqueHeapBlock text = RewriteSections(Text(), kDownloadsSection, downloads, kResultsSection, results, &size);
   LARGE_INTEGER start = {};
-  if (!text || !::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) return false;
-  for (size_t written = 0; written < size;) {
-    DWORD wrote = 0;
-    if (!::WriteFile(file_.get(), static_cast<const BYTE*>(text.get()) + written, static_cast<DWORD>(size - written),
-                     &wrote, nullptr) ||
-        wrote == 0)
-      return false;
-    written += wrote;
-  }
-  return ::SetEndOfFile(file_.get()) != FALSE;
+  DWORD written = 0;
+  // Never longer than what was read: one write, then the end moved.
+  return text && ::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) &&
+         ::WriteFile(file_.get(), text.get(), static_cast<DWORD>(size), &written, nullptr) && written == size &&
+         ::SetEndOfFile(file_.get());
 }
 
 }  // namespace tmn

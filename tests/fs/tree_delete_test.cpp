@@ -12,7 +12,6 @@
 #include "support/test_support.h"
 
 using tmtest::FileSystemRecorder;
-using tmtest::SeamCallCounter;
 using tmtest::TempDir;
 
 namespace {
@@ -200,9 +199,9 @@ TEST(DeleteTree, CostsThreeCallsAFileAndFiveAFolder) {
       EXPECT_TRUE(MakeFolder(folder));
       for (int j = 0; j < files; ++j) EXPECT_TRUE(MakeFile(folder + L"\\f" + std::to_wstring(j)));
     }
-    SeamCallCounter counter;
+    FileSystemRecorder recorder;
     EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(root), {}));
-    return counter.Calls();
+    return recorder.seamCalls.load();
   };
   const long base = cost(10, 10), moreFiles = cost(10, 20), moreFolders = cost(20, 10);
   const double perFile = (moreFiles - base) / 100.0, perFolder = (moreFolders - base) / 10.0 - 10 * perFile;

@@ -301,10 +301,10 @@ TEST_F(CleanupTest, ADeletedDownloadCostsFourCalls) {
     }
     product_.WriteConfig("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Elsewhere") + "\n[DownFiles]\n" +
                          downloads + "[InstedRet]\n" + results);
-    tmtest::SeamCallCounter counter;
+    FileSystemRecorder recorder;
     tmn::CleanHotfixDownloads(tmtest::MakeWide(L"y"));
     EXPECT_FALSE(Exists(L"Elsewhere"));
-    return counter.Calls();
+    return recorder.seamCalls.load();
   };
   const double perDownload = (cost(40) - cost(20)) / 20.0;
   printf("calls: %.2f a download\n", perDownload);

@@ -92,18 +92,6 @@ TEST(LedgerText, ReadsEntriesAsTheProfileFunctionsDoInEveryEncodingAndRewritesOn
   }
 }
 
-TEST(LedgerText, ASectionNotReadToItsEndIsPartial) {
-  for (const wchar_t* text : {L"[DownFiles]\n1=a\nnote\n2=b", L"[DownFiles]\n1=a\n[Other]\n[DownFiles]\n2=b"}) {
-    GuardedBytes file(Bytes(text, Saved::kAnsi));
-    tmn::Array<tmn::LedgerEntry> list;
-    EXPECT_EQ(tmn::SectionRead::kPartial, tmn::ParseSection(file.text, L"DownFiles", list)) << tmtest::Narrow(text);
-  }
-  GuardedBytes large(Bytes(L"[DownFiles]\n1=" + std::wstring(tmn::kLongestSection, L'a'), Saved::kUtf16));
-  tmn::Array<tmn::LedgerEntry> list;
-  EXPECT_EQ(tmn::SectionRead::kPartial, tmn::ParseSection(large.text, L"DownFiles", list));
-  EXPECT_TRUE(list.IsEmpty());
-}
-
 class DownloadLedgerTest : public ::testing::Test {
  protected:
   void Install(const std::string& config) {
@@ -290,14 +278,15 @@ TEST_F(DownloadLedgerTest, AStepThatCannotBeOpenedRefusesTheName) {
   }
 }
 
-// A line without "=" (which Wine's profile reader keeps) or a section
-// longer than the buffer: the ledger and its files stay as they are.
+// A line without "=", a second section of the same name, or a section
+// longer than the longest read: the ledger and its files stay as they are.
 TEST_F(DownloadLedgerTest, ALedgerNotReadToTheEndOfASectionIsLeftWholeWithItsFiles) {
   std::string longSection = "[DownFiles]\n1=a.msu\n";
   for (int id = 100; longSection.size() < 80000; ++id)
     longSection += std::to_string(id) + "=download_" + std::to_string(id) + ".msu\n";
   for (const std::string& config : {std::string("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n1=1\n2=1\n"),
                                     std::string("[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\nkeep me\n"),
+                                    std::string("[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\n[downfiles]\n2=b.msu\n"),
                                     longSection + "[InstedRet]\n1=1\n"}) {
     Install(config);
     tmn::DownloadLedger ledger;

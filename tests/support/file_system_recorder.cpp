@@ -24,24 +24,6 @@ bool Refused(const std::function<bool(const std::wstring&)>& rule, const std::ws
   return rule && rule(path);
 }
 
-// Windows passes a folder's inheritable entries on to what it holds when
-// the list is written by name or with SetSecurityInfo.
-void PassOn(const std::wstring& path, PACL dacl) {
-  bool inheritable = false;
-  for (const AceRecord& ace : AcesOf(dacl)) inheritable = inheritable || (ace.flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE));
-  WIN32_FIND_DATAW data;
-  HANDLE find = inheritable ? FindFirstFileW((path + L"\\*").c_str(), &data) : INVALID_HANDLE_VALUE;
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    g_recorder->Record(L"write-security " + path + L"\\" + name + L" passed-on");
-    g_recorder->RecordWrite(SecurityWrite{path + L"\\" + name, 0, L"", false, {}, false, true});
-    PassOn(path + L"\\" + name, dacl);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-}
-
 DWORD WINAPI RecordReadSecurity(LPCWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID* owner, PSID* group,
                                 PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
   g_recorder->Record(std::wstring(L"read-security ") + name + L" " + Hex(info));
@@ -74,7 +56,6 @@ DWORD WINAPI RecordWriteSecurity(LPWSTR name, SE_OBJECT_TYPE, SECURITY_INFORMATI
   SecurityWrite write{name, info, owner ? SidText(owner) : L"", dacl != nullptr, {}};
   if (dacl) write.dacl = AcesOf(dacl);
   g_recorder->RecordWrite(write);
-  if (dacl) PassOn(name, dacl);
   return g_recorder->writeStatus ? g_recorder->writeStatus(info) : ERROR_SUCCESS;
 }
 
@@ -83,6 +64,7 @@ NTSTATUS NTAPI RecordOpenRelative(PHANDLE file, ACCESS_MASK access, POBJECT_ATTR
                                   ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
   std::wstring path = object->RootDirectory != nullptr ? PathOfHandle(object->RootDirectory) + L"\\" : L"";
   path.append(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+  ++g_recorder->seamCalls;
   g_recorder->Record(L"open " + path);
   if (g_recorder->beforeOpen) g_recorder->beforeOpen(path);
   if (g_recorder->refuseOpen && g_recorder->refuseOpen(path, access)) return g_recorder->openRefusal;
@@ -96,6 +78,7 @@ NTSTATUS NTAPI RecordOpenRelative(PHANDLE file, ACCESS_MASK access, POBJECT_ATTR
 NTSTATUS NTAPI RecordQueryDirectory(HANDLE folder, HANDLE event, PVOID apc, PVOID apcContext, PIO_STATUS_BLOCK status,
                                     PVOID buffer, ULONG length, FILE_INFORMATION_CLASS kind, BOOLEAN single,
                                     PUNICODE_STRING mask, BOOLEAN restart) {
+  ++g_recorder->seamCalls;
   const std::wstring directory = PathOfHandle(folder);
   if (restart) g_recorder->Record(L"list " + directory);
   if (restart && Refused(g_recorder->refuseListing, directory)) return tmn::kStatusAccessDenied;
@@ -119,6 +102,7 @@ NTSTATUS NTAPI RecordQueryDirectory(HANDLE folder, HANDLE event, PVOID apc, PVOI
 
 NTSTATUS NTAPI RecordQueryInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                                       FILE_INFORMATION_CLASS kind) {
+  ++g_recorder->seamCalls;
   const NTSTATUS read = g_recorder->Found().queryInformation(file, status, information, length, kind);
   if (read < 0 || kind != tmn::kFileAllInformation) return read;
   auto* info = static_cast<tmn::NtAllInformation*>(information);
@@ -134,6 +118,7 @@ NTSTATUS NTAPI RecordQueryInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOI
 
 NTSTATUS NTAPI RecordSetInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                                     FILE_INFORMATION_CLASS kind) {
+  ++g_recorder->seamCalls;
   const std::wstring path = PathOfHandle(file);
   std::function<bool(const std::wstring&)>* rule = nullptr;
   NTSTATUS refusal = tmn::kStatusAccessDenied;
@@ -168,7 +153,7 @@ BOOL WINAPI RecordWriteKernelSecurity(HANDLE object, SECURITY_INFORMATION info, 
   BOOL present = FALSE, defaulted = FALSE;
   GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  SecurityWrite write{path, info, owner ? SidText(owner) : L"", dacl != nullptr, {}, true};
+  SecurityWrite write{path, info, owner ? SidText(owner) : L"", dacl != nullptr, {}, true, true};
   if (dacl) write.dacl = AcesOf(dacl);
   g_recorder->RecordWrite(write);
   const ACCESS_MASK needed = ((info & OWNER_SECURITY_INFORMATION) ? WRITE_OWNER : 0) |
@@ -188,7 +173,6 @@ DWORD WINAPI RecordWriteSecurityOf(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFOR
   SecurityWrite write{path, info, owner ? SidText(owner) : L"", dacl != nullptr, {}, true};
   if (dacl) write.dacl = AcesOf(dacl);
   g_recorder->RecordWrite(write);
-  if (dacl) PassOn(path, dacl);
   return g_recorder->writeStatus ? g_recorder->writeStatus(info) : ERROR_SUCCESS;
 }
 
@@ -213,22 +197,13 @@ void OpenToEveryone(const std::wstring& path) {
 
 bool TakeOwnershipEnabled() {
   HANDLE token = nullptr;
-  LUID privilege;
-  if (!LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &privilege) ||
-      !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-    return false;
-  BYTE buffer[4096];
-  DWORD bytes = 0;
-  bool enabled = false;
-  if (GetTokenInformation(token, TokenPrivileges, buffer, sizeof(buffer), &bytes)) {
-    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
-      if (privileges->Privileges[i].Luid.LowPart == privilege.LowPart &&
-          privileges->Privileges[i].Luid.HighPart == privilege.HighPart)
-        enabled = (privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
-  }
-  CloseHandle(token);
-  return enabled;
+  PRIVILEGE_SET wanted = {1, PRIVILEGE_SET_ALL_NECESSARY, {}};
+  BOOL enabled = FALSE;
+  if (LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &wanted.Privilege[0].Luid) &&
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    PrivilegeCheck(token, &wanted, &enabled);
+  if (token != nullptr) CloseHandle(token);
+  return enabled != FALSE;
 }
 
 void SetTakeOwnership(bool enabled) {
@@ -239,31 +214,6 @@ void SetTakeOwnership(bool enabled) {
     return;
   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
   CloseHandle(token);
-}
-
-ImportPatch::ImportPatch(const char* module, const char* function, void* replacement) {
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-       imports.VirtualAddress != 0 && entry->Name != 0; ++entry) {
-    if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), module) != 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<void**>(base + entry->FirstThunk);
-    for (size_t i = 0; names[i].u1.AddressOfData != 0; ++i) {
-      if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) continue;
-      if (strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData)->Name, function) == 0)
-        slot_ = &slots[i];
-    }
-  }
-  DWORD old = 0;
-  if (slot_ == nullptr || !VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old)) return;
-  found_ = *slot_;
-  *slot_ = replacement;
-}
-
-ImportPatch::~ImportPatch() {
-  if (found_ != nullptr) *slot_ = found_;
 }
 
 std::wstring PathOfHandle(HANDLE handle) {
@@ -341,17 +291,14 @@ void FileSystemRecorder::ShowAsJunction(const std::wstring& name, const std::wst
 
 void FileSystemRecorder::DenyEveryone(const std::wstring& path, ACCESS_MASK denied) {
   std::lock_guard<std::mutex> lock(mutex_);
-  denied_[path] = Denied{denied, false, false};
+  denied_[path] = denied;
 }
 
 bool FileSystemRecorder::RefusedAsWindowsWould(const std::wstring& path, ACCESS_MASK access) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto found = denied_.find(path);
-  if (found == denied_.end() || found->second.rewritten) return false;
-  ACCESS_MASK refused = access & found->second.rights;
-  if (TakeOwnershipEnabled()) refused &= ~static_cast<ACCESS_MASK>(WRITE_OWNER);
-  if (found->second.owned) refused &= ~static_cast<ACCESS_MASK>(READ_CONTROL | WRITE_DAC);
-  return refused != 0;
+  const ACCESS_MASK privileged = TakeOwnershipEnabled() ? WRITE_OWNER : 0;
+  return found != denied_.end() && (access & found->second & ~privileged) != 0;
 }
 
 void FileSystemRecorder::Granted(HANDLE handle, ACCESS_MASK access) {
@@ -361,17 +308,15 @@ void FileSystemRecorder::Granted(HANDLE handle, ACCESS_MASK access) {
 
 bool FileSystemRecorder::WasGranted(HANDLE handle, ACCESS_MASK access, const std::wstring& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (denied_.count(path) == 0) return true;
-  const auto found = granted_.find(handle);
-  return found != granted_.end() && (found->second & access) == access;
+  return denied_.count(path) == 0 || (granted_[handle] & access) == access;
 }
 
 void FileSystemRecorder::Wrote(const std::wstring& path, DWORD info) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // Its owner may read and write its list; a new list denies nothing.
   const auto found = denied_.find(path);
-  if (found == denied_.end()) return;
-  if (info & OWNER_SECURITY_INFORMATION) found->second.owned = true;
-  if (info & DACL_SECURITY_INFORMATION) found->second.rewritten = true;
+  if (found != denied_.end())
+    found->second &= (info & DACL_SECURITY_INFORMATION) ? 0 : ~static_cast<ACCESS_MASK>(READ_CONTROL | WRITE_DAC);
 }
 
 void FileSystemRecorder::Record(const std::wstring& call) {
@@ -414,55 +359,5 @@ std::vector<std::wstring> FileSystemRecorder::CallsBelow(const std::wstring& bas
   }
   return relative;
 }
-
-}  // namespace tmtest
-
-namespace tmtest {
-
-namespace {
-
-tmn::FileSystemCalls g_counted;
-volatile LONG g_calls = 0;
-
-NTSTATUS NTAPI CountOpen(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK status,
-                         PLARGE_INTEGER allocation, ULONG attributes, ULONG share, ULONG disposition, ULONG options,
-                         PVOID ea, ULONG eaLength) {
-  InterlockedIncrement(&g_calls);
-  return g_counted.openRelative(file, access, object, status, allocation, attributes, share, disposition, options, ea,
-                                eaLength);
-}
-NTSTATUS NTAPI CountList(HANDLE folder, HANDLE event, PVOID apc, PVOID apcContext, PIO_STATUS_BLOCK status,
-                         PVOID buffer, ULONG length, FILE_INFORMATION_CLASS kind, BOOLEAN single, PUNICODE_STRING mask,
-                         BOOLEAN restart) {
-  InterlockedIncrement(&g_calls);
-  return g_counted.queryDirectory(folder, event, apc, apcContext, status, buffer, length, kind, single, mask, restart);
-}
-NTSTATUS NTAPI CountQuery(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
-                          FILE_INFORMATION_CLASS kind) {
-  InterlockedIncrement(&g_calls);
-  return g_counted.queryInformation(file, status, information, length, kind);
-}
-NTSTATUS NTAPI CountSet(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
-                        FILE_INFORMATION_CLASS kind) {
-  InterlockedIncrement(&g_calls);
-  return g_counted.setInformation(file, status, information, length, kind);
-}
-
-}  // namespace
-
-SeamCallCounter::SeamCallCounter() {
-  g_counted = tmn::g_fileSystem;
-  g_calls = 0;
-  tmn::g_fileSystem.openRelative = CountOpen;
-  tmn::g_fileSystem.queryDirectory = CountList;
-  tmn::g_fileSystem.queryInformation = CountQuery;
-  tmn::g_fileSystem.setInformation = CountSet;
-}
-
-SeamCallCounter::~SeamCallCounter() { tmn::g_fileSystem = g_counted; }
-
-long SeamCallCounter::Calls() const { return g_calls; }
-
-void SeamCallCounter::Reset() { g_calls = 0; }
 
 }  // namespace tmtest

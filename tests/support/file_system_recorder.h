@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -30,7 +31,7 @@ struct SecurityWrite {
   bool daclGiven;
   std::vector<AceRecord> dacl;
   bool throughHandle = false;    // by handle, not SetNamedSecurityInfoW
-  bool passedOn = false;         // inheritable entries Windows passed to what a folder holds
+  bool alone = false;            // to the object alone (SetKernelObjectSecurity)
 };
 
 class FileSystemRecorder {
@@ -82,10 +83,11 @@ class FileSystemRecorder {
   // WRITE_OWNER while the take-ownership privilege is enabled, and
   // READ_CONTROL and WRITE_DAC once its owner was set through a handle;
   // once a new list was written, nothing is refused. A security read or
-  // write through a handle not granted its right is refused. A list written
-  // with SetSecurityInfo passes its inheritable entries on to everything a
-  // folder holds, as Windows does (passedOn writes).
+  // write through a handle not granted its right is refused.
   void DenyEveryone(const std::wstring& path, ACCESS_MASK denied);
+
+  // Every call that went through the seam's file calls.
+  std::atomic<long> seamCalls{0};
 
   // Every call in order: "delete <path>", "remove <path>", "attributes <path>
   // 0x<attributes>", "list <directory>", "find <path>" (a lookup without a
@@ -114,11 +116,7 @@ class FileSystemRecorder {
   void Wrote(const std::wstring& path, DWORD info);
 
  private:
-  struct Denied {
-    ACCESS_MASK rights;
-    bool owned, rewritten;
-  };
-  std::map<std::wstring, Denied> denied_;
+  std::map<std::wstring, ACCESS_MASK> denied_;  // the rights still denied
   std::map<HANDLE, ACCESS_MASK> granted_;
   tmn::FileSystemCalls found_;
   mutable std::mutex mutex_;
@@ -137,21 +135,6 @@ void OpenToEveryone(const std::wstring& path);
 bool TakeOwnershipEnabled();
 void SetTakeOwnership(bool enabled);
 
-// Puts replacement in this program's import table in place of function of
-// module for the object's life, then the address it found back; nothing
-// when the program does not import that function.
-class ImportPatch {
- public:
-  ImportPatch(const char* module, const char* function, void* replacement);
-  ~ImportPatch();
-  ImportPatch(const ImportPatch&) = delete;
-  ImportPatch& operator=(const ImportPatch&) = delete;
-
- private:
-  void** slot_ = nullptr;
-  void* found_ = nullptr;
-};
-
 // The path an open handle names, in the drive-letter form.
 std::wstring PathOfHandle(HANDLE handle);
 
@@ -165,21 +148,5 @@ constexpr wchar_t kSystem[] = L"S-1-5-18";
 constexpr wchar_t kAdministrators[] = L"S-1-5-32-544";
 constexpr wchar_t kUsers[] = L"S-1-5-32-545";
 constexpr wchar_t kEveryone[] = L"S-1-1-0";
-
-}  // namespace tmtest
-
-namespace tmtest {
-
-// Counts the calls that go through the file-system seam while it lives (to
-// the calls it found), so that tests can bound what an entry costs.
-class SeamCallCounter {
- public:
-  SeamCallCounter();
-  ~SeamCallCounter();
-  SeamCallCounter(const SeamCallCounter&) = delete;
-  SeamCallCounter& operator=(const SeamCallCounter&) = delete;
-  long Calls() const;
-  void Reset();
-};
 
 }  // namespace tmtest
