@@ -12,7 +12,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok in
 
 packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-          wine wine64 wine32:i386 nsis cmake ninja-build make googletest python3 sqlite3)
+          wine wine64 wine32:i386 nsis cmake ninja-build make googletest python3 sqlite3
+          osslsigncode openssl)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   [ "$(id -u)" -eq 0 ] || { echo "run as root to add the i386 architecture" >&2; exit 1; }

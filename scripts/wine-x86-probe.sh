@@ -17,5 +17,5 @@ if [ $status -eq 0 ]; then
 fi
 why=$(printf '%s\n' "$output" | grep -v '^$' | head -n 1)
 echo "no: this host cannot start a 32-bit Windows program under Wine ($wine $(basename "$program") exited with $status: ${why:-no output})" > "$verdict"
-cat "$verdict"
+sed "s/^no: /skipped: /" "$verdict"
 exit 77

@@ -20,6 +20,10 @@ class Deadline {
     return total_ - elapsed - reserveMs;
   }
   bool Passed(DWORD now = ::GetTickCount()) const { return RemainingMs(0, now) == 0; }
+  // The same start, ending reserveMs sooner.
+  Deadline Sooner(DWORD reserveMs) const { return Deadline(total_ > reserveMs ? total_ - reserveMs : 0, start_); }
+  // A limit that never comes: what is bounded otherwise takes it.
+  static Deadline Unbounded() { return Deadline(INFINITE); }
 
  private:
   DWORD start_;

@@ -17,18 +17,26 @@ constexpr uint8_t kMagic[4] = {'T', 'M', 'R', '1'};
 constexpr size_t kHeadBytes = sizeof(kMagic) + 8 + 4 + 4;
 constexpr size_t kLongestKeptBytes = kHeadBytes + 2 * kKeptTextChars * sizeof(wchar_t);
 
-// A name no other process or thread makes: this process, the moment, and a
-// count of this process's kept files.
-bool KeptRequestName(const WideString& folder, uint32_t sequence, const wchar_t* suffix, WideString* path) {
+volatile LONG g_keptSequence = 0;
+
+// An id no other process or thread makes: this process, the moment, and a
+// count of this process's names.
+bool AppendUniqueId(WideString& name) {
+  const uint32_t sequence = static_cast<uint32_t>(::InterlockedIncrement(&g_keptSequence));
   wchar_t id[32];
   const int length = ::wsprintfW(id, L"%08lX%08lX%04lX", ::GetCurrentProcessId(), ::GetTickCount(),
                                  static_cast<unsigned long>(sequence & 0xFFFF));
-  WideString name;
-  return name.Assign(kKeptRequestPrefix) && name.Append(id, static_cast<size_t>(length)) &&
-         name.Append(kKeptRequestSuffix) && name.Append(suffix) && path->Assign(folder) && AppendPath(*path, name.Get());
+  return name.Append(id, static_cast<size_t>(length));
 }
 
-volatile LONG g_keptSequence = 0;
+// "feed.cache.<id>.row" in folder, and the same name with ".part".
+bool KeptRequestNames(const WideString& folder, WideString* part, WideString* whole) {
+  WideString name;
+  if (!name.Assign(kKeptRequestPrefix) || !AppendUniqueId(name) || !name.Append(kKeptRequestSuffix) ||
+      !whole->Assign(folder) || !AppendPath(*whole, name.Get()))
+    return false;
+  return part->Assign(*whole) && part->Append(L".part");
+}
 
 }  // namespace
 
@@ -63,6 +71,9 @@ bool ParseKeptRequest(const uint8_t* bytes, size_t count, KeptEntry* entry) {
     return false;
   KeptEntry read;
   const wchar_t* texts = reinterpret_cast<const wchar_t*>(bytes + kHeadBytes);
+  // The writer's texts hold no NUL; one inside would cut a text where it is
+  // read as one (a URL of a NUL would be empty).
+  if (wmemchr(texts, L'\0', size_t{urlLength} + refererLength) != nullptr) return false;
   memcpy(&read.requestTime, bytes + 4, 8);
   if (!read.url.Assign(texts, urlLength) || !read.referer.Assign(texts + urlLength, refererLength)) return false;
   *entry = static_cast<KeptEntry&&>(read);
@@ -77,10 +88,8 @@ HRESULT HeldKeptRequest::Write(const WideString& folder, const wchar_t* url, con
   if (!FormatKeptRequest(url, referer, requestTime, &bytes, &total)) return E_INVALIDARG;
   // A name another file took is passed over: it is made new, never opened.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    const uint32_t sequence = static_cast<uint32_t>(::InterlockedIncrement(&g_keptSequence));
     WideString part, whole;
-    if (!KeptRequestName(folder, sequence, L".part", &part) || !KeptRequestName(folder, sequence, L"", &whole))
-      return E_OUTOFMEMORY;
+    if (!KeptRequestNames(folder, &part, &whole)) return E_OUTOFMEMORY;
     UniqueFile file(g_fileSystem.createFile(part.Get(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -107,25 +116,29 @@ HRESULT HeldKeptRequest::Write(const WideString& folder, const wchar_t* url, con
   return HResultFromWin32(ERROR_FILE_EXISTS);
 }
 
-void ListKeptRequests(const WideString& folder, size_t limit, Array<WideString>* paths) {
-  WideString pattern;
-  if (!pattern.Assign(folder) || !AppendPath(pattern, kKeptRequestPrefix) || !pattern.Append(L'*') ||
-      !pattern.Append(kKeptRequestSuffix))
-    return;
+bool KeptRequestListing::Next(WideString* path) {
   WIN32_FIND_DATAW found;
-  UniqueFind find(::FindFirstFileW(pattern.Get(), &found));
-  if (!find) return;
   const size_t suffixLength = TextLength(kKeptRequestSuffix);
-  do {
+  for (;;) {
+    if (!started_) {
+      started_ = true;
+      WideString pattern;
+      if (!pattern.Assign(folder_) || !AppendPath(pattern, kKeptRequestPrefix) || !pattern.Append(L'*') ||
+          !pattern.Append(kKeptRequestSuffix))
+        return false;
+      find_.reset(::FindFirstFileW(pattern.Get(), &found));
+      if (!find_) return false;
+    } else if (!find_ || !::FindNextFileW(find_.get(), &found)) {
+      return false;
+    }
     // The pattern also matches short names and longer endings: only the
     // long name counts.
     const size_t length = TextLength(found.cFileName);
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || length <= suffixLength ||
         ::lstrcmpiW(found.cFileName + length - suffixLength, kKeptRequestSuffix) != 0)
       continue;
-    WideString path;
-    if (path.Assign(folder) && AppendPath(path, found.cFileName)) paths->Push(static_cast<WideString&&>(path));
-  } while (paths->Size() < limit && ::FindNextFileW(find.get(), &found));
+    return path->Assign(folder_) && AppendPath(*path, found.cFileName);
+  }
 }
 
 HRESULT HeldKeptRequest::Open(const WideString& path) {
@@ -138,16 +151,25 @@ HRESULT HeldKeptRequest::Open(const WideString& path) {
   return S_OK;
 }
 
-bool HeldKeptRequest::Read(KeptEntry* entry) {
+HRESULT HeldKeptRequest::Read(KeptEntry* entry) {
   LARGE_INTEGER size;
-  if (!file_ || !::GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0 ||
-      static_cast<ULONGLONG>(size.QuadPart) > kLongestKeptBytes)
-    return false;
+  if (!file_ || !::GetFileSizeEx(file_.get(), &size)) return HResultFromLastError();
+  if (size.QuadPart < 0 || static_cast<ULONGLONG>(size.QuadPart) > kLongestKeptBytes) return kNotAKeptRequest;
   const DWORD count = static_cast<DWORD>(size.QuadPart);
   UniqueHeapBlock bytes(HeapAllocate(count > 0 ? count : 1));
+  if (!bytes) return E_OUTOFMEMORY;
   DWORD read = 0;
-  return bytes && ::ReadFile(file_.get(), bytes.get(), count, &read, nullptr) && read == count &&
-         ParseKeptRequest(static_cast<const uint8_t*>(bytes.get()), count, entry);
+  if (!::ReadFile(file_.get(), bytes.get(), count, &read, nullptr)) return HResultFromLastError();
+  return read == count && ParseKeptRequest(static_cast<const uint8_t*>(bytes.get()), count, entry) ? S_OK
+                                                                                                  : kNotAKeptRequest;
+}
+
+HRESULT HeldKeptRequest::MoveAside(const WideString& path) {
+  // A name of its own, never one another file took: nothing is replaced.
+  WideString aside;
+  if (!aside.Assign(path) || !aside.Append(L'.') || !AppendUniqueId(aside) || !aside.Append(L".refused"))
+    return E_OUTOFMEMORY;
+  return RenameOpenedEntry(file_.get(), aside.Get(), false);
 }
 
 bool HeldKeptRequest::DeleteWhenClosed() { return file_ && ClassicDelete(file_.get()) >= 0; }

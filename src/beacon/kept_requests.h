@@ -10,9 +10,11 @@
 //
 // A file is written under a name of its own ("<name>.part") and renamed
 // once whole, so that a store never reads a half-written request. The data
-// folder is open to every user: a kept file is read and deleted only
+// folder is open to every user: a kept file is read, moved and deleted only
 // through a handle checked to be no link and no second name (or made new
-// by the writer), and one that is not a kept request is left alone.
+// by the writer). A file under such a name that holds no request a store
+// would fold in is moved aside once, under a name no store lists, so that
+// files any user may put there never take the place of kept requests.
 #pragma once
 
 #include <windows.h>
@@ -20,7 +22,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "base/array.h"
 #include "base/unique.h"
 #include "base/wide_string.h"
 
@@ -44,11 +45,32 @@ struct KeptEntry {
 // URL is empty, a text is longer than kKeptTextChars or memory runs out.
 bool FormatKeptRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime, UniqueHeapBlock* bytes,
                        size_t* count);
-// False for anything but exactly such bytes; entry is left as it was then.
+// False for anything but exactly such bytes, texts holding a NUL included;
+// entry is left as it was then.
 bool ParseKeptRequest(const uint8_t* bytes, size_t count, KeptEntry* entry);
 
-// The paths of at most limit kept files in folder, in the order listed.
-void ListKeptRequests(const WideString& folder, size_t limit, Array<WideString>* paths);
+// Why a kept file is refused: it holds no request the beacon would have
+// kept. A refused file is moved aside once, never folded in nor counted
+// against a store's batch, and named with the others of its store in one
+// line. Every reason for refusing one answers this code from Read.
+constexpr HRESULT kNotAKeptRequest = static_cast<HRESULT>(0x8007000D);  // ERROR_INVALID_DATA
+
+// The kept files of a folder, one after another as the folder lists them:
+// files whose long name is "feed.cache.<id>.row".
+class KeptRequestListing {
+ public:
+  // folder outlives the listing.
+  explicit KeptRequestListing(const WideString& folder) : folder_(folder) {}
+  KeptRequestListing(const KeptRequestListing&) = delete;
+  KeptRequestListing& operator=(const KeptRequestListing&) = delete;
+  // The next one's path; false once there is none.
+  bool Next(WideString* path);
+
+ private:
+  const WideString& folder_;
+  UniqueFind find_;
+  bool started_ = false;
+};
 
 // One kept file, held open. Its writer holds it from the write until its
 // own store has ended, sharing nothing: no other store can fold it in
@@ -62,12 +84,15 @@ class HeldKeptRequest {
   HRESULT Write(const WideString& folder, const wchar_t* url, const wchar_t* referer, int64_t requestTime);
   // Opens the kept file of an earlier call at path.
   HRESULT Open(const WideString& path);
-  // Reads the request; false when the file holds none.
-  bool Read(KeptEntry* entry);
+  // Reads the request: S_OK; kNotAKeptRequest when the file holds none
+  // that a store folds in, and is to be moved aside; any other failure
+  // (the read's own) leaves it where it is.
+  HRESULT Read(KeptEntry* entry);
+  // Moves the file aside to a name of its own that no listing yields.
+  HRESULT MoveAside(const WideString& path);
   // Deletes the file when it is let go.
   bool DeleteWhenClosed();
   void Close() { file_.reset(); }
-  bool IsHeld() const { return file_.valid(); }
 
  private:
   UniqueFile file_;

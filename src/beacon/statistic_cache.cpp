@@ -1,13 +1,10 @@
 #include "beacon/statistic_cache.h"
 
 #include "base/array.h"
-#include "base/number.h"
 #include "base/result.h"
 #include "base/this_module.h"
 #include "beacon/data_folder.h"
 #include "beacon/kept_requests.h"
-#include "fs/file_system_calls.h"
-#include "fs/library_machine.h"
 #include "fs/link_checks.h"
 #include "fs/module_path.h"
 #include "fs/path_operations.h"
@@ -66,13 +63,6 @@ HRESULT MoveRefusedCacheAside(const WideString& path) {
   return HResultFromWin32(ERROR_FILE_EXISTS);
 }
 
-// A kept request of an earlier call, held from its insert until the store
-// is known good, then deleted.
-struct FoldedRequest {
-  HeldKeptRequest file;
-  KeptEntry entry;
-};
-
 }  // namespace
 
 bool RefusedCacheName(const WideString& cache, unsigned number, WideString* name) {
@@ -100,25 +90,15 @@ bool FillCacheMutexSecurity(SECURITY_DESCRIPTOR* descriptor, ACL* acl, DWORD acl
          ::SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE);
 }
 
-HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library,
-                            WideString* otherMachine) {
-  // A file of another machine is passed over, as the loader would refuse it.
-  const auto loadable = [otherMachine](const WideString& file) {
-    const HRESULT checked = CheckProductLibrary(file.Get());
-    if (checked == kLibraryOfOtherMachine && otherMachine != nullptr && otherMachine->IsEmpty())
-      otherMachine->Assign(file);
-    return SUCCEEDED(checked);
+HRESULT FindDatabaseLibrary(const WideString& hostFolder, WideString* library, PassedOverLibrary* passedOver) {
+  // A file passed over counts as missing.
+  const auto loadable = [passedOver](const WideString& file) {
+    const HRESULT judged = JudgeProductLibrary(file.Get());
+    passedOver->Note(file.Get(), judged);
+    return SUCCEEDED(judged);
   };
-  const wchar_t* text = hostPath.Get();
-  size_t begin = 0, end = hostPath.Length();
-  while (begin < end && IsCSpace(text[begin])) ++begin;
-  while (end > begin && IsCSpace(text[end - 1])) --end;
   WideString place;
-  if (!place.Assign(text + begin, end - begin)) return E_OUTOFMEMORY;
-  StripLastComponent(place);
-  if (!folder->Assign(place)) return E_OUTOFMEMORY;
-
-  if (!AppendPath(place, kDatabaseLibraryName)) return E_OUTOFMEMORY;
+  if (!place.Assign(hostFolder) || !AppendPath(place, kDatabaseLibraryName)) return E_OUTOFMEMORY;
   if (!loadable(place)) {
     // The folder above: drop the library's name and the folder's.
     if (!StripLastComponent(place) || !StripLastComponent(place)) return E_FAIL;
@@ -129,8 +109,8 @@ HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, Wide
   return S_OK;
 }
 
-StatisticCache::StatisticCache(const wchar_t* hostPath, const wchar_t* dataFolder, const wchar_t* mutexName) {
-  hostPath_.Assign(hostPath);
+StatisticCache::StatisticCache(const wchar_t* hostFolder, const wchar_t* dataFolder, const wchar_t* mutexName) {
+  hostFolder_.Assign(hostFolder);
   dataFolder_.Assign(dataFolder);
   constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
   cacheMutex_.reset(::OpenMutexW(kWaitAndRelease, FALSE, mutexName));
@@ -172,18 +152,22 @@ void StatisticCache::ReleaseDatabase() {
 HRESULT StatisticCache::LoadDatabaseLibrary() {
   if (databaseLibrary_) return S_FALSE;
   if (libraryPath_.IsEmpty()) {
-    WideString host;
-    if (hostPath_.IsEmpty()) {
+    WideString folder;
+    if (hostFolder_.IsEmpty()) {
       // A path cut by its buffer would name an ancestor's library.
-      if (FAILED(ReadModulePath(nullptr, &host))) return E_FAIL;
-    } else if (!host.Assign(hostPath_)) {
+      if (FAILED(ReadHostFolder(&folder))) return E_FAIL;
+    } else if (!folder.Assign(hostFolder_)) {
       return E_OUTOFMEMORY;
     }
-    otherMachineLibrary_.Clear();
-    RETURN_IF_FAILED(FindDatabaseLibrary(host, &libraryFolder_, &libraryPath_, &otherMachineLibrary_));
+    RETURN_IF_FAILED(FindDatabaseLibrary(folder, &libraryPath_, &passedOver_));
   }
-  if (FAILED(LoadProductLibrary(libraryPath_.Get(), &databaseLibrary_))) return E_FAIL;
-  otherMachineLibrary_.Clear();  // another place had one that loads
+  const HRESULT loaded = LoadProductLibrary(libraryPath_.Get(), &databaseLibrary_);
+  if (FAILED(loaded)) {
+    // Changed since it was found: looked for again by the next store.
+    passedOver_.Note(libraryPath_.Get(), loaded);
+    libraryPath_.Clear();
+    return E_FAIL;
+  }
   return S_OK;
 }
 
@@ -279,17 +263,10 @@ void StatisticCache::ForgetRequest(HeldKeptRequest* kept) {
 }
 
 bool StatisticCache::HasKeptRequests() {
-  WideString folder;
-  Array<WideString> kept;
-  if (SUCCEEDED(GetDataFolder(dataFolder_, &folder))) ListKeptRequests(folder, 1, &kept);
-  return !kept.IsEmpty();
-}
-
-HRESULT StatisticCache::SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
-                                    DWORD lockWaitMs, StoreNotes* notes) {
-  HeldKeptRequest kept;
-  KeepRequest(url, referer, requestTime, &kept);
-  return StoreRequest(url, referer, requestTime, &kept, lockWaitMs, Deadline(lockWaitMs + kCacheLockWaitMs), notes);
+  WideString folder, path;
+  if (FAILED(GetDataFolder(dataFolder_, &folder))) return false;
+  KeptRequestListing listing(folder);
+  return listing.Next(&path);
 }
 
 HRESULT StatisticCache::StoreRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
@@ -332,18 +309,8 @@ HRESULT StatisticCache::StoreHoldingMutex(const wchar_t* url, const wchar_t* ref
   if (SUCCEEDED(result) && url != nullptr) result = InsertRequest(url, referer, requestTime);
   // Room for every request folded in comes first: a row the cache takes
   // must keep its file to delete, or a later store would add it again.
-  if (SUCCEEDED(result) && folded.Reserve(kKeptRequestsPerStore)) {
-    Array<WideString> listed;
-    ListKeptRequests(folder.path(), kKeptRequestsPerStore + 1, &listed);
-    for (const WideString& path : listed) {
-      if (foldUntil.Passed() || folded.Size() == kKeptRequestsPerStore) break;
-      FoldedRequest request;
-      if (FAILED(request.file.Open(path)) || !request.file.Read(&request.entry)) continue;
-      if (FAILED(InsertRequest(request.entry.url.Get(), request.entry.referer.Get(), request.entry.requestTime)))
-        break;
-      folded.Push(static_cast<FoldedRequest&&>(request));
-    }
-  }
+  if (SUCCEEDED(result) && folded.Reserve(kKeptRequestsPerStore) && notes->folded.Reserve(kKeptRequestsPerStore))
+    FoldEarlierRequests(folder.path(), foldUntil, &folded, notes);
   // The file stays open only while the mutex is held.
   const bool opened = database_ != nullptr;
   ReleaseDatabase();
@@ -351,16 +318,42 @@ HRESULT StatisticCache::StoreHoldingMutex(const wchar_t* url, const wchar_t* ref
   // put there meanwhile is found now, and no row is called stored.
   if (opened && SUCCEEDED(result) && IsLinkOrMultiLinked(cachePath_.Get()))
     result = HResultFromWin32(ERROR_CANT_ACCESS_FILE);
-  if (notes != nullptr && !otherMachineLibrary_.IsEmpty()) notes->otherMachineLibrary.Assign(otherMachineLibrary_);
+  // Told once, by the store whose search passed it over.
+  notes->passedOver = static_cast<PassedOverLibrary&&>(passedOver_);
+  passedOver_ = PassedOverLibrary();
   if (FAILED(result)) return result;
-  // The cache has them: their files go as they are let go.
+  // The cache has them: their files go as they are let go, and the caller
+  // is told of each once the mutex is let go.
   kept->DeleteWhenClosed();
   for (FoldedRequest& request : folded) {
     request.file.DeleteWhenClosed();
-    if (notes != nullptr && notes->folded != nullptr)
-      notes->folded(notes->context, request.entry.url.Get(), request.entry.referer.Get(), request.entry.requestTime);
+    notes->folded.Push(static_cast<KeptEntry&&>(request.entry));
   }
   return result;
+}
+
+void StatisticCache::FoldEarlierRequests(const WideString& folder, const Deadline& foldUntil,
+                                         Array<FoldedRequest>* folded, StoreNotes* notes) {
+  KeptRequestListing listing(folder);
+  WideString path;
+  for (size_t examined = 0; examined < kKeptNamesExaminedPerStore && folded->Size() < kKeptRequestsPerStore &&
+                            !foldUntil.Passed() && listing.Next(&path);
+       ++examined) {
+    // One its writer still holds, or one that is a link or a second name,
+    // stays where it is.
+    FoldedRequest request;
+    if (FAILED(request.file.Open(path))) continue;
+    const HRESULT read = request.file.Read(&request.entry);
+    if (read == kNotAKeptRequest) {
+      // Moved aside under a name no listing yields: it never takes a
+      // kept request's place again.
+      if (SUCCEEDED(request.file.MoveAside(path))) notes->refusedFiles.Push(static_cast<WideString&&>(path));
+      continue;
+    }
+    if (FAILED(read)) continue;
+    if (FAILED(InsertRequest(request.entry.url.Get(), request.entry.referer.Get(), request.entry.requestTime))) break;
+    folded->Push(static_cast<FoldedRequest&&>(request));
+  }
 }
 
 }  // namespace tmn

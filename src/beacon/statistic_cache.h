@@ -7,20 +7,32 @@
 // A request is kept in a file of its own beside the cache before it is
 // stored (kept_requests.h), and its file goes only once the cache has it.
 // A store that cannot have the mutex in time, or cannot reach the cache,
-// leaves the file; the next store folds it in.
+// leaves the file for a later store to fold in: each store that reaches the
+// cache goes on through the kept files until it has folded in its batch,
+// looking at a bounded number of names, and moves aside every file there
+// that holds no kept request, so that no such file is looked at twice.
 #pragma once
 
 #include <windows.h>
 
 #include <stdint.h>
 
+#include "base/array.h"
 #include "base/deadline.h"
 #include "base/unique.h"
 #include "base/wide_string.h"
 #include "beacon/cache_interfaces.h"
 #include "beacon/kept_requests.h"
+#include "beacon/library_loading.h"
 
 namespace tmn {
+
+// A kept request of an earlier call, held from its insert until the store
+// is known good, then deleted.
+struct FoldedRequest {
+  HeldKeptRequest file;
+  KeptEntry entry;
+};
 
 constexpr wchar_t kCacheMutexName[] = L"Global\\{7BDE6A0F-C5BC-4579-BA89-9262EA1A9856}";
 constexpr wchar_t kDatabaseLibraryName[] = L"tarnbase.dll";
@@ -29,11 +41,11 @@ constexpr wchar_t kCacheFileName[] = L"feed.cache";
 // "<cache>.bad.2" and on, never over an older one.
 constexpr wchar_t kRefusedCacheSuffix[] = L".bad";
 constexpr unsigned kRefusedCacheNames = 100;
-// How many requests kept by earlier calls one store folds in at most.
+// How many requests kept by earlier calls one store folds in at most, and
+// how many kept files' names it looks at to find them: the files still
+// held by their writers, and those it moves aside, are looked at too.
 constexpr size_t kKeptRequestsPerStore = 16;
-// How long a store waits for another process's store to end. A process
-// that hangs while it holds the mutex must not hold the installer too.
-constexpr DWORD kCacheLockWaitMs = 2000;
+constexpr size_t kKeptNamesExaminedPerStore = 256;
 constexpr wchar_t kCacheTableName[] = L"statistic3";
 constexpr wchar_t kCreateCacheTable[] =
     L"CREATE TABLE statistic3(CommitTime integer,ID integer,URL varchar,RefererURL varchar,PRIMARY KEY( ID ))";
@@ -50,35 +62,32 @@ bool RefusedCacheName(const WideString& cache, unsigned number, WideString* name
 bool FillCacheMutexSecurity(SECURITY_DESCRIPTOR* descriptor, ACL* acl, DWORD aclBytes);
 constexpr DWORD kCacheMutexAclBytes = 128;
 
-// Told of what a store did besides its own row.
+// What a store did besides its own row, told once its mutex is let go.
 struct StoreNotes {
-  // Each request of an earlier call that the store folded into the cache.
-  void (*folded)(void* context, const wchar_t* url, const wchar_t* referer, int64_t requestTime) = nullptr;
-  void* context = nullptr;
-  // The library the search passed over as built for another machine, when
-  // no library could be loaded; empty otherwise.
-  WideString otherMachineLibrary;
+  // The requests of earlier calls that the store folded into the cache.
+  Array<KeptEntry> folded;
+  // The files it moved aside as holding no kept request.
+  Array<WideString> refusedFiles;
+  // The library the search passed over, when no library could be loaded.
+  PassedOverLibrary passedOver;
 };
 
-// Looks for the library beside the host executable, then in the folder
-// above it. folder receives the first place (the executable's folder, with
-// blanks around the path trimmed), library the file found; E_FAIL when the
-// library is in neither place. A library built for another machine than
-// this process's counts as missing; the first such file is named in
-// otherMachine, when given.
-HRESULT FindDatabaseLibrary(const WideString& hostPath, WideString* folder, WideString* library,
-                            WideString* otherMachine = nullptr);
+// Looks for the library in hostFolder, then in the folder above it;
+// library receives the file found. E_FAIL when neither place has one that
+// may be loaded (beacon/library_loading.h); the first one passed over is
+// noted in passedOver.
+HRESULT FindDatabaseLibrary(const WideString& hostFolder, WideString* library, PassedOverLibrary* passedOver);
 
 class StatisticCache {
  public:
   // The process's cache: the library is looked for from the host
-  // executable's path and the file kept in the data folder. The mutex is
+  // executable's folder and the file kept in the data folder. The mutex is
   // opened, or made, at once.
   StatisticCache() : StatisticCache(nullptr, nullptr) {}
-  // A cache that looks for the library from hostPath and keeps its file in
-  // dataFolder instead; null keeps the process's own. Tests of the mutex
+  // A cache that looks for the library from hostFolder and keeps its file
+  // in dataFolder instead; null keeps the process's own. Tests of the mutex
   // itself name another one, as the process's own cache holds the real one.
-  StatisticCache(const wchar_t* hostPath, const wchar_t* dataFolder, const wchar_t* mutexName = kCacheMutexName);
+  StatisticCache(const wchar_t* hostFolder, const wchar_t* dataFolder, const wchar_t* mutexName = kCacheMutexName);
   ~StatisticCache();
   StatisticCache(const StatisticCache&) = delete;
   StatisticCache& operator=(const StatisticCache&) = delete;
@@ -107,24 +116,15 @@ class StatisticCache {
   // Whether requests kept by earlier calls wait beside the cache.
   bool HasKeptRequests();
 
-  // Keeps the request, then stores it: as a store of an undelivered one.
-  HRESULT SaveRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime,
-                      DWORD lockWaitMs = kCacheLockWaitMs, StoreNotes* notes = nullptr);
-
+ private:
   // The steps of a store, each returning its result code.
   HRESULT LoadDatabaseLibrary();  // S_FALSE when already loaded
   HRESULT CreateDatabaseObject(ICacheDatabase** database);
   HRESULT OpenCache();
   HRESULT InsertRequest(const wchar_t* url, const wchar_t* referer, int64_t requestTime);
-
-  HANDLE cacheMutex() const { return cacheMutex_.get(); }
-  // Why the mutex could neither be opened nor made; S_OK when it is held.
-  HRESULT cacheMutexError() const { return cacheMutexError_; }
-  const WideString& libraryFolder() const { return libraryFolder_; }
-  const WideString& libraryPath() const { return libraryPath_; }
-  bool IsDatabaseOpen() const { return database_ != nullptr; }
-
- private:
+  // Folds in kept files of earlier calls, moving aside those that hold none.
+  void FoldEarlierRequests(const WideString& folder, const Deadline& foldUntil, Array<FoldedRequest>* folded,
+                           StoreNotes* notes);
   void ReleaseDatabase();
   // The steps under the mutex: the own row (when url is not null), then the
   // kept requests of earlier calls.
@@ -134,14 +134,13 @@ class StatisticCache {
                     HeldKeptRequest* kept, const Deadline& foldUntil, StoreNotes* notes);
 
   CacheFactory factory_ = nullptr;
-  WideString libraryFolder_;
   WideString libraryPath_;
-  WideString otherMachineLibrary_;
+  PassedOverLibrary passedOver_;
   UniqueModule databaseLibrary_;
   ICacheDatabase* database_ = nullptr;
   UniqueHandle cacheMutex_;
-  HRESULT cacheMutexError_ = S_OK;
-  WideString hostPath_;    // empty: the host executable's
+  HRESULT cacheMutexError_ = S_OK;  // why it could neither be opened nor made
+  WideString hostFolder_;  // empty: the host executable's
   WideString dataFolder_;  // empty: the data folder
   WideString cachePath_;   // the file the last store opened; checked once it is let go
 };

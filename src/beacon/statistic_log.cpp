@@ -1,11 +1,11 @@
 #include "beacon/statistic_log.h"
 
-#include "base/deadline.h"
 #include "base/result.h"
 #include "beacon/data_folder.h"
 #include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
 #include "fs/module_path.h"
+#include "fs/nt_calls.h"
 #include "fs/path_operations.h"
 
 namespace tmn {
@@ -15,7 +15,6 @@ namespace {
 // Writing, not appending only: a line cut short is taken back by ending the
 // file where it ended before. Reading lets the file be measured and locked.
 constexpr DWORD kLogAccess = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 constexpr wchar_t kByteOrderMark = 0xFEFF;  // FF FE in the file
 
@@ -121,39 +120,60 @@ HRESULT MoveAsideIfStillAtItsName(HANDLE held, const WideString& path, const Wid
 
 LogWriteCall g_logWrite = ::WriteFile;
 
+namespace {
+
+// The parts of a record: "[tag]" and what follows it; a labelled text or
+// number, only when set; the error, only when negative.
+bool BeginRecord(WideString& text, const wchar_t* tag, const wchar_t* first) {
+  return text.Append(L'[') && text.Append(tag) && text.Append(L']') && text.Append(first);
+}
+bool AppendTextPart(WideString& text, const wchar_t* label, const wchar_t* value) {
+  return value == nullptr || *value == L'\0' || (text.Append(label) && text.Append(value));
+}
+bool AppendNumberPart(WideString& text, const wchar_t* label, int64_t value) {
+  return value == 0 || (text.Append(label) && AppendSigned(text, value));
+}
+bool AppendErrorPart(WideString& text, HRESULT error) {
+  return error >= 0 || (text.Append(L", err:0x") && AppendHex(text, static_cast<uint32_t>(error)));
+}
+bool Finish(bool formatted, WideString& text, WideString* record) {
+  if (formatted) *record = static_cast<WideString&&>(text);
+  return formatted;
+}
+
+}  // namespace
+
 bool FormatStatisticRecord(const wchar_t* url, const wchar_t* referer, const wchar_t* tag, int64_t time,
                            int32_t count, HRESULT error, WideString* record) {
   WideString text;
-  if (!text.Append(L'[') || !text.Append(tag) || !text.Append(L']')) return false;
-  if (url != nullptr && *url != L'\0' && (!text.Append(L" url:") || !text.Append(url))) return false;
-  if (referer != nullptr && *referer != L'\0' && (!text.Append(L", refer_url:") || !text.Append(referer)))
-    return false;
-  if (time != 0 && (!text.Append(L", time:") || !AppendSigned(text, time))) return false;
-  if (count != 0 && (!text.Append(L", count:") || !AppendSigned(text, count))) return false;
-  if (error < 0 && (!text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(error)))) return false;
-  *record = static_cast<WideString&&>(text);
-  return true;
+  return Finish(BeginRecord(text, tag, L"") && AppendTextPart(text, L" url:", url) &&
+                    AppendTextPart(text, L", refer_url:", referer) && AppendNumberPart(text, L", time:", time) &&
+                    AppendNumberPart(text, L", count:", count) && AppendErrorPart(text, error),
+                text, record);
 }
 
-bool FormatSkippedLibraryRecord(const wchar_t* path, WideString* record) {
+bool FormatSkippedLibraryRecord(const wchar_t* path, HRESULT why, WideString* record) {
   WideString text;
-  if (!text.Append(L'[') || !text.Append(kLibrarySkippedTag) || !text.Append(L"] file:") || !text.Append(path) ||
-      !text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(HResultFromWin32(ERROR_BAD_EXE_FORMAT))))
-    return false;
-  *record = static_cast<WideString&&>(text);
-  return true;
+  return Finish(BeginRecord(text, kLibrarySkippedTag, L" file:") && text.Append(path) && AppendErrorPart(text, why),
+                text, record);
+}
+
+bool FormatRefusedKeptFiles(const Array<WideString>& paths, HRESULT why, WideString* record) {
+  WideString text;
+  bool formatted = BeginRecord(text, kKeptFilesRefusedTag, L" files:");
+  for (size_t i = 0; formatted && i < paths.Size(); ++i) formatted = (i == 0 || text.Append(L'|')) && text.Append(paths[i]);
+  return Finish(formatted && AppendNumberPart(text, L", count:", static_cast<int64_t>(paths.Size())) &&
+                    AppendErrorPart(text, why),
+                text, record);
 }
 
 bool FormatUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time, HRESULT error,
                         WideString* record) {
   WideString text;
-  if (!text.Append(L'[') || !text.Append(kRecordUnsentTag) || !text.Append(L"] table:") || !text.Append(table))
-    return false;
-  if (items != nullptr && *items != L'\0' && (!text.Append(L", items:") || !text.Append(items))) return false;
-  if (time != 0 && (!text.Append(L", time:") || !AppendSigned(text, time))) return false;
-  if (error < 0 && (!text.Append(L", err:0x") || !AppendHex(text, static_cast<uint32_t>(error)))) return false;
-  *record = static_cast<WideString&&>(text);
-  return true;
+  return Finish(BeginRecord(text, kRecordUnsentTag, L" table:") && text.Append(table) &&
+                    AppendTextPart(text, L", items:", items) && AppendNumberPart(text, L", time:", time) &&
+                    AppendErrorPart(text, error),
+                text, record);
 }
 
 bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* line) {
@@ -172,7 +192,6 @@ bool FormatLogLine(const SYSTEMTIME& utc, const wchar_t* record, WideString* lin
 }
 
 void StatisticLog::OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs) {
-  lockWaitMs_ = lockWaitMs;
   WideString file, folder, old;
   if (!file.Assign(path) || !folder.Assign(path) || !old.Assign(path) || !old.Append(L".old")) return;
   if (StripLastComponent(folder) && ::GetFileAttributesW(folder.Get()) == INVALID_FILE_ATTRIBUTES)
@@ -199,9 +218,11 @@ void StatisticLog::OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs) {
       file_ = static_cast<UniqueFile&&>(opened);
       return;
     }
-    if (IsLinkOrMultiLinked(old.Get())) return;
+    // Whatever has the old log's name is replaced: a rename takes a name
+    // and never writes through a link, so a link or a second name there
+    // only loses that name.
     {
-      LogWriteLock lock(opened.get(), lockWaitMs_);
+      LogWriteLock lock(opened.get(), lockWaitMs);
       // Without the lock, or when the log cannot be moved, it is kept and
       // written on: a later writer moves it aside.
       if (!lock.locked()) {
@@ -217,7 +238,7 @@ void StatisticLog::OpenStatisticLog(const wchar_t* path, DWORD lockWaitMs) {
   }
 }
 
-bool StatisticLog::AppendLogLine(const wchar_t* record) {
+bool StatisticLog::AppendLogLine(const wchar_t* record, DWORD lockWaitMs) {
   if (!file_) return false;
   SYSTEMTIME now;
   ::GetSystemTime(&now);
@@ -225,8 +246,7 @@ bool StatisticLog::AppendLogLine(const wchar_t* record) {
   if (!FormatLogLine(now, record, &line) || line.Length() > MAXDWORD / sizeof(wchar_t)) return false;
   const DWORD bytes = static_cast<DWORD>(line.Length() * sizeof(wchar_t));
 
-  CriticalSectionLock lock(lock_);
-  LogWriteLock fileLock(file_.get(), lockWaitMs_);
+  LogWriteLock fileLock(file_.get(), lockWaitMs);
   // Every writer holds the lock: the end found here stays the end until
   // this line is written, and nothing else can land after a cut line.
   LARGE_INTEGER end;
@@ -258,25 +278,35 @@ HRESULT StatisticLogWriter::LogPath(const WideString& folder, WideString* path) 
 }
 
 void StatisticLogWriter::WriteStatisticLog(const wchar_t* url, const wchar_t* referer, const wchar_t* tag,
-                                           int64_t time, int32_t count, HRESULT error) {
+                                           int64_t time, int32_t count, HRESULT error, const Deadline& until) {
   if (tag == nullptr) return;
   WideString record;
-  if (FormatStatisticRecord(url, referer, tag, time, count, error, &record)) AppendRecord(record);
+  if (FormatStatisticRecord(url, referer, tag, time, count, error, &record)) AppendRecord(record, until);
 }
 
-void StatisticLogWriter::WriteSkippedLibrary(const wchar_t* path) {
+void StatisticLogWriter::WriteSkippedLibrary(const wchar_t* path, HRESULT why) {
   WideString record;
-  if (FormatSkippedLibraryRecord(path, &record)) AppendRecord(record);
+  if (FormatSkippedLibraryRecord(path, why, &record)) AppendRecord(record, Deadline::Unbounded());
+}
+
+void StatisticLogWriter::WriteRefusedKeptFiles(const Array<WideString>& paths, HRESULT why) {
+  WideString record;
+  if (!paths.IsEmpty() && FormatRefusedKeptFiles(paths, why, &record)) AppendRecord(record, Deadline::Unbounded());
 }
 
 void StatisticLogWriter::WriteUnsentRecord(const wchar_t* table, const wchar_t* items, int64_t time,
-                                           HRESULT error) {
+                                           HRESULT error, const Deadline& until) {
   WideString record;
-  if (FormatUnsentRecord(table, items, time, error, &record)) AppendRecord(record);
+  if (FormatUnsentRecord(table, items, time, error, &record)) AppendRecord(record, until);
 }
 
-void StatisticLogWriter::AppendRecord(const WideString& record) {
+void StatisticLogWriter::AppendRecord(const WideString& record, const Deadline& until) {
   CriticalSectionLock lock(lock_);
+  // Each wait for the log's lock takes what is left until then, at most.
+  const auto lockWaitMs = [this, &until] {
+    const DWORD left = until.RemainingMs();
+    return left < lockWaitMs_ ? left : lockWaitMs_;
+  };
   if (!made_) {
     // The folder is made and examined first, and held while the log opens.
     HeldDataFolder folder;
@@ -285,11 +315,11 @@ void StatisticLogWriter::AppendRecord(const WideString& record) {
     if (SUCCEEDED(held)) {
       WideString path;
       if (FAILED(LogPath(folder.path(), &path))) return;
-      logFile_.OpenStatisticLog(path.Get(), lockWaitMs_);
+      logFile_.OpenStatisticLog(path.Get(), lockWaitMs());
     }
     made_ = true;
   }
-  if (logFile_.IsOpen()) logFile_.AppendLogLine(record.Get());
+  if (logFile_.IsOpen()) logFile_.AppendLogLine(record.Get(), lockWaitMs());
 }
 
 }  // namespace tmn

@@ -6,48 +6,40 @@ namespace tmn {
 
 namespace {
 
-void LogFolded(void* context, const wchar_t* url, const wchar_t* referer, int64_t requestTime) {
-  static_cast<StatisticLogWriter*>(context)->WriteStatisticLog(url, referer, kStoredTag, requestTime, 1, S_OK);
+// A library passed over fails the store as a missing one does; the line
+// before the store's own says which file it was.
+void LogPassedOver(StatisticLogWriter& log, const StoreNotes& notes) {
+  if (!notes.passedOver.path.IsEmpty())
+    log.WriteSkippedLibrary(notes.passedOver.path.Get(), notes.passedOver.LoggedCode());
 }
 
-StoreNotes NotesFor(StatisticLogWriter& log) {
-  StoreNotes notes;
-  notes.folded = LogFolded;
-  notes.context = &log;
-  return notes;
-}
-
-// A library passed over for its machine fails the store as a missing one
-// does; the line before the store's own says which file it was.
-void LogSkippedLibrary(StatisticLogWriter& log, const StoreNotes& notes) {
-  if (!notes.otherMachineLibrary.IsEmpty()) log.WriteSkippedLibrary(notes.otherMachineLibrary.Get());
+// What the store did besides its own row: the files moved aside, the
+// requests folded in.
+void LogFoldedAndRefused(StatisticLogWriter& log, const StoreNotes& notes, const Deadline& until) {
+  log.WriteRefusedKeptFiles(notes.refusedFiles, kNotAKeptRequest);
+  for (const KeptEntry& entry : notes.folded)
+    log.WriteStatisticLog(entry.url.Get(), entry.referer.Get(), kStoredTag, entry.requestTime, 1, S_OK, until);
 }
 
 }  // namespace
 
 HRESULT StoreKeptRequest(StatisticCache& cache, StatisticLogWriter& log, const wchar_t* url, const wchar_t* referer,
-                         int64_t requestTime, HeldKeptRequest* kept, DWORD lockWaitMs, const Deadline& foldUntil) {
+                         int64_t requestTime, HeldKeptRequest* kept, DWORD lockWaitMs, const Deadline& until) {
   if (url == nullptr || *url == L'\0') return HResultFromWin32(ERROR_BAD_ARGUMENTS);
-  StoreNotes notes = NotesFor(log);
-  const HRESULT result = cache.StoreRequest(url, referer, requestTime, kept, lockWaitMs, foldUntil, &notes);
-  LogSkippedLibrary(log, notes);
-  log.WriteStatisticLog(url, referer, SUCCEEDED(result) ? kStoredTag : kStoreFailedTag, requestTime, 1, result);
+  StoreNotes notes;
+  const HRESULT result = cache.StoreRequest(url, referer, requestTime, kept, lockWaitMs, until, &notes);
+  LogPassedOver(log, notes);
+  log.WriteStatisticLog(url, referer, SUCCEEDED(result) ? kStoredTag : kStoreFailedTag, requestTime, 1, result, until);
+  LogFoldedAndRefused(log, notes, until);
   return result;
 }
 
-HRESULT SaveFailedRequest(StatisticCache& cache, StatisticLogWriter& log, const wchar_t* url,
-                          const wchar_t* referer, int64_t requestTime, DWORD lockWaitMs) {
-  HeldKeptRequest kept;
-  cache.KeepRequest(url, referer, requestTime, &kept);
-  return StoreKeptRequest(cache, log, url, referer, requestTime, &kept, lockWaitMs,
-                          Deadline(lockWaitMs + kCacheLockWaitMs));
-}
-
-void FoldKeptRequests(StatisticCache& cache, StatisticLogWriter& log, DWORD lockWaitMs, const Deadline& foldUntil) {
+void FoldKeptRequests(StatisticCache& cache, StatisticLogWriter& log, DWORD lockWaitMs, const Deadline& until) {
   if (!cache.HasKeptRequests()) return;
-  StoreNotes notes = NotesFor(log);
-  cache.FoldKeptRequests(lockWaitMs, foldUntil, &notes);
-  LogSkippedLibrary(log, notes);
+  StoreNotes notes;
+  cache.FoldKeptRequests(lockWaitMs, until, &notes);
+  LogPassedOver(log, notes);
+  LogFoldedAndRefused(log, notes, until);
 }
 
 }  // namespace tmn

@@ -144,23 +144,36 @@ bool IsReservedInvalidHost(const wchar_t* host) {
   return length == kDomainChars || host[length - kDomainChars - 1] == L'.';
 }
 
-void ReadIeVersion(WideString* out) {
-  out->Assign(L"0.0");
-  UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ | KEY_WOW64_32KEY,
-                      key.put()) != ERROR_SUCCESS)
-    return;
+namespace {
+
+// The browser version in the registry view given; false when that view
+// holds no "Version" text.
+bool ReadIeVersionIn(REGSAM view, WideString* out) {
   wchar_t text[MAX_PATH] = {};
   DWORD type = REG_NONE;
   DWORD bytes = sizeof(text);
-  if (::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return;
+  UniqueHkey key;
+  LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0, KEY_READ | view,
+                                key.put());
+  if (status == ERROR_SUCCESS)
+    status = ::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes);
+  return IeVersionOfValue(status, type, text, out);
+}
+
+}  // namespace
+
+void ReadIeVersion(WideString* out) {
+  // A system without a 32-bit part has no version in the 32-bit view.
+  if (!ReadIeVersionIn(KEY_WOW64_32KEY, out)) ReadIeVersionIn(0, out);
+}
+
+bool IeVersionOfValue(LONG status, DWORD type, const wchar_t (&text)[MAX_PATH], WideString* out) {
+  out->Assign(L"0.0");
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
   size_t length = 0;
   while (length < MAX_PATH && text[length] != L'\0') ++length;
-  if (length == MAX_PATH) return;  // no room left for its NUL
-  out->Assign(text, length < 3 ? length : 3);
+  if (length == MAX_PATH) return false;  // no room left for its NUL
+  return out->Assign(text, length < 3 ? length : 3);
 }
 
 void ReadNtVersion(WideString* out) {
@@ -172,28 +185,30 @@ void ReadNtVersion(WideString* out) {
   out->Assign(text, static_cast<size_t>(length));
 }
 
-CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder) : cache_(cache), logFile_(logFolder) {}
-
-const WideString& CStatistics::GetIeVersion() {
-  if (ieVersion_.IsEmpty()) ReadIeVersion(&ieVersion_);
-  return ieVersion_;
+CStatistics::CStatistics(StatisticCache& cache, const wchar_t* logFolder) : cache_(cache), logFile_(logFolder) {
+  ReadIeVersion(&ieVersion_);
+  ReadNtVersion(&ntVersion_);
 }
 
-const WideString& CStatistics::GetNtVersion() {
-  if (ntVersion_.IsEmpty()) ReadNtVersion(&ntVersion_);
-  return ntVersion_;
-}
-
-int32_t CStatistics::ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline) {
+int32_t CStatistics::ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline,
+                                     volatile LONG* progress) {
   StatisticRequest request;
   request.requestTime = requestTime;
   if (!request.url.Assign(kCounterPixelUrl) || !request.referer.Assign(referer)) return 0;
-  return SendRequest(request, deadline);
+  return SendRequest(request, deadline, progress);
 }
 
-int32_t CStatistics::SendRequest(const StatisticRequest& request, const Deadline& deadline) {
+int32_t CStatistics::SendRequest(const StatisticRequest& request, const Deadline& deadline, volatile LONG* progress) {
   HeldKeptRequest kept;
-  cache_.KeepRequest(request.url.Get(), request.referer.Get(), request.requestTime, &kept);
+  const HRESULT keeping = cache_.KeepRequest(request.url.Get(), request.referer.Get(), request.requestTime, &kept);
+  // A request kept is the cache's to finish; one given up meanwhile is
+  // named in the log already, and goes no further.
+  const LONG now = ::InterlockedCompareExchange(progress, SUCCEEDED(keeping) ? kRequestKept : kRequestTaken,
+                                                kRequestTaken);
+  if (now == kRequestGivenUp) {
+    cache_.ForgetRequest(&kept);
+    return 0;
+  }
   const int32_t delivered = Deliver(request, deadline);
   if (delivered == 0) {
     StoreKeptRequest(cache_, logFile_, request.url.Get(), request.referer.Get(), request.requestTime, &kept,
@@ -211,7 +226,7 @@ int32_t CStatistics::Deliver(const StatisticRequest& request, const Deadline& de
   ProxySettings settings;
   ReadProxySettings(configFile.Get(), &settings);
   PreparedRequest prepared;
-  if (FAILED(PrepareRequest(request, settings, GetIeVersion().Get(), GetNtVersion().Get(), &prepared))) return 0;
+  if (FAILED(PrepareRequest(request, settings, ieVersion_.Get(), ntVersion_.Get(), &prepared))) return 0;
   return ExchangeWithin(std::move(prepared), deadline.RemainingMs(kStoreReserveMs));
 }
 
@@ -276,6 +291,9 @@ int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handle
 }
 
 int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs) {
+  // An exchange that could not be waited for would be stored as undelivered
+  // and might be delivered as well.
+  if (budgetMs == 0) return 0;
   SharedBlock<ExchangeState> state = SharedBlock<ExchangeState>::Make();
   if (!state) return 0;
   state->request = std::move(prepared);

@@ -8,14 +8,16 @@
 // in, or an endless body, and closing its handles from another thread does
 // not end a blocked send. So a worker thread of its own does the exchange
 // (base/module_worker.h) while the report waits for it at most until its
-// deadline, less what the store needs. When the wait runs out, the report
-// stores and logs the request as undelivered and leaves the exchange to end
-// on its own: its worker touches nothing but what it shares with the
-// waiting thread, and never stores anything.
+// deadline, less what the store needs (beacon/time_budget.h). When the wait
+// runs out, the report stores and logs the request as undelivered and
+// leaves the exchange to end on its own: its worker touches nothing but
+// what it shares with the waiting thread, and never stores anything. With
+// no time left no exchange starts at all: the request is stored, and never
+// also delivered.
 //
 // The request is kept beside the offline cache before anything that may
 // block (statistic_cache.h): a request whose process ends meanwhile is
-// found there by a later store.
+// found there by a later store, should one run.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +31,7 @@
 #include "base/wide_string.h"
 #include "beacon/statistic_cache.h"
 #include "beacon/statistic_log.h"
+#include "beacon/time_budget.h"
 #include "settings/product_settings.h"
 
 namespace tmn {
@@ -40,15 +43,6 @@ constexpr size_t kEncodedUrlChars = 2084;
 constexpr DWORD kUrlPartChars = 1024;
 // The header text with its NUL: longer headers are cut at 1039 characters.
 constexpr size_t kHeaderChars = 1040;
-constexpr DWORD kConnectTimeoutMs = 10000;
-// Each send and each read of the exchange, set on the request.
-constexpr DWORD kTransferTimeoutMs = 10000;
-// What is left of a report's deadline for the store of an undelivered
-// request, when the wait for the exchange ends: the wait for the cache's
-// lock, then the insert (with the database's own waits for a busy file) and
-// the log line.
-constexpr DWORD kStoreReserveMs = 2500;
-constexpr DWORD kStoreLockWaitMs = 1000;
 
 namespace traits {
 struct Internet {
@@ -74,10 +68,10 @@ struct StatisticRequest {
 HRESULT PercentEncodeUtf8(const wchar_t* text, size_t length, wchar_t* out, size_t capacity, size_t* count);
 
 // How WinINet is opened for the proxy settings: mode 0 directly, mode 2
-// through "host" or "host:port" (port above 0), any other mode through
-// the system's configured proxy. In mode 2 a port that is neither 0 (none
-// given) nor a TCP port, 1 to 65535, is refused with E_INVALIDARG: such a
-// request is not sent at all rather than through some other port.
+// through "host", or "host:port" when the port is above 0, any other mode
+// through the system's configured proxy. The settings give a TCP port or 0
+// (ParseProxyPort): a port the profile's integers would wrap reads as none.
+// E_OUTOFMEMORY is the only failure.
 struct ProxyChoice {
   DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
   WideString proxy;  // empty unless accessType is INTERNET_OPEN_TYPE_PROXY
@@ -137,41 +131,58 @@ int32_t ExchangeRequest(const PreparedRequest& prepared, ExchangeHandles* handle
 // Sends the request on a worker thread of its own and waits at most
 // budgetMs for its answer. Nonzero when the answer came in time; 0 when it
 // did not, or none came, and from then on the worker's outcome is no longer
-// looked at.
+// looked at. With no time at all nothing is sent.
 int32_t ExchangeWithin(PreparedRequest&& prepared, DWORD budgetMs);
 
 // The browser version the User-Agent names: the first 3 characters of the
 // registry's Internet Explorer "Version" text, "0.0" without one. Read in
 // the 32-bit view, as the product's own 32-bit processes see it, so that a
-// 64-bit installer names the browser as a 32-bit one does.
+// 64-bit installer names the browser as a 32-bit one does; in the system's
+// own view only where the 32-bit one has no such text.
 void ReadIeVersion(WideString* out);
+// The same from what the registry delivered: its status, the value's type
+// and the whole buffer, offered to the read; false, with "0.0", when it
+// holds no version text.
+bool IeVersionOfValue(LONG status, DWORD type, const wchar_t (&text)[MAX_PATH], WideString* out);
 // "%d.%d" of the Windows version; 0.0 when it cannot be read.
 void ReadNtVersion(WideString* out);
 
-// The beacon client: the two version texts of its User-Agent, computed
-// once, and the statistic log of its undelivered requests.
+// How far one request has come, shared between the thread that sends it
+// and one that may give it up at its deadline: open until it is taken,
+// taken until it is kept beside the cache, then done. A request given up
+// before it was kept is named in the log by whoever gave it up.
+constexpr LONG kRequestOpen = 0;
+constexpr LONG kRequestTaken = 1;
+constexpr LONG kRequestKept = 2;
+constexpr LONG kRequestDone = 3;
+constexpr LONG kRequestGivenUp = 4;
+
+// The beacon client: the two version texts of its User-Agent, and the
+// statistic log of its undelivered requests.
 class CStatistics {
  public:
   // Stores into cache and logs into logFolder (null: the data folder).
+  // Reads the two version texts, once: made on the installer's thread, the
+  // workers of its reports only read them.
   CStatistics(StatisticCache& cache, const wchar_t* logFolder);
   CStatistics(const CStatistics&) = delete;
   CStatistics& operator=(const CStatistics&) = delete;
 
   // Sends the counter's pixel request with this referer, made at
-  // requestTime. Nonzero when delivered; 0 when not (the request is then
-  // stored and logged).
-  int32_t ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline);
-  // Keeps the request, then makes one attempt, waited for until the
-  // deadline less the store's reserve; any status the server answers counts
-  // as delivered. An undelivered one is stored and logged by the calling
+  // requestTime, as SendRequest does.
+  int32_t ReportToCounter(const wchar_t* referer, int64_t requestTime, const Deadline& deadline,
+                          volatile LONG* progress);
+  // Keeps the request (progress goes from taken to kept when that
+  // succeeds), then makes one attempt, waited for until the deadline less
+  // the store's reserve; any status the server answers counts as
+  // delivered. An undelivered one is stored and logged by the calling
   // thread; a delivered one is forgotten, and what earlier calls kept is
-  // folded into the cache.
-  int32_t SendRequest(const StatisticRequest& request, const Deadline& deadline);
+  // folded into the cache. A request given up while it was being kept is
+  // forgotten at once. Nonzero when delivered.
+  int32_t SendRequest(const StatisticRequest& request, const Deadline& deadline, volatile LONG* progress);
 
-  // Computed once. Threads that share the client read them only after the
-  // first reader computed them.
-  const WideString& GetIeVersion();
-  const WideString& GetNtVersion();
+  const WideString& GetIeVersion() const { return ieVersion_; }
+  const WideString& GetNtVersion() const { return ntVersion_; }
 
  private:
   int32_t Deliver(const StatisticRequest& request, const Deadline& deadline);

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "base/wide_string.h"
@@ -18,6 +19,11 @@ struct FileVersion {
 
 // False when the file has no version resource with a fixed block.
 bool GetFileVersion(const wchar_t* file, FileVersion* version);
+
+// The fixed file version of a version block of size bytes as
+// GetFileVersionInfoW fills it; false when the block has no fixed block
+// that lies within it.
+bool FixedFileVersionOf(const void* block, size_t size, FileVersion* version);
 
 // "%d.%d.%d.%d" of major, minor, build, revision.
 bool FormatFileVersion(const FileVersion& version, WideString* out);

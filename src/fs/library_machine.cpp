@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "base/result.h"
+#include "base/unique.h"
 #include "fs/path_checks.h"
 
 namespace tmn {
@@ -44,15 +45,21 @@ LibraryMachine MachineOfImage(const uint8_t* dos, size_t dosBytes, const uint8_t
   return file.Machine == ThisProcessMachine() ? LibraryMachine::kThisProcess : LibraryMachine::kOther;
 }
 
+LONG NtHeadersOffset(const uint8_t* dos, size_t dosBytes) {
+  if (dos == nullptr || dosBytes < kDosHeaderBytes) return -1;
+  LONG offset;
+  memcpy(&offset, dos + offsetof(IMAGE_DOS_HEADER, e_lfanew), sizeof(offset));
+  return offset >= 0 && offset <= kNtHeadersFurthest ? offset : -1;
+}
+
 LibraryMachine ReadLibraryMachine(const wchar_t* path) {
   UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return LibraryMachine::kUnreadable;
   uint8_t dos[kDosHeaderBytes];
   if (!ReadAt(file.get(), 0, dos, sizeof(dos))) return LibraryMachine::kUnreadable;
-  LONG ntOffset;
-  memcpy(&ntOffset, dos + offsetof(IMAGE_DOS_HEADER, e_lfanew), sizeof(ntOffset));
-  if (ntOffset < 0 || ntOffset > kNtHeadersFurthest) return LibraryMachine::kUnreadable;
+  const LONG ntOffset = NtHeadersOffset(dos, sizeof(dos));
+  if (ntOffset < 0) return LibraryMachine::kUnreadable;
   uint8_t nt[kNtHeadBytes];
   if (!ReadAt(file.get(), ntOffset, nt, sizeof(nt))) return LibraryMachine::kUnreadable;
   return MachineOfImage(dos, sizeof(dos), nt, sizeof(nt));
@@ -77,12 +84,6 @@ DWORD ProductLibraryLoadFlags(bool searchFlagsOffered) {
 bool SystemOffersLibrarySearchFlags() {
   const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
   return kernel != nullptr && ::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
-}
-
-HRESULT LoadProductLibrary(const wchar_t* path, UniqueModule* library) {
-  RETURN_IF_FAILED(CheckProductLibrary(path));
-  library->reset(::LoadLibraryExW(path, nullptr, ProductLibraryLoadFlags(SystemOffersLibrarySearchFlags())));
-  return *library ? S_OK : HResultFromLastError();
 }
 
 }  // namespace tmn

@@ -1,5 +1,6 @@
 // Whether a library file can be loaded into this process at all, and the
-// one way a product library is loaded. The product is 32-bit, but a 64-bit
+// flags a product library is loaded with (beacon/library_loading.h loads
+// them). The product is 32-bit, but a 64-bit
 // installer may find the product's libraries beside it, and the loader of
 // either bitness refuses a library of the other one (or, on some systems,
 // fails in ways a caller cannot tell from a missing file). A library of the
@@ -22,7 +23,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "base/unique.h"
 
 namespace tmn {
 
@@ -40,6 +40,10 @@ uint16_t ThisProcessMachine();
 // (the DOS header), nt the bytes at the offset its e_lfanew gives (the "PE"
 // signature and the file header).
 LibraryMachine MachineOfImage(const uint8_t* dos, size_t dosBytes, const uint8_t* nt, size_t ntBytes);
+
+// Where the NT headers start by a DOS header's e_lfanew; -1 when the bytes
+// hold no DOS header or the offset lies beyond where Windows looks.
+LONG NtHeadersOffset(const uint8_t* dos, size_t dosBytes);
 
 // Reads the headers of the file at path.
 LibraryMachine ReadLibraryMachine(const wchar_t* path);
@@ -59,9 +63,5 @@ HRESULT CheckProductLibrary(const wchar_t* path);
 DWORD ProductLibraryLoadFlags(bool searchFlagsOffered);
 // Whether this Windows offers the search flags (kernel32 has AddDllDirectory).
 bool SystemOffersLibrarySearchFlags();
-
-// Loads the product library at path after CheckProductLibrary; the check's
-// failure, or the loader's.
-HRESULT LoadProductLibrary(const wchar_t* path, UniqueModule* library);
 
 }  // namespace tmn

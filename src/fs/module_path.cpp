@@ -1,6 +1,7 @@
 #include "fs/module_path.h"
 
 #include "base/result.h"
+#include "fs/path_operations.h"
 
 namespace tmn {
 
@@ -10,6 +11,14 @@ HRESULT ReadModulePath(HMODULE module, WideString* out) {
   if (length == 0) return HResultFromLastError();
   if (length >= kModulePathChars) return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
   return out->Assign(path, length) ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ReadHostFolder(WideString* out) {
+  WideString folder;
+  RETURN_IF_FAILED(ReadModulePath(nullptr, &folder));
+  if (!StripLastComponent(folder)) return HResultFromWin32(ERROR_BAD_PATHNAME);
+  *out = static_cast<WideString&&>(folder);
+  return S_OK;
 }
 
 }  // namespace tmn

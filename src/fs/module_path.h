@@ -16,4 +16,10 @@ constexpr DWORD kModulePathChars = MAX_PATH;  // 260
 // failed read. On failure out is left as it was.
 HRESULT ReadModulePath(HMODULE module, WideString* out);
 
+// The folder of the host executable, the one place its folder is worked
+// out (the product's libraries and version files are looked for there):
+// its path without the last component. Fails as ReadModulePath does, and
+// for a path with no folder; out is left as it was then.
+HRESULT ReadHostFolder(WideString* out);
+
 }  // namespace tmn

@@ -9,7 +9,7 @@
 #include "removal/download_ledger.h"
 #include "removal/folder_walk.h"
 #include "removal/refused_link_log.h"
-#include "security/system_rule.h"
+#include "security/system_writers.h"
 #include "settings/download_folders.h"
 #include "settings/product_settings.h"
 

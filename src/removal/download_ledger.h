@@ -24,7 +24,7 @@
 #include "base/wide_string.h"
 #include "fs/folder_by_path.h"
 #include "removal/ledger_text.h"
-#include "security/system_rule.h"
+#include "security/system_writers.h"
 
 namespace tmn {
 

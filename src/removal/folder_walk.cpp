@@ -7,7 +7,7 @@
 #include "fs/folder_by_path.h"
 #include "fs/tree_walk.h"
 #include "removal/refused_link_log.h"
-#include "security/system_rule.h"
+#include "security/system_writers.h"
 
 namespace tmn {
 

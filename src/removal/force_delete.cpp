@@ -3,7 +3,7 @@
 #include "base/windows_version.h"
 #include "removal/refused_link_log.h"
 #include "security/access_repair.h"
-#include "security/system_rule.h"
+#include "security/system_writers.h"
 
 namespace tmn {
 

@@ -6,8 +6,8 @@
 #include "base/result.h"
 #include "base/unix_time.h"
 #include "beacon/statistic_log.h"
-#include "fs/library_machine.h"
 #include "fs/module_path.h"
+#include "fs/path_operations.h"
 #include "report/install_identity.h"
 #include "settings/product_keys.h"
 
@@ -22,45 +22,41 @@ int HexDigitValue(wchar_t c) {
   return -1;
 }
 
-// A library of another machine is passed over, as the loader would refuse
-// it; the first one is named in otherMachine.
-HMODULE LoadFromFolder(const WideString& folder, WideString* otherMachine) {
+// A library passed over counts as missing; the first one is noted.
+HMODULE LoadFromFolder(const WideString& folder, PassedOverLibrary* passedOver) {
   WideString path;
-  if (!path.Assign(folder) || !path.Append(kCollectLibraryName)) return nullptr;
+  if (!path.Assign(folder) || !AppendPath(path, kCollectLibraryName)) return nullptr;
   UniqueModule library;
-  const HRESULT loaded = LoadProductLibrary(path.Get(), &library);
-  if (loaded == kLibraryOfOtherMachine && otherMachine != nullptr && otherMachine->IsEmpty())
-    otherMachine->Assign(path);
+  passedOver->Note(path.Get(), LoadProductLibrary(path.Get(), &library));
   return library.release();
 }
 
 }  // namespace
 
-bool GetHostExeFolder(WideString* out) {
-  WideString path;
-  if (FAILED(ReadModulePath(nullptr, &path))) return false;
-  const size_t last = path.FindLast(L'\\');
-  if (last == WideString::npos) return false;
-  path.Truncate(last + 1);
-  *out = std::move(path);
-  return true;
+bool IsInTemporaryFolder(const WideString& folder) {
+  // In the form the temporary folder is named in: an uninstaller's copy is
+  // started by a path made from it, which its module's path keeps.
+  wchar_t temporary[MAX_PATH];
+  const DWORD length = ::GetTempPathW(MAX_PATH, temporary);
+  if (length == 0 || length >= MAX_PATH) return false;
+  WideString prefix, start;
+  if (!prefix.Assign(temporary, length)) return false;
+  TrimTrailingSeparators(prefix);
+  const size_t count = prefix.Length();
+  return folder.Length() >= count && (folder.Length() == count || folder[count] == L'\\') &&
+         start.Assign(folder.Get(), count) && ::lstrcmpiW(start.Get(), prefix.Get()) == 0;
 }
 
-HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, WideString* otherMachine) {
+HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, PassedOverLibrary* passedOver) {
   if (!hostFolder.IsEmpty()) {
-    if (HMODULE library = LoadFromFolder(hostFolder, otherMachine)) return library;
+    if (HMODULE library = LoadFromFolder(hostFolder, passedOver)) return library;
   }
   // Never by the relative name: the system would look for it in the
-  // current folder and along PATH, where any user may put one.
+  // current folder and along PATH, where any user may put one. A relative
+  // install folder is refused by the loader for the same reason.
   WideString installFolder;
-  if (ReadInstallFolder(&installFolder)) return LoadFromFolder(installFolder, otherMachine);
+  if (ReadInstallPath(&installFolder) && !installFolder.IsEmpty()) return LoadFromFolder(installFolder, passedOver);
   return nullptr;
-}
-
-HMODULE LoadCollectLibrary(WideString* otherMachine) {
-  WideString hostFolder;
-  GetHostExeFolder(&hostFolder);
-  return LoadCollectLibraryFrom(hostFolder, otherMachine);
 }
 
 bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity) {
@@ -75,19 +71,22 @@ bool HexToBytes(const wchar_t* text, uint8_t* bytes, size_t capacity) {
   return true;
 }
 
-CCollectClient::CCollectClient(const WideString* productVersion, const wchar_t* osDescription) {
+CCollectClient::CCollectClient(const WideString* productVersion, const wchar_t* osDescription,
+                               const wchar_t* logFolder) {
   if (productVersion != nullptr) version_.Assign(*productVersion);
   osDescription_.Assign(osDescription);
   const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kClientMutexName);
   const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   mutex_.reset(mutex);
   if (existed) mutex_.reset();  // another process's client holds it
-  WideString otherMachine;
-  library_.reset(LoadCollectLibrary(&otherMachine));
-  if (!library_ && !otherMachine.IsEmpty()) {
+  WideString hostFolder;
+  if (SUCCEEDED(ReadHostFolder(&hostFolder)) && IsInTemporaryFolder(hostFolder)) hostFolder.Clear();
+  PassedOverLibrary passedOver;
+  library_.reset(LoadCollectLibraryFrom(hostFolder, &passedOver));
+  if (!passedOver.path.IsEmpty()) {
     // Missing as far as this process goes; the log says which file it was.
-    StatisticLogWriter log;
-    log.WriteSkippedLibrary(otherMachine.Get());
+    StatisticLogWriter log(logFolder);
+    log.WriteSkippedLibrary(passedOver.path.Get(), passedOver.LoggedCode());
   }
   if (library_) {
     exportFn_ = reinterpret_cast<GetExportInterfaceFn>(

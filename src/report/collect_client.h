@@ -12,6 +12,7 @@
 #include "base/array.h"
 #include "base/unique.h"
 #include "base/wide_string.h"
+#include "beacon/library_loading.h"
 #include "report/collect_interfaces.h"
 
 namespace tmn {
@@ -34,17 +35,16 @@ constexpr HRESULT kNoMemoryForUid = static_cast<HRESULT>(0x80070008);  // ERROR_
 constexpr wchar_t kCollectLibraryName[] = L"ovec\\gleanor.dll";
 constexpr wchar_t kClientMutexName[] = L"Global\\{2C4A41E4-3A65-4ea4-BC37-CEA52BBCF908}";
 
-// The folder of the host executable, ending in a backslash. False when its
-// path cannot be read whole or holds no backslash.
-bool GetHostExeFolder(WideString* out);
+// Whether folder lies in the user's temporary folder, where an
+// uninstaller runs a copy of itself and any program of the user's may put
+// a library beside it: the library is never looked for there.
+bool IsInTemporaryFolder(const WideString& folder);
 
-// The library below the host executable's folder, else below the install
-// folder; nowhere else, and only by its full path (fs/library_machine.h). A
-// library built for another machine than this process's counts as missing;
-// the first one passed over is named in otherMachine, when given.
-HMODULE LoadCollectLibrary(WideString* otherMachine = nullptr);
-// The same search from a given host folder; an empty one is skipped.
-HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, WideString* otherMachine = nullptr);
+// The library below hostFolder (unless it is empty), else below the install
+// folder; nowhere else, and only as beacon/library_loading.h allows. A
+// library passed over counts as missing; the first one is noted in
+// passedOver.
+HMODULE LoadCollectLibraryFrom(const WideString& hostFolder, PassedOverLibrary* passedOver);
 
 // Pairs of hexadecimal digits into bytes. False for an odd length, more
 // pairs than capacity, or any other character (bytes before it stay written).
@@ -55,8 +55,12 @@ class CCollectClient {
   // Opens: never fails, every missing piece stays null. The product version
   // of a report that has worked it out already, or null: the client then
   // works it out when its public record first needs it. The public record
-  // names the system as osDescription gives it.
-  explicit CCollectClient(const WideString* productVersion = nullptr, const wchar_t* osDescription = L"win");
+  // names the system as osDescription gives it. The library is looked for
+  // below the host executable's folder, unless that lies in the temporary
+  // folder, then below the install folder. A library passed over is named
+  // in the log in logFolder (null: the data folder).
+  explicit CCollectClient(const WideString* productVersion = nullptr, const wchar_t* osDescription = L"win",
+                          const wchar_t* logFolder = nullptr);
   ~CCollectClient();  // closes
   CCollectClient(const CCollectClient&) = delete;
   CCollectClient& operator=(const CCollectClient&) = delete;

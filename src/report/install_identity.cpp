@@ -19,14 +19,10 @@ namespace {
 constexpr wchar_t kNoVersion[] = L"0.0.0.0";
 constexpr wchar_t kUidValue[] = L"uid";
 
-// The uid read offers all but the last character of its buffer, which
-// stays the NUL.
-constexpr DWORD kUidOfferedBytes = (kUidChars - 1) * sizeof(wchar_t);  // 126
-// The OEM values: 100 characters offered, and a NUL that always stays.
-constexpr DWORD kOemTextChars = 100;
-
-// All zero at load; filled by the first reader.
-InstallIdentity g_identity;
+// All zero at load; filled by the first reader. Placed in .bss by name:
+// MinGW gives each object of its own data section file space in .data,
+// zeros included, and this one is the largest.
+__attribute__((section(".bss"))) InstallIdentity g_identity;
 
 // One value of an existing key of the product's; the key is opened for
 // this read alone.
@@ -41,10 +37,8 @@ LONG QueryProductValue(const wchar_t* key, const wchar_t* name, DWORD* type, voi
 int32_t ReadDecimalValue(const wchar_t* name) {
   wchar_t text[kOemTextChars + 1] = {};
   DWORD type = REG_SZ;
-  if (QueryProductValue(kCoopKey, name, &type, text, kOemTextChars * sizeof(wchar_t)) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    return 0;
-  return ParseDecimalInt32(text);
+  const LONG status = QueryProductValue(kCoopKey, name, &type, text, kOemTextChars * sizeof(wchar_t));
+  return DecimalOfValue(status, type, text);
 }
 
 // The install folder the identity names, read with the identity when the
@@ -66,15 +60,27 @@ void FormatUid(const GUID& guid, wchar_t* uid) {
               guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
 }
 
+bool KeepUidValue(LONG status, DWORD type, wchar_t (&uid)[kUidChars]) {
+  if (status == ERROR_SUCCESS && type == REG_SZ) return true;
+  memset(uid, 0, sizeof(uid));
+  return false;
+}
+
+int32_t DecimalOfValue(LONG status, DWORD type, const wchar_t (&text)[kOemTextChars + 1]) {
+  return status == ERROR_SUCCESS && type == REG_SZ ? ParseDecimalInt32(text) : 0;
+}
+
 const wchar_t* LoadInstallIdentity() {
   InstallIdentity& identity = g_identity;
   memset(identity.installPath, 0, sizeof(identity.installPath));
   memset(identity.uid, 0, sizeof(identity.uid));
 
   DWORD type = REG_SZ;
-  if (QueryProductValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    memset(identity.uid, 0, sizeof(identity.uid));
+  const LONG uidRead = QueryProductValue(kProductKey, kUidValue, &type, identity.uid, kUidOfferedBytes);
+  const bool uidReadable = KeepUidValue(uidRead, type, identity.uid);
+  // A stored uid that cannot be read (too long, of another type) is the
+  // product's, and stays: this process makes one of its own for itself.
+  const bool storeUid = uidReadable || uidRead == ERROR_FILE_NOT_FOUND;
 
   identity.oemId = ReadDecimalValue(L"OEMID");
   identity.preOemId = ReadDecimalValue(L"PreOEMID");
@@ -86,14 +92,16 @@ const wchar_t* LoadInstallIdentity() {
       ERROR_SUCCESS)
     identity.installType = 0;
 
-  ReadInstallPathText(identity.installPath);
+  WideString installPath;
+  if (ReadInstallPath(&installPath))
+    memcpy(identity.installPath, installPath.Get(), installPath.Length() * sizeof(wchar_t));
 
   if (identity.uid[0] != L'\0') return identity.uid;
 
   GUID guid;
   if (SUCCEEDED(::CoCreateGuid(&guid))) FormatUid(guid, identity.uid);
   // Stored even when empty, so that a later process sees the same id.
-  StoreUid(identity.uid);
+  if (storeUid) StoreUid(identity.uid);
   return identity.uid;
 }
 
@@ -136,7 +144,7 @@ void GetProductVersion(WideString* out) {
   // A host path that fills its buffer was cut: its folder would name an
   // ancestor, so only the install folder is searched then.
   WideString hostFolder;
-  if (SUCCEEDED(ReadModulePath(nullptr, &hostFolder)) && !StripLastComponent(hostFolder)) hostFolder.Clear();
+  ReadHostFolder(&hostFolder);
   GetProductVersionFrom(hostFolder, IdentityInstallPath, out);
 }
 

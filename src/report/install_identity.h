@@ -14,6 +14,11 @@
 namespace tmn {
 
 constexpr size_t kUidChars = 64;
+// The uid read offers all but the last character of its buffer, which
+// stays the NUL.
+constexpr DWORD kUidOfferedBytes = (kUidChars - 1) * sizeof(wchar_t);  // 126
+// The OEM values: 100 characters offered, and a NUL that always stays.
+constexpr DWORD kOemTextChars = 100;
 
 struct InstallIdentity {
   wchar_t uid[kUidChars];  // 32 hexadecimal digits when made here
@@ -31,6 +36,13 @@ const InstallIdentity& GetInstallIdentity();
 
 // Fills the record; makes and stores a new uid when none is stored.
 const wchar_t* LoadInstallIdentity();
+
+// The uid as the registry delivered it into the zero-filled record: kept
+// when the read gave a REG_SZ value (true), else emptied.
+bool KeepUidValue(LONG status, DWORD type, wchar_t (&uid)[kUidChars]);
+// The leading decimal number of what the registry delivered into a
+// zero-filled buffer; 0 for anything but a REG_SZ value.
+int32_t DecimalOfValue(LONG status, DWORD type, const wchar_t (&text)[kOemTextChars + 1]);
 
 // Empties the record so that the next reader loads it again: only for
 // tests, which need a fresh record per case.

@@ -9,6 +9,7 @@
 
 #include "base/wide_string.h"
 #include "base/windows_version.h"
+#include "fs/file_version.h"
 
 namespace tmn {
 
@@ -20,31 +21,33 @@ constexpr wchar_t kUndescribedSystem[] = L"win";
 // describes the system for itself.
 void DescribeOperatingSystem(WideString* description, VersionQuery query = ::GetVersionExW);
 
-// Raises the record to the kernel file's major and minor version, never
-// lowers it; true when it raised it.
-bool CorrectVersionFromKernel(OSVERSIONINFOEXW* record);
+// The kernel file of the system itself: "ntoskrnl.exe" in the system
+// folder (GetSystemDirectoryW), which no user's setting names.
+bool KernelFilePath(WideString* path);
 
-// Replaces a token ("@" and a folder name, or "systemroot") by the folder it
-// names; true when that folder is not empty. A token that names nothing is
-// left alone; one that names an empty folder becomes empty.
-bool ExpandFolderToken(WideString* token);
+// While it lives, the calling thread sees the system's own System32, also
+// in a 32-bit process on 64-bit Windows, whose "System32" leads to SysWOW64
+// otherwise. Nothing may be loaded meanwhile.
+class RealSystemFolderView {
+ public:
+  RealSystemFolderView();
+  ~RealSystemFolderView();
+  RealSystemFolderView(const RealSystemFolderView&) = delete;
+  RealSystemFolderView& operator=(const RealSystemFolderView&) = delete;
 
-// The current user's "Shell Folders" value of that name, else the folder of
-// that name in the table of known folders.
-bool GetNamedShellFolder(const wchar_t* name, WideString* out);
+ private:
+  void* redirection_ = nullptr;
+  bool turnedOff_ = false;
+};
 
-// The current user's "Shell Folders" value: out takes what was read (up to
-// 259 characters) whether or not the read succeeded.
-bool ReadShellFolderValue(const wchar_t* name, WideString* out);
+// The kernel file's version, read in the real system folder.
+bool ReadKernelVersion(FileVersion* version);
+
+// Raises the record to the kernel's major and minor version, never lowers
+// it; true when it raised it. The service pack then comes from the registry.
+bool CorrectVersionFromKernel(OSVERSIONINFOEXW* record, const FileVersion& kernel);
 
 // The "CSDVersion" value: the service pack in its second byte.
 bool ReadServicePackLevel(DWORD* out);
-
-struct ShellFolderRow {
-  const wchar_t* name;
-  int folder;  // CSIDL_ and the name
-};
-constexpr size_t kShellFolderRows = 25;
-extern const ShellFolderRow kShellFolderTable[kShellFolderRows];
 
 }  // namespace tmn

@@ -93,6 +93,26 @@ bool OnlyTheseMayChangeObject(HANDLE object, const SystemWriters& writers) {
   return status == ERROR_SUCCESS && OnlyTheyMayChange(read, writers);
 }
 
+// The file at path and its folder, opened sharing what is given, then
+// judged.
+bool JudgeFile(const wchar_t* path, DWORD fileShare, DWORD folderShare, UniqueFile* file, UniqueFile* folder) {
+  if (path == nullptr || !IsFullyQualifiedPath(path)) return false;
+  WideString folderPath;
+  if (!folderPath.Assign(path) || StripLastComponent(folderPath) == 0) return false;
+  SystemWriters writers;
+  if (!writers.Read()) return false;
+  file->reset(g_fileSystem.createFile(path, READ_CONTROL | FILE_READ_ATTRIBUTES, fileShare, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  folder->reset(g_fileSystem.createFile(folderPath.Get(), READ_CONTROL, folderShare, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION facts;
+  if (!*file || !*folder || !g_fileSystem.getFileInformationByHandle(file->get(), &facts)) return false;
+  // Any reparse point: the tag that tells a link from other kinds is not
+  // read here, and a product library is none of them.
+  if (facts.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return false;
+  return OnlySystemWritersMayChange(file->get(), folder->get(), writers);
+}
+
 }  // namespace
 
 bool SystemWriters::Add(PSID sid) {
@@ -174,21 +194,25 @@ bool OnlySystemWritersMayChange(HANDLE object, HANDLE folder, const SystemWriter
 }
 
 bool OnlySystemWritersMayChangeFile(const wchar_t* path) {
-  if (path == nullptr || !IsFullyQualifiedPath(path)) return false;
-  WideString folderPath;
-  if (!folderPath.Assign(path) || StripLastComponent(folderPath) == 0) return false;
-  SystemWriters writers;
-  if (!writers.Read()) return false;
-  UniqueFile file(g_fileSystem.createFile(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  UniqueFile folder(g_fileSystem.createFile(folderPath.Get(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  BY_HANDLE_FILE_INFORMATION facts;
-  if (!file || !folder || !g_fileSystem.getFileInformationByHandle(file.get(), &facts)) return false;
-  // Any reparse point: the tag that tells a link from other kinds is not
-  // read here, and a product library is none of them.
-  if (facts.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return false;
-  return OnlySystemWritersMayChange(file.get(), folder.get(), writers);
+  UniqueFile file, folder;
+  return JudgeFile(path, kShareAll, kShareAll, &file, &folder);
+}
+
+bool OnlySystemWritersMayChangeFile(const wchar_t* path, UniqueFile* heldFile, UniqueFile* heldFolder) {
+  UniqueFile file, folder;
+  if (!JudgeFile(path, FILE_SHARE_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &file, &folder)) return false;
+  *heldFile = static_cast<UniqueFile&&>(file);
+  *heldFolder = static_cast<UniqueFile&&>(folder);
+  return true;
+}
+
+bool SystemRule::OnlySystemMayChange(HANDLE object, HANDLE folder) {
+  if (read_ == 0) read_ = writers_.Read() ? 1 : -1;
+  return read_ > 0 && OnlySystemWritersMayChange(object, folder, writers_);
+}
+
+bool SystemRule::MayFollow(void* self, HANDLE link, HANDLE folder) {
+  return static_cast<SystemRule*>(self)->OnlySystemMayChange(link, folder);
 }
 
 }  // namespace tmn

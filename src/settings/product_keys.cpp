@@ -2,21 +2,7 @@
 
 #include <string.h>
 
-#include <utility>
-
-
 namespace tmn {
-
-namespace {
-
-// Two characters short of the buffer, so the text always ends within it.
-constexpr DWORD kLibrarySearchOfferedBytes = (kInstallPathChars - 2) * sizeof(wchar_t);  // 516
-// A drive and its colon with their NUL, or three characters.
-constexpr DWORD kLibrarySearchLeastBytes = 3 * sizeof(wchar_t);  // 6
-
-bool EndsWithSeparator(const WideString& path) { return path.EndsWith(L'\\') || path.EndsWith(L'/'); }
-
-}  // namespace
 
 LONG OpenProductKey(const wchar_t* key, REGSAM access, UniqueHkey* opened) {
   return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, access | KEY_WOW64_32KEY, opened->put());
@@ -35,26 +21,16 @@ LONG ReadInstallPathValue(DWORD offeredBytes, InstallPathValue* value) {
   return status;
 }
 
-void ReadInstallPathText(wchar_t (&out)[kInstallPathChars]) {
-  InstallPathValue value;
-  memset(out, 0, sizeof(out));
-  if (ReadInstallPathValue(sizeof(value.text), &value) != ERROR_SUCCESS) return;
-  // A value that fills the whole buffer has no NUL and names no folder.
-  if (wmemchr(value.text, L'\0', kInstallPathChars) == nullptr) return;
-  memcpy(out, value.text, sizeof(out));
+bool InstallPathOfValue(const InstallPathValue& value, WideString* out) {
+  if (value.type != REG_SZ) return false;
+  // A text that fills the whole buffer has no NUL, and may go on beyond it.
+  const wchar_t* end = wmemchr(value.text, L'\0', kInstallPathChars);
+  return end != nullptr && out->Assign(value.text, static_cast<size_t>(end - value.text));
 }
 
-bool ReadInstallFolder(WideString* out) {
+bool ReadInstallPath(WideString* out) {
   InstallPathValue value;
-  if (ReadInstallPathValue(kLibrarySearchOfferedBytes, &value) != ERROR_SUCCESS || value.type != REG_SZ ||
-      value.bytes < kLibrarySearchLeastBytes || value.text[0] == L'\0') {
-    return false;
-  }
-  WideString text;
-  if (!text.Assign(value.text)) return false;
-  if (!EndsWithSeparator(text) && !text.Append(L'\\')) return false;
-  *out = std::move(text);
-  return true;
+  return ReadInstallPathValue(sizeof(value.text), &value) == ERROR_SUCCESS && InstallPathOfValue(value, out);
 }
 
 }  // namespace tmn

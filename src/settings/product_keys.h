@@ -1,9 +1,8 @@
-// The product's registry keys under HKEY_LOCAL_MACHINE, and every read of
-// its "Install Path" value. The product is a 32-bit program: its keys live
-// in the 32-bit view of the registry, which a 64-bit installer must name.
-// Each reader takes the value by its own rule: the settings take any type
-// as stored, the identity only a text that ends within its buffer, the
-// library search only a REG_SZ text of a few characters at least.
+// The product's registry keys under HKEY_LOCAL_MACHINE, and the one read
+// of its "Install Path" value that the settings, the identity, the version
+// search and the library search all use. The product is a 32-bit program:
+// its keys live in the 32-bit view of the registry, which a 64-bit
+// installer must name.
 #pragma once
 
 #include <windows.h>
@@ -35,13 +34,12 @@ struct InstallPathValue {
 // registry's status. A missing key or value leaves text zero.
 LONG ReadInstallPathValue(DWORD offeredBytes, InstallPathValue* value);
 
-// The install folder as the identity keeps it: the stored text when the
-// read succeeds and the text ends within the buffer, else empty.
-void ReadInstallPathText(wchar_t (&out)[kInstallPathChars]);
+// The rule for what the value gives: a REG_SZ text, not expanded, up to its
+// first NUL, that ends within the buffer (259 characters at most); an empty
+// text counts. False for any other value; out is left as it was then.
+bool InstallPathOfValue(const InstallPathValue& value, WideString* out);
 
-// The install folder as the info-collection library search reads it,
-// ending in a backslash: a REG_SZ value of at least 6 bytes whose text is
-// not empty. On false out is left as it was.
-bool ReadInstallFolder(WideString* out);
+// The install folder by that rule, as the registry holds it now.
+bool ReadInstallPath(WideString* out);
 
 }  // namespace tmn

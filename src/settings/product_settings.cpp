@@ -9,27 +9,13 @@
 #include "fs/path_checks.h"
 #include "fs/path_operations.h"
 #include "security/access_list.h"
-#include "security/system_rule.h"
+#include "security/system_writers.h"
 
 namespace tmn {
 
-namespace {
-
-// "Install Path" as stored, of any type; false on a miss (no key, no
-// value, or data that does not fit the buffer).
-bool ReadStoredInstallPath(WideString* out) {
-  InstallPathValue value;
-  if (ReadInstallPathValue(sizeof(value.text), &value) != ERROR_SUCCESS) return false;
-  size_t length = 0;
-  while (length < kInstallPathChars && value.text[length] != L'\0') ++length;
-  return out->Assign(value.text, length);
-}
-
-}  // namespace
-
 HRESULT GetInstallPath(WideString* out, HMODULE module) {
   WideString folder;
-  if (!ReadStoredInstallPath(&folder)) {
+  if (!ReadInstallPath(&folder)) {
     RETURN_IF_FAILED(ReadModulePath(module, &folder));
     StripLastComponent(folder);
   }
@@ -102,7 +88,6 @@ void ReadProxySettings(const wchar_t* file, ProxySettings* record) {
     ReadProfileString(file, kProxy, L"Login", nullptr, &record->login);
     ReadProfileString(file, kProxy, L"Password", nullptr, &record->password);
   }
-  record->bypassLocal = ReadProfileInt(file, kProxy, L"Bypassproxyserverforlocaladdress", 1);
 }
 
 int32_t ParseProxyPort(const wchar_t* text) {

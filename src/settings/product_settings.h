@@ -14,9 +14,9 @@ namespace tmn {
 // Room for a path or a profile value, the NUL included.
 constexpr DWORD kSettingChars = MAX_PATH;  // 260
 
-// The install folder: the "Install Path" value as stored (any type, not
-// expanded, up to its first NUL; an empty value counts), or else the
-// folder holding module's own file. On failure out is left as it was.
+// The install folder: the "Install Path" value (ReadInstallPath: a REG_SZ
+// text, not expanded, up to its first NUL; an empty text counts), or else
+// the folder holding module's own file. On failure out is left as it was.
 HRESULT GetInstallPath(WideString* out, HMODULE module);
 
 // The install folder joined with relative, for this plug-in's own module.
@@ -52,11 +52,12 @@ struct ProxySettings {
   int32_t needAuth = 0;
   WideString login;
   WideString password;
-  int32_t bypassLocal = 1;
 };
 
 // Fills the record from the "Proxy" section of file, reading each key only
 // in the modes that use it; fields whose keys are not read keep their value.
+// The "Bypassproxyserverforlocaladdress" key is not read: no proxy choice
+// of the beacon depends on it.
 void ReadProxySettings(const wchar_t* file, ProxySettings* record);
 
 // The proxy port a "Port" value gives: its leading decimal number when that

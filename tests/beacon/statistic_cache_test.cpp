@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -46,36 +47,60 @@ TEST(FindDatabaseLibrary, LooksBesideTheHostThenInTheFolderAbove) {
   TempDir dir(L"cachelib");
   const std::wstring app = dir / L"app";
   ASSERT_TRUE(CreateDirectoryW(app.c_str(), nullptr));
-  const tmn::WideString host = tmtest::MakeWide(app + L"\\setup.exe");
-  tmn::WideString folder = tmtest::MakeWide(L"junk"), library = tmtest::MakeWide(L"junk");
+  const tmn::WideString host = tmtest::MakeWide(app);
+  tmn::WideString library = tmtest::MakeWide(L"junk");
+  tmn::PassedOverLibrary passedOver;
 
-  EXPECT_EQ(E_FAIL, tmn::FindDatabaseLibrary(host, &folder, &library));
-  EXPECT_EQ(app, tmtest::Text(folder));
+  EXPECT_EQ(E_FAIL, tmn::FindDatabaseLibrary(host, &library, &passedOver));
   EXPECT_EQ(L"junk", tmtest::Text(library));
 
   // A folder of that name is no library.
   ASSERT_TRUE(CreateDirectoryW((app + L"\\tarnbase.dll").c_str(), nullptr));
   ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "above"));
-  HRESULT result = tmn::FindDatabaseLibrary(host, &folder, &library);
+  HRESULT result = tmn::FindDatabaseLibrary(host, &library, &passedOver);
   EXPECT_EQ(dir / L"tarnbase.dll", Found(result, library));
-  EXPECT_EQ(app, tmtest::Text(folder));
 
   ASSERT_TRUE(RemoveDirectoryW((app + L"\\tarnbase.dll").c_str()));
   ASSERT_TRUE(tmtest::WriteFileText(app + L"\\tarnbase.dll", "beside"));
-  const tmn::WideString padded = tmtest::MakeWide(L" \t" + app + L"\\setup.exe \r\n");
-  result = tmn::FindDatabaseLibrary(padded, &folder, &library);
+  result = tmn::FindDatabaseLibrary(host, &library, &passedOver);
   EXPECT_EQ(app + L"\\tarnbase.dll", Found(result, library));
-  EXPECT_EQ(app, tmtest::Text(folder));
+  EXPECT_TRUE(passedOver.path.IsEmpty());
+
+  // Beside a host whose folder every user may write, it counts as missing.
+  ASSERT_TRUE(tmtest::GrantEveryoneFullAccess(app));
+  result = tmn::FindDatabaseLibrary(host, &library, &passedOver);
+  EXPECT_EQ(dir / L"tarnbase.dll", Found(result, library));
+  EXPECT_EQ(app + L"\\tarnbase.dll", tmtest::Text(passedOver.path));
+  EXPECT_EQ(tmn::kLibraryNotSystemOwn, passedOver.why);
 }
 
 TEST(FindDatabaseLibrary, StopsAtTheTopOfTheDrive) {
   // The host's folder is the root of a drive: there is no folder above it,
   // and nothing may be taken from the root in its place.
-  const tmn::WideString host = tmtest::MakeWide(L"Q:\\setup.exe");
-  tmn::WideString folder, library = tmtest::MakeWide(L"junk");
-  EXPECT_EQ(E_FAIL, tmn::FindDatabaseLibrary(host, &folder, &library));
-  EXPECT_EQ(L"Q:\\", tmtest::Text(folder));
+  const tmn::WideString host = tmtest::MakeWide(L"Q:\\");
+  tmn::WideString library = tmtest::MakeWide(L"junk");
+  tmn::PassedOverLibrary passedOver;
+  EXPECT_EQ(E_FAIL, tmn::FindDatabaseLibrary(host, &library, &passedOver));
   EXPECT_EQ(L"junk", tmtest::Text(library));
+}
+
+// A store as a report makes it: the request kept, then stored, folding in
+// what earlier calls kept, with what else the store did in notes.
+HRESULT Save(tmn::StatisticCache& cache, const wchar_t* url, const wchar_t* referer, int64_t time,
+             DWORD lockWaitMs = 2000, tmn::StoreNotes* notes = nullptr, DWORD foldMs = 2000) {
+  tmn::HeldKeptRequest kept;
+  cache.KeepRequest(url, referer, time, &kept);
+  tmn::StoreNotes ignored;
+  return cache.StoreRequest(url, referer, time, &kept, lockWaitMs, tmn::Deadline(lockWaitMs + foldMs),
+                            notes != nullptr ? notes : &ignored);
+}
+
+// The same, and its lines in log.
+HRESULT SaveAndLog(tmn::StatisticCache& cache, tmn::StatisticLogWriter& log, const wchar_t* url,
+                   const wchar_t* referer, int64_t time) {
+  tmn::HeldKeptRequest kept;
+  cache.KeepRequest(url, referer, time, &kept);
+  return tmn::StoreKeptRequest(cache, log, url, referer, time, &kept, 2000, tmn::Deadline(4000));
 }
 
 // The process-wide cache of this test program holds the real mutex from
@@ -101,22 +126,26 @@ TEST(StatisticCache, OpensOrMakesTheMachineWideMutexAtOnceAndClosesIt) {
   ASSERT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, name));
   {
     // The first makes it, the second opens it.
-    tmn::StatisticCache first(nullptr, nullptr, name), second(nullptr, nullptr, name);
-    EXPECT_NE(nullptr, first.cacheMutex());
-    EXPECT_NE(nullptr, second.cacheMutex());
-    EXPECT_TRUE(CacheMutexIsFree(name));
+    tmn::StatisticCache first(nullptr, nullptr, name);
+    tmn::UniqueHandle seen(OpenMutexW(SYNCHRONIZE, FALSE, name));
+    EXPECT_TRUE(seen);
+    tmn::StatisticCache second(nullptr, nullptr, name);
+    seen.reset();
+    EXPECT_TRUE(CacheMutexIsFree(name));  // the second holds it open, free
   }
   EXPECT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, name));
   // The process's own cache has the real one, from the moment it loaded.
-  EXPECT_NE(nullptr, tmn::g_statisticCache.cacheMutex());
+  tmn::UniqueHandle own(OpenMutexW(SYNCHRONIZE, FALSE, tmn::kCacheMutexName));
+  EXPECT_TRUE(own);
   EXPECT_TRUE(CacheMutexIsFree());
 }
 
 TEST(StatisticCache, TheMutexItMakesEveryoneMayWaitForAndOnlyTheSystemAndAdministratorsChange) {
   tmn::StatisticCache made(nullptr, nullptr, kTestMutexName.c_str());
+  tmn::UniqueHandle mutex(OpenMutexW(READ_CONTROL, FALSE, kTestMutexName.c_str()));
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetSecurityInfo(made.cacheMutex(), SE_KERNEL_OBJECT,
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetSecurityInfo(mutex.get(), SE_KERNEL_OBJECT,
                                                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                                                 nullptr, &descriptor));
   ASSERT_NE(nullptr, dacl) << "no access list: everyone may do anything";
@@ -134,11 +163,8 @@ TEST(StatisticCache, WithoutTheMutexNothingIsStoredAndTheRequestStaysKept) {
   TempDir dir(L"cache");
   tmn::UniqueHandle squatter(CreateEventW(nullptr, TRUE, FALSE, kTestMutexName.c_str()));
   ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "x"));
-  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), (dir / L"data").c_str(), kTestMutexName.c_str());
-  EXPECT_EQ(nullptr, cache.cacheMutex());
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), cache.cacheMutexError());
-  EXPECT_EQ(cache.cacheMutexError(), cache.SaveRequest(L"http://h/1", L"http://r/", 1));
-  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  tmn::StatisticCache cache(dir.path().c_str(), (dir / L"data").c_str(), kTestMutexName.c_str());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), Save(cache, L"http://h/1", L"http://r/", 1));
   EXPECT_EQ(1u, KeptFiles(dir / L"data"));
 }
 
@@ -146,36 +172,40 @@ TEST(StatisticCache, EveryCacheThatMakesTheMutexAtTheSameTimeKeepsIt) {
   // Caches built at the same moment race to make the mutex; the losers are
   // handed the winner's mutex and must keep it, or they would store without.
   constexpr int kCaches = 8, kRounds = 100;
+  TempDir dir(L"mutexrace");
+  const std::wstring data = dir / L"data";
   for (int round = 0; round < kRounds; ++round) {
     ASSERT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, kTestMutexName.c_str())) << round;
     std::vector<std::unique_ptr<tmn::StatisticCache>> caches(kCaches);
     std::atomic<int> waiting{kCaches};
     std::vector<std::thread> builders;
     for (int i = 0; i < kCaches; ++i) {
-      builders.emplace_back([&caches, &waiting, i] {
+      builders.emplace_back([&caches, &waiting, &data, i] {
         --waiting;
         while (waiting > 0) std::this_thread::yield();
-        caches[i] = std::make_unique<tmn::StatisticCache>(nullptr, nullptr, kTestMutexName.c_str());
+        caches[i] = std::make_unique<tmn::StatisticCache>(nullptr, data.c_str(), kTestMutexName.c_str());
       });
     }
     for (std::thread& builder : builders) builder.join();
-    for (int i = 0; i < kCaches; ++i) ASSERT_NE(nullptr, caches[i]->cacheMutex()) << "round " << round << ", cache " << i;
+    // A cache without the mutex refuses every store.
+    tmn::StoreNotes notes;
+    for (int i = 0; i < kCaches; ++i)
+      ASSERT_EQ(S_OK, caches[i]->FoldKeptRequests(0, tmn::Deadline(0), &notes)) << "round " << round << ", cache " << i;
   }
 }
 
 TEST(StatisticCache, AnEmptyUrlIsNeitherStoredNorLogged) {
   TempDir dir(L"cache");
   const std::wstring data = dir / L"data";
-  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), data.c_str());
-  EXPECT_EQ(S_OK, cache.SaveRequest(L"", L"R", 1));
-  EXPECT_EQ(S_OK, cache.SaveRequest(nullptr, L"R", 1));
+  tmn::StatisticCache cache(dir.path().c_str(), data.c_str());
+  EXPECT_EQ(S_OK, Save(cache, L"", L"R", 1));
+  EXPECT_EQ(S_OK, Save(cache, nullptr, L"R", 1));
   EXPECT_FALSE(tmtest::FileExists(data));
-  EXPECT_TRUE(cache.libraryPath().IsEmpty());
   EXPECT_TRUE(CacheMutexIsFree());
 
   tmn::StatisticLogWriter log(dir.path().c_str());
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS), tmn::SaveFailedRequest(cache, log, L"", L"R", 1));
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS), tmn::SaveFailedRequest(cache, log, nullptr, L"R", 1));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS), SaveAndLog(cache, log, L"", L"R", 1));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS), SaveAndLog(cache, log, nullptr, L"R", 1));
   EXPECT_FALSE(tmtest::FileExists(data));
   WIN32_FIND_DATAW found;
   EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW((dir / L"*_statistic.log").c_str(), &found));
@@ -185,9 +215,8 @@ TEST(StatisticCache, ADataFolderThatCannotBeMadeFailsBeforeTheLibraryIsLoaded) {
   TempDir dir(L"cache");
   ASSERT_TRUE(tmtest::WriteFileText(dir / L"file", "x"));
   ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "x"));
-  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), (dir / L"file\\Tolmen\\Lumbra").c_str());
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), cache.SaveRequest(L"U", L"R", 1));
-  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  tmn::StatisticCache cache(dir.path().c_str(), (dir / L"file\\Tolmen\\Lumbra").c_str());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), Save(cache, L"U", L"R", 1));
   EXPECT_EQ("x", tmtest::ReadFileBytes(dir / L"file"));
 }
 
@@ -200,9 +229,8 @@ TEST(StatisticCache, ACacheFileWithASecondNameIsNeitherOpenedToEveryoneNorDelete
   ASSERT_TRUE(CreateHardLinkW((data + L"\\feed.cache").c_str(), other.c_str(), nullptr));
   ASSERT_TRUE(tmtest::WriteFileText(dir / L"tarnbase.dll", "x"));
   FileSystemRecorder recorder;
-  tmn::StatisticCache cache((dir / L"setup.exe").c_str(), data.c_str());
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE), cache.SaveRequest(L"U", L"R", 1));
-  EXPECT_TRUE(cache.libraryPath().IsEmpty());
+  tmn::StatisticCache cache(dir.path().c_str(), data.c_str());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE), Save(cache, L"U", L"R", 1));
   EXPECT_EQ(junk, tmtest::ReadFileBytes(other));
   EXPECT_EQ(junk, tmtest::ReadFileBytes(data + L"\\feed.cache"));
   // Only the folder's access was rewritten; nothing was deleted.
@@ -294,14 +322,14 @@ std::wstring StandInPath() { return tmtest::TestBinDir() + L"\\..\\..\\standins\
 class CacheStoreTest : public ::testing::Test {
  protected:
   CacheStoreTest() {
-    CreateDirectoryW(app_.c_str(), nullptr);
+    CreateDirectoryW(host_.c_str(), nullptr);
     CopyFileW(StandInPath().c_str(), library_.c_str(), FALSE);
   }
   void SetUp() override { ASSERT_TRUE(tmtest::FileExists(library_)) << "no stand-in at " << StandInPath(); }
 
   TempDir dir_{L"cache"};
   const std::wstring app_ = dir_ / L"app";
-  const std::wstring host_ = app_ + L"\\setup.exe";
+  const std::wstring host_ = app_;  // the host executable's folder
   const std::wstring library_ = app_ + L"\\tarnbase.dll";
   const std::wstring data_ = dir_ / L"data\\Tolmen\\Lumbra";
   const std::wstring file_ = data_ + L"\\feed.cache";
@@ -312,8 +340,8 @@ TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryo
   {
     tmn::StatisticCache cache(host_.c_str(), data_.c_str());
     const std::wstring url = L"http://h/2813985/tongji.gif?a=b&c=d %\u00e9";
-    EXPECT_EQ(S_OK, cache.SaveRequest(url.c_str(), L"http://r/install/1.0", 1700000000));
-    EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/2", -1));
+    EXPECT_EQ(S_OK, Save(cache, url.c_str(), L"http://r/install/1.0", 1700000000));
+    EXPECT_EQ(S_OK, Save(cache, L"http://h/2", L"http://r/2", -1));
 
     const CacheFile file = ReadCacheFile(file_);
     EXPECT_EQ(L"ok", file.integrity);
@@ -322,11 +350,8 @@ TEST_F(CacheStoreTest, TheFirstStoreMakesTheFolderTheFileAndTheTableOpenToEveryo
               Describe(file.rows));
 
     // The file is open only during a store; the library stays loaded.
-    EXPECT_FALSE(cache.IsDatabaseOpen());
     EXPECT_FALSE(IsHeldOpen(file_));
     EXPECT_TRUE(CacheMutexIsFree());
-    EXPECT_EQ(app_, tmtest::Text(cache.libraryFolder()));
-    EXPECT_EQ(library_, tmtest::Text(cache.libraryPath()));
     EXPECT_NE(nullptr, GetModuleHandleW(library_.c_str()));
   }
   EXPECT_EQ(nullptr, GetModuleHandleW(library_.c_str()));
@@ -358,7 +383,7 @@ TEST_F(CacheStoreTest, ARefusedCacheIsMovedToTheFirstFreeNameAndNeverOverAnother
     const auto nameOf = [&file](unsigned n) { return file + L".bad" + (n > 1 ? L"." + std::to_wstring(n) : L""); };
     for (unsigned n = 1; n <= taken; ++n) ASSERT_TRUE(tmtest::WriteFileText(nameOf(n), std::to_string(n)));
     tmn::StatisticCache cache(host_.c_str(), data.c_str());
-    const HRESULT result = cache.SaveRequest(L"http://h/1", L"http://r/", 5);
+    const HRESULT result = Save(cache, L"http://h/1", L"http://r/", 5);
     for (unsigned n = 1; n <= taken; ++n) EXPECT_EQ(std::to_string(n), tmtest::ReadFileBytes(nameOf(n)));
     const bool moved = taken < tmn::kRefusedCacheNames;
     EXPECT_EQ(moved, SUCCEEDED(result)) << taken;
@@ -375,7 +400,7 @@ TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedH
       ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex.get(), 0));
   HRESULT held = S_OK;
-  std::thread store([&] { held = cache.SaveRequest(L"http://h/1", L"http://r/", 1, 200); SetEvent(ended.get()); });
+  std::thread store([&] { held = Save(cache, L"http://h/1", L"http://r/", 1, 200); SetEvent(ended.get()); });
   WaitForSingleObject(ended.get(), 10000);  // a store that waited without limit ends stored
   ReleaseMutex(mutex.get());
   store.join();
@@ -384,44 +409,108 @@ TEST_F(CacheStoreTest, AStoreWaitsForTheMutexOnlySoLongAndTakesOneLeftByAnEndedH
   EXPECT_EQ(1u, KeptFiles(data_));  // for the next store
 
   std::thread([&mutex] { WaitForSingleObject(mutex.get(), INFINITE); }).join();  // ends holding it
-  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/", 2, 200));
+  EXPECT_EQ(S_OK, Save(cache, L"http://h/2", L"http://r/", 2, 200));
   EXPECT_TRUE(CacheMutexIsFree(name));
   EXPECT_EQ(2u, ReadCacheFile(file_).rows.size());
   EXPECT_EQ(0u, KeptFiles(data_));
 }
 
-std::vector<std::wstring>* Folded(void* context) { return static_cast<std::vector<std::wstring>*>(context); }
+std::vector<std::wstring> FoldedUrls(const tmn::StoreNotes& notes) {
+  std::vector<std::wstring> urls;
+  for (const tmn::KeptEntry& entry : notes.folded) urls.push_back(tmtest::Text(entry.url));
+  return urls;
+}
 
-TEST_F(CacheStoreTest, AStoreFoldsInWhatEarlierCallsKeptButNotWhatAWriterStillHolds) {
+// Files any user may put beside the cache under kept requests' names never
+// take their place: each is moved aside once, whole, and looked at no more.
+TEST_F(CacheStoreTest, AStoreFoldsInWhatEarlierCallsKeptPastFilesThatHoldNone) {
   tmn::StatisticCache cache(host_.c_str(), data_.c_str());
   tmn::HeldKeptRequest earlier, held;
+  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/held", L"http://r/", 2, &held));
+  constexpr int kJunk = 100;  // more than a batch, fewer than the names a store looks at
+  for (int i = 0; i < kJunk; ++i) {
+    wchar_t name[32];
+    swprintf(name, 32, L"\\feed.cache.%04d.row", i);
+    ASSERT_TRUE(tmtest::WriteFileText(data_ + name, "junk " + std::to_string(i)));
+  }
   ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/earlier", L"http://r/", 1, &earlier));
   earlier.Close();  // its call has ended
-  ASSERT_EQ(S_OK, cache.KeepRequest(L"http://h/held", L"http://r/", 2, &held));
-  ASSERT_TRUE(tmtest::WriteFileText(data_ + L"\\feed.cache.junk.row", "not a kept request"));
-  std::vector<std::wstring> folded;
   tmn::StoreNotes notes;
-  notes.context = &folded;
-  notes.folded = [](void* to, const wchar_t* url, const wchar_t*, int64_t) { Folded(to)->push_back(url); };
-  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/own", L"http://r/", 3, 200, &notes));
-  EXPECT_EQ(std::vector<std::wstring>{L"http://h/earlier"}, folded);
+  EXPECT_EQ(S_OK, Save(cache, L"http://h/own", L"http://r/", 3, 200, &notes, 30000));
+  EXPECT_EQ(std::vector<std::wstring>{L"http://h/earlier"}, FoldedUrls(notes));
   EXPECT_EQ(Describe({{3, 1, L"http://h/own", L"http://r/"}, {1, 2, L"http://h/earlier", L"http://r/"}}),
             Describe(ReadCacheFile(file_).rows));
-  EXPECT_EQ(2u, KeptFiles(data_));  // the one still held, and the file that holds none
+  EXPECT_EQ(static_cast<size_t>(kJunk), notes.refusedFiles.Size());
+  EXPECT_EQ(1u, KeptFiles(data_));  // the one its writer still holds
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((data_ + L"\\feed.cache.0007.row.*.refused").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  FindClose(find);
+  EXPECT_EQ("junk 7", tmtest::ReadFileBytes(data_ + L"\\" + found.cFileName));
 
   held.Close();
-  EXPECT_EQ(S_OK, cache.FoldKeptRequests(200, tmn::Deadline(2000), nullptr));
-  EXPECT_EQ(3u, ReadCacheFile(file_).rows.size());
-  EXPECT_EQ("not a kept request", tmtest::ReadFileBytes(data_ + L"\\feed.cache.junk.row"));
+  tmn::StoreNotes next;
+  EXPECT_EQ(S_OK, cache.FoldKeptRequests(200, tmn::Deadline(2000), &next));
+  EXPECT_EQ(std::vector<std::wstring>{L"http://h/held"}, FoldedUrls(next));
+  EXPECT_EQ(0u, next.refusedFiles.Size());
+  EXPECT_EQ(0u, KeptFiles(data_));
+}
+
+// Whether the test's mutex was free at each write to the log.
+std::vector<int>* g_mutexFreeAtWrite = nullptr;
+BOOL WINAPI WriteNotingTheMutex(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED place) {
+  g_mutexFreeAtWrite->push_back(CacheMutexIsFree(kTestMutexName.c_str()) ? 1 : 0);
+  return WriteFile(file, data, bytes, written, place);
+}
+
+std::vector<std::wstring> LoggedRecords(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\*_statistic.log").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return {};
+  FindClose(find);
+  std::vector<std::wstring> records;
+  for (const std::wstring& line : tmtest::ReadLog(folder + L"\\" + found.cFileName).lines)
+    records.push_back(tmtest::RecordOfLine(line));
+  return records;
+}
+
+// Other installers' stores wait for the mutex: no line is written while
+// it is held, and the files moved aside share one line.
+TEST_F(CacheStoreTest, ItsLinesAreWrittenOnceTheMutexIsLetGo) {
+  tmn::StatisticCache cache(host_.c_str(), data_.c_str(), kTestMutexName.c_str());
+  for (int i = 1; i <= 2; ++i) {
+    tmn::HeldKeptRequest earlier;
+    ASSERT_EQ(S_OK, cache.KeepRequest((L"http://h/e" + std::to_wstring(i)).c_str(), L"http://r/", i, &earlier));
+  }
+  for (const wchar_t* junk : {L"\\feed.cache.a.row", L"\\feed.cache.b.row"})
+    ASSERT_TRUE(tmtest::WriteFileText(data_ + junk, "junk"));
+  std::vector<int> free;
+  g_mutexFreeAtWrite = &free;
+  tmn::g_logWrite = WriteNotingTheMutex;
+  tmn::StatisticLogWriter log(dir_.path().c_str());
+  const HRESULT stored = SaveAndLog(cache, log, L"http://h/own", L"http://r/", 3);
+  tmn::g_logWrite = WriteFile;
+  EXPECT_EQ(S_OK, stored);
+  EXPECT_EQ(std::vector<int>(free.size(), 1), free);
+  std::vector<std::wstring> records = LoggedRecords(dir_.path());
+  ASSERT_EQ(4u, records.size()) << tmtest::Narrow(records.empty() ? L"" : records[0]);
+  EXPECT_EQ(L"[INFO.SaveStatistic] url:http://h/own, refer_url:http://r/, time:3, count:1", records[0]);
+  const std::wstring one = data_ + L"\\feed.cache.a.row", other = data_ + L"\\feed.cache.b.row";
+  EXPECT_TRUE(records[1] == L"[ERROR.KeptRequest] files:" + one + L"|" + other + L", count:2, err:0x8007000d" ||
+              records[1] == L"[ERROR.KeptRequest] files:" + other + L"|" + one + L", count:2, err:0x8007000d")
+      << tmtest::Narrow(records[1]);
+  std::sort(records.begin() + 2, records.end());
+  EXPECT_EQ(L"[INFO.SaveStatistic] url:http://h/e1, refer_url:http://r/, time:1, count:1", records[2]);
+  EXPECT_EQ(L"[INFO.SaveStatistic] url:http://h/e2, refer_url:http://r/, time:2, count:1", records[3]);
 }
 
 TEST_F(CacheStoreTest, RefusedAccessWritesDoNotStopTheStore) {
   FileSystemRecorder recorder;
   recorder.writeStatus = [](DWORD) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
   tmn::StatisticCache cache(host_.c_str(), data_.c_str());
-  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 5));
+  EXPECT_EQ(S_OK, Save(cache, L"http://h/1", L"http://r/", 5));
   recorder.readStatus = [](const std::wstring&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
-  EXPECT_EQ(S_OK, cache.SaveRequest(L"http://h/2", L"http://r/", 6));
+  EXPECT_EQ(S_OK, Save(cache, L"http://h/2", L"http://r/", 6));
   EXPECT_EQ(2u, ReadCacheFile(file_).rows.size());
 }
 
@@ -455,13 +544,12 @@ TEST_F(CacheStoreTest, EachStoreIsLoggedWithItsTagAndCode) {
       ASSERT_TRUE(CopyFileW(c.library, library.c_str(), FALSE));
     }
     {
-      tmn::StatisticCache cache((app + L"\\setup.exe").c_str(), data.c_str());
+      tmn::StatisticCache cache(app.c_str(), data.c_str());
       tmn::StatisticLogWriter log(dir.path().c_str());
-      if (c.tableMade) { ASSERT_EQ(S_OK, cache.SaveRequest(L"http://h/0", L"", 1)) << c.what; }
+      if (c.tableMade) { ASSERT_EQ(S_OK, Save(cache, L"http://h/0", L"", 1)) << c.what; }
       LibraryFailures failures(c.failures);
-      EXPECT_EQ(c.expected, tmn::SaveFailedRequest(cache, log, L"http://h/p?q", L"http://r/", 1700000000))
+      EXPECT_EQ(c.expected, SaveAndLog(cache, log, L"http://h/p?q", L"http://r/", 1700000000))
           << c.what;
-      EXPECT_FALSE(cache.IsDatabaseOpen()) << c.what;
       EXPECT_TRUE(CacheMutexIsFree()) << c.what;
       EXPECT_EQ(c.library != nullptr, GetModuleHandleW(library.c_str()) != nullptr) << c.what;
 
@@ -493,7 +581,7 @@ TEST_F(CacheStoreTest, EachStoreIsLoggedWithItsTagAndCode) {
 TEST_F(CacheStoreTest, AtTheEndOfTheProcessTheLibraryIsLeftToTheSystem) {
   {
     tmn::StatisticCache cache(host_.c_str(), data_.c_str());
-    ASSERT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 1));
+    ASSERT_EQ(S_OK, Save(cache, L"http://h/1", L"http://r/", 1));
     tmn::KeepProcessExiting(true);
   }
   tmn::KeepProcessExiting(false);
@@ -505,7 +593,7 @@ TEST_F(CacheStoreTest, AtTheEndOfTheProcessTheLibraryIsLeftToTheSystem) {
 
 TEST_F(CacheStoreTest, ASecondNameGivenWhileTheLibraryHasTheFileFailsTheStore) {
   tmn::StatisticCache cache(host_.c_str(), data_.c_str());
-  ASSERT_EQ(S_OK, cache.SaveRequest(L"http://h/1", L"http://r/", 1));
+  ASSERT_EQ(S_OK, Save(cache, L"http://h/1", L"http://r/", 1));
   sqlite3 *reader = nullptr, *prober = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open16(file_.c_str(), &reader));
   ASSERT_EQ(SQLITE_OK, sqlite3_open16(file_.c_str(), &prober));
@@ -519,7 +607,7 @@ TEST_F(CacheStoreTest, ASecondNameGivenWhileTheLibraryHasTheFileFailsTheStore) {
     CreateHardLinkW((dir_ / L"second").c_str(), file_.c_str(), nullptr);
     sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
   });
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE), cache.SaveRequest(L"http://h/2", L"http://r/", 2));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE), Save(cache, L"http://h/2", L"http://r/", 2));
   linker.join();
   sqlite3_close(prober);
   sqlite3_close(reader);

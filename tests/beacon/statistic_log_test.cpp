@@ -222,7 +222,9 @@ TEST(StatisticLog, ALineCutShortIsTakenBackSoTheNextOneStartsWhole) {
   EXPECT_EQ(before, tmtest::ReadFileBytes(path));
 }
 
-TEST(StatisticLog, ALogOrAMovedAsideLogWithASecondNameIsLeftAlone) {
+// A link or second name at the log's own name is left alone; one at the
+// old log's name only loses that name, and never silences the log.
+TEST(StatisticLog, ALogWithASecondNameIsLeftAloneAndAnOldLogsSecondNameIsReplaced) {
   TempDir dir(L"slog");
   const std::wstring path = dir / L"x.log", other = dir / L"other.txt";
   ASSERT_TRUE(tmtest::WriteFileText(other, "other"));
@@ -233,14 +235,15 @@ TEST(StatisticLog, ALogOrAMovedAsideLogWithASecondNameIsLeftAlone) {
   EXPECT_EQ("other", tmtest::ReadFileBytes(other));
 
   // Too large to keep, with a ".old" that is another file's second name:
-  // nothing is moved and nothing written.
+  // the log is moved over that name, and the other file stays as it was.
   ASSERT_TRUE(DeleteFileW(path.c_str()));
   WriteLogOfSize(path, 5242881);
   ASSERT_TRUE(CreateHardLinkW((path + L".old").c_str(), other.c_str(), nullptr));
   tmn::StatisticLog rotated;
   rotated.OpenStatisticLog(path.c_str());
-  EXPECT_FALSE(rotated.IsOpen());
-  EXPECT_EQ(5242881u, tmtest::ReadFileBytes(path).size());
+  EXPECT_TRUE(rotated.AppendLogLine(L"[T] line"));
+  EXPECT_EQ(1u, ReadLog(path).lines.size());
+  EXPECT_EQ(5242881u, tmtest::ReadFileBytes(path + L".old").size());
   EXPECT_EQ("other", tmtest::ReadFileBytes(other));
 }
 

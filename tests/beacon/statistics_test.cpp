@@ -236,6 +236,26 @@ TEST(ExchangeRequest, EndsAtTheTransferTimeOutAndKeepsNothingOfTheAnswer) {
   }
 }
 
+// With no time left nothing goes out: a request both stored and delivered
+// would count twice.
+TEST(ExchangeWithin, SendsNothingWithoutTime) {
+  LoopbackListener proxy(0, 200);
+  ASSERT_TRUE(proxy.listening());
+  tmn::ProxySettings settings;
+  settings.mode = 2;
+  settings.host = MakeWide(L"127.0.0.1");
+  settings.port = proxy.port();
+  tmn::StatisticRequest request;
+  request.url = MakeWide(L"http://127.0.0.1/none");
+  for (const DWORD budget : {0u, 5000u}) {
+    tmn::PreparedRequest prepared;
+    ASSERT_EQ(S_OK, tmn::PrepareRequest(request, settings, L"9.1", L"6.1", &prepared));
+    EXPECT_EQ(budget == 0 ? 0 : 1, tmn::ExchangeWithin(std::move(prepared), budget)) << budget;
+  }
+  Sleep(200);  // a request sent without waiting would have arrived by now
+  EXPECT_EQ(1u, proxy.Requests().size());
+}
+
 class BrowserVersion : public ::testing::Test {
  protected:
   std::wstring Read() {
@@ -243,8 +263,10 @@ class BrowserVersion : public ::testing::Test {
     tmn::ReadIeVersion(&out);
     return Text(out);
   }
-  // The 32-bit view, which a 64-bit installer must name as well.
+  // The 32-bit view, which a 64-bit installer must name as well; the
+  // system's own, read where the 32-bit view has no text.
   tmtest::ScopedValue version_{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version", KEY_WOW64_32KEY};
+  tmtest::ScopedValue native_{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version"};
 };
 
 TEST_F(BrowserVersion, IsTheFirstThreeCharactersOfTheVersionText) {
@@ -263,20 +285,31 @@ TEST_F(BrowserVersion, IsTheFirstThreeCharactersOfTheVersionText) {
 
 TEST_F(BrowserVersion, IsZeroDotZeroWithoutAVersionText) {
   version_.Delete();
+  native_.Delete();
   EXPECT_EQ(L"0.0", Read());
   const DWORD number = 11;
   version_.SetBytes(REG_DWORD, &number, sizeof(number));
   EXPECT_EQ(L"0.0", Read());
   version_.SetText(std::wstring(260, L'8'));  // no room for its NUL
   EXPECT_EQ(L"0.0", Read());
+  // Without a text in the 32-bit view, the system's own view's (in a
+  // 32-bit process both are one).
+  version_.Delete();
+  native_.SetText(L"11.0.9600");
+  EXPECT_EQ(L"11.", Read());
 }
 
+// Read when the client is made, on the installer's thread, and never again:
+// an empty text is kept as one.
 TEST_F(BrowserVersion, IsReadOncePerClient) {
-  version_.SetText(L"8.0.7601.17514");
-  tmn::CStatistics statistics(tmn::g_statisticCache, nullptr);
-  EXPECT_EQ(L"8.0", Text(statistics.GetIeVersion()));
-  version_.SetText(L"11.0");
-  EXPECT_EQ(L"8.0", Text(statistics.GetIeVersion()));
+  for (const wchar_t* first : {L"8.0.7601.17514", L""}) {
+    version_.SetText(first);
+    tmn::CStatistics statistics(tmn::g_statisticCache, nullptr);
+    const std::wstring read = Text(statistics.GetIeVersion());
+    EXPECT_EQ(std::wstring(first).substr(0, 3), read);
+    version_.SetText(L"11.0");
+    EXPECT_EQ(read, Text(statistics.GetIeVersion()));
+  }
 }
 
 TEST(ReadNtVersion, IsTheMajorAndMinorVersionOfWindows) {
@@ -290,12 +323,16 @@ TEST(ReadNtVersion, IsTheMajorAndMinorVersionOfWindows) {
 // lies in a scratch folder: the log's lines show what was stored.
 class SendRequest : public ::testing::Test {
  protected:
-  int32_t Send(const std::wstring& url) {
+  int32_t Send(const std::wstring& url, tmn::CStatistics* client = nullptr) {
     tmn::StatisticRequest request;
     request.url = MakeWide(url);
     request.referer = MakeWide(L"http://127.0.0.1/install/2.5.0.1234");
     request.requestTime = 1700000000;
-    return statistics_.SendRequest(request, tmn::Deadline(3000 + tmn::kStoreReserveMs));
+    volatile LONG progress = tmn::kRequestTaken;
+    const int32_t delivered = (client != nullptr ? *client : statistics_)
+                                  .SendRequest(request, tmn::Deadline(3000 + tmn::kStoreReserveMs), &progress);
+    EXPECT_EQ(tmn::kRequestKept, progress);
+    return delivered;
   }
   void UseProxy(int32_t port) {
     product_.WriteConfig("[Proxy]\nMode=2\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\n");
@@ -332,7 +369,8 @@ TEST_F(SendRequest, GoesDirectlyToTheDefaultPortWhateverPortTheUrlNames) {
   ASSERT_TRUE(named.listening());
   ASSERT_TRUE(standard.listening()) << "port 80 of 127.0.0.1 is taken";
   const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(named.port()) + L"/2813985/tongji.gif?a b=\x00e9";
-  EXPECT_EQ(1, Send(url));
+  tmn::CStatistics client(cache_, dir_.path().c_str());  // reads the browser version now
+  EXPECT_EQ(1, Send(url, &client));
   const std::string expected = Head({"GET /2813985/tongji.gif?a%20b=%C3%A9 HTTP/1.1", "Accept: */*",
                                      "Host: 127.0.0.1", "Referer: http://127.0.0.1/install/2.5.0.1234",
                                      tmtest::Narrow(UserAgent(L"8.0", PrefixNtVersion()))});

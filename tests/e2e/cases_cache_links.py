@@ -119,8 +119,8 @@ def case_cache_links(h):
             if target.exists():
                 target.unlink()
 
-        # A log to move aside whose ".old" is a link: nothing is moved, the
-        # line is dropped.
+        # A log to move aside whose ".old" is a link: the log is moved over
+        # the link itself, whose file stays, and the line goes to a new log.
         lumbra.mkdir(parents=True)
         big = b"\xff\xfe" + b"a" * 5242880
         (lumbra / LOG_NAME).write_bytes(big)
@@ -129,7 +129,8 @@ def case_cache_links(h):
         (lumbra / (LOG_NAME + ".old")).symlink_to(target)
         check_equal((0, "stored 0x00000000"), store(h, exe), "the store beside a linked .old")
         check_equal(JUNK, target.read_bytes(), "the file behind the linked .old")
-        check((lumbra / (LOG_NAME + ".old")).is_symlink(), "the linked .old was replaced")
-        check_equal(len(big), (lumbra / LOG_NAME).stat().st_size, "the size of the log that was not moved")
+        check(not (lumbra / (LOG_NAME + ".old")).is_symlink(), "the linked .old was not replaced")
+        check_equal(len(big), (lumbra / (LOG_NAME + ".old")).stat().st_size, "the size of the log moved aside")
+        check_equal(1, len(log_records(lumbra / LOG_NAME)), "lines of the new log")
     finally:
         remove_tolmen(h)

@@ -6,6 +6,7 @@ Every case that writes HKLM\\SOFTWARE\\Vardo deletes it at its start and end.
 """
 import shutil
 import subprocess
+import threading
 import time
 
 from harness import check, check_equal, read_lines
@@ -198,9 +199,47 @@ def case_report_faults(h):
                         ("unload freed", "unload exit", "installer goes on")], f"order with {faults}")
 
 
+class UninstallerCopyRacer:
+    """A user planting ovec\\gleanor.dll beside every uninstaller's
+    temporary copy as soon as its folder appears in the Temp folder."""
+
+    def __init__(self, h):
+        self.h = h
+        self.temps = list((h.prefix / "drive_c" / "users").glob("*/Temp"))
+        # Copies of earlier uninstallers go first: NSIS would reuse a folder.
+        for folder in (p for temp in self.temps for p in temp.glob("~nsu*.tmp")):
+            shutil.rmtree(folder, ignore_errors=True)
+        self.planted = []
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+
+    def _run(self):
+        while not self._stop.is_set():
+            for folder in (p for temp in self.temps for p in temp.glob("~nsu*.tmp")):
+                if folder not in self.planted:
+                    try:
+                        self.planted.append(folder)
+                        install_standin(self.h, folder)
+                    except OSError:
+                        pass
+            time.sleep(0.001)
+
+    def logs(self):
+        return [folder / "ovec" / "gleanor.log" for folder in self.planted]
+
+
 def case_report_uninstaller(h):
     """A real uninstaller runs from a temporary copy of itself, so the
-    library and the version file are found in the install folder."""
+    library and the version file are found in the install folder; a library
+    a user plants beside the copy is not loaded."""
     install = h.work / "install"
     log = install_standin(h, install)
     place_version(h, "pelvo_2_5", "pelvo.dll", install)
@@ -211,11 +250,15 @@ def case_report_uninstaller(h):
         result = install / "uninstall-result.txt"
         started = int(time.time())
         # The uninstaller copies itself away, starts the copy and ends at once.
-        subprocess.run([h.wine, str(install / "uninst.exe"), "/S"], cwd=h.work, env=h.env, capture_output=True,
-                       timeout=120)
-        h.wait_for(result.exists, 120, "the uninstaller's copy to write its result")
+        with UninstallerCopyRacer(h) as racer:
+            subprocess.run([h.wine, str(install / "uninst.exe"), "/S"], cwd=h.work, env=h.env, capture_output=True,
+                           timeout=120)
+            h.wait_for(result.exists, 120, "the uninstaller's copy to write its result")
         h.wait_for(lambda: "after:[below]" in read_lines(result), 60,
                    "the uninstaller's copy to finish its result")
+        check(racer.planted, "no library was planted beside the uninstaller's copy: no race was run")
+        check_equal([[]] * len(racer.planted), [log_lines(planted) for planted in racer.logs()],
+                    "what the libraries beside the uninstaller's copy received")
         ended = int(time.time())
         lines = read_lines(result)
         copy = lines[0].partition("exepath:")[2]
@@ -224,6 +267,8 @@ def case_report_uninstaller(h):
         copy_name = copy.rpartition("\\")[2].lower()
         h.wait_for(lambda: copy_name not in (n.lower() for n in h.names_running()), 120,
                    f"the uninstaller's copy {copy_name} to end")
+        for planted in racer.planted:
+            shutil.rmtree(planted / "ovec", ignore_errors=True)
     check_equal("after:[below]", lines[1], "stack in the uninstaller")
     check_reports(log_lines(log), [(public_record("2.5.0.1234", h.kind), UNINSTALL_1)], started, ended)
 

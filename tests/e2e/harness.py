@@ -255,8 +255,11 @@ class Harness:
         if result.exists():
             result.unlink()
         started = time.monotonic()
+        # Not into pipes: a program Wine starts on demand meanwhile (explorer.exe
+        # for the desktop) inherits them and would hold the wait to its end.
         completed = subprocess.run([self.wine, str(exe), *args], cwd=self.work, env=self.env,
-                                   capture_output=True, timeout=timeout)
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   timeout=timeout)
         elapsed = time.monotonic() - started
         check(completed.returncode == 0, f"{exe.name} exited with {completed.returncode}")
         check(result.exists(), f"{exe.name} wrote no {result_name}")

@@ -6,7 +6,7 @@
 
 #include "fs/folder_by_path.h"
 #include "fs/tree_delete.h"
-#include "security/system_rule.h"
+#include "security/system_writers.h"
 #include "support/file_system_recorder.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "fs/library_machine.h"
-#include "support/installed_product.h"
 #include "support/test_support.h"
 
 using tmn::LibraryMachine;
@@ -64,21 +63,6 @@ TEST(LibraryMachine, ReadsTheFilesOwnHeaders) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.expected, tmn::ReadLibraryMachine(c.path.c_str())) << tmtest::Narrow(c.path);
-}
-
-// Its imports come from its own folder, never from the current folder,
-// where the loader of a plain LoadLibraryW would also look.
-TEST(ProductLibrary, ItsImportsComeFromItsOwnFolderNotTheCurrentOne) {
-  tmtest::TempDir dir(L"imports");
-  const std::wstring built = tmtest::TestBinDir() + L"\\imports\\", importer = dir / L"tmimporter.dll";
-  ASSERT_TRUE(CopyFileW((built + L"tmimporter.dll").c_str(), importer.c_str(), FALSE));
-  ASSERT_TRUE(CreateDirectoryW((dir / L"cwd").c_str(), nullptr));
-  ASSERT_TRUE(CopyFileW((built + L"tmimported.dll").c_str(), (dir / L"cwd\\tmimported.dll").c_str(), FALSE));
-  tmtest::CurrentFolder standing(dir / L"cwd");
-  tmn::UniqueModule library;
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), tmn::LoadProductLibrary(importer.c_str(), &library));
-  ASSERT_TRUE(CopyFileW((built + L"tmimported.dll").c_str(), (dir / L"tmimported.dll").c_str(), FALSE));
-  EXPECT_EQ(S_OK, tmn::LoadProductLibrary(importer.c_str(), &library));
 }
 
 }  // namespace

@@ -26,6 +26,8 @@ TEST(ReadModulePath, ReadsTheHostExecutableAndLoadedModules) {
   ASSERT_EQ(S_OK, tmn::ReadModulePath(nullptr, &path));
   const std::wstring host = tmtest::Text(path);
   EXPECT_EQ(tmtest::TestBinDir(), host.substr(0, host.rfind(L'\\')));
+  ASSERT_EQ(S_OK, tmn::ReadHostFolder(&path));
+  EXPECT_EQ(tmtest::TestBinDir(), tmtest::Text(path));
 }
 
 TEST(ReadModulePath, APathThatFillsTheBufferIsAFailureAndLeavesTheOutputAlone) {

@@ -17,5 +17,8 @@ tmn::StatisticLogWriter g_log;
 
 extern "C" __declspec(dllexport) HRESULT StoreRequest(const wchar_t* url, const wchar_t* referer,
                                                        int64_t requestTime) {
-  return tmn::SaveFailedRequest(tmn::g_statisticCache, g_log, url, referer, requestTime);
+  tmn::HeldKeptRequest kept;
+  tmn::g_statisticCache.KeepRequest(url, referer, requestTime, &kept);
+  return tmn::StoreKeptRequest(tmn::g_statisticCache, g_log, url, referer, requestTime, &kept, 2000,
+                               tmn::Deadline(4000));
 }

@@ -335,7 +335,8 @@ TEST(StandIn, ReportsADoubleReleaseAUseAfterReleaseAndObjectsNeverReleased) {
 class LibrarySearch : public ::testing::Test {
  protected:
   std::wstring Loaded(const std::wstring& host) {
-    HMODULE module = tmn::LoadCollectLibraryFrom(MakeWide(host));
+    tmn::PassedOverLibrary passedOver;
+    HMODULE module = tmn::LoadCollectLibraryFrom(MakeWide(host), &passedOver);
     const std::wstring path = module != nullptr ? LoadedPath(module) : L"(none)";
     if (module != nullptr) FreeLibrary(module);
     return path;
@@ -381,7 +382,7 @@ TEST_F(LibrarySearch, WithNeitherFolderNothingIsLoadedFromTheCurrentFolder) {
     std::wstring data;
   } cases[] = {
       {L"no value", REG_NONE, L""},  // the first: the key is clean
-      {L"a one-character folder (under 6 bytes)", REG_SZ, L"C"},
+      {L"a one-character folder", REG_SZ, L"C"},
       {L"a value of another type", REG_EXPAND_SZ, install_},
       {L"a relative folder", REG_SZ, L"relative"},
   };
@@ -391,10 +392,17 @@ TEST_F(LibrarySearch, WithNeitherFolderNothingIsLoadedFromTheCurrentFolder) {
   }
 }
 
-TEST(GetHostExeFolder, IsTheTestProgramsFolderWithItsBackslash) {
-  tmn::WideString folder = MakeWide(L"junk");
-  ASSERT_TRUE(tmn::GetHostExeFolder(&folder));
-  EXPECT_EQ(tmtest::TestBinDir() + L"\\", Text(folder));
+// An uninstaller's copy runs in the temporary folder: no library is looked
+// for beside it.
+TEST(IsInTemporaryFolder, IsTheTemporaryFolderAndWhatLiesBelowIt) {
+  TempDir below(L"temporary");
+  wchar_t temporary[MAX_PATH];
+  GetTempPathW(MAX_PATH, temporary);
+  const std::wstring folder = std::wstring(temporary).substr(0, wcslen(temporary) - 1);
+  EXPECT_TRUE(tmn::IsInTemporaryFolder(MakeWide(folder)));
+  EXPECT_TRUE(tmn::IsInTemporaryFolder(MakeWide(below.path())));
+  EXPECT_FALSE(tmn::IsInTemporaryFolder(MakeWide(folder + L"x")));
+  EXPECT_FALSE(tmn::IsInTemporaryFolder(MakeWide(tmtest::TestBinDir())));
 }
 
 TEST(HexToBytes, DecodesPairsOfDigitsInEitherCase) {

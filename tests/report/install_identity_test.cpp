@@ -74,7 +74,10 @@ TEST_F(InstallIdentity, AStoredUidOfAnyTextIsUsedUnchanged) {
   EXPECT_EQ(longest, std::wstring(Load().uid));
 }
 
-TEST_F(InstallIdentity, AUidOfAnotherTypeOrTooLongCountsAsMissingAndIsReplaced) {
+// A stored uid that cannot be read is the product's own: it stays as it
+// is, and the process makes one of its own for itself. Only an empty one is
+// replaced.
+TEST_F(InstallIdentity, AUidThatCannotBeReadIsLeftAsItIs) {
   const BYTE binary[] = {'a', 0, 'b', 0};
   struct {
     const char* what;
@@ -93,8 +96,9 @@ TEST_F(InstallIdentity, AUidOfAnotherTypeOrTooLongCountsAsMissingAndIsReplaced) 
     const std::wstring uid = Load().uid;
     EXPECT_TRUE(IsMadeUid(uid)) << c.what << ": " << tmtest::Narrow(uid);
     DWORD type = 0;
-    EXPECT_EQ(uid, StoredUid(&type)) << c.what;  // 64 bytes, without the NUL
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type) << c.what;
+    const bool replaced = c.text.empty();
+    EXPECT_EQ(replaced ? uid : c.text, StoredUid(&type)) << c.what;  // 64 bytes, without the NUL
+    EXPECT_EQ(replaced ? static_cast<DWORD>(REG_SZ) : c.type, type) << c.what;
   }
 }
 

@@ -5,10 +5,13 @@
 
 #include <string>
 
+#include "beacon/report_test_support.h"
+#include "fs/file_system_calls.h"
 #include "report/install_identity.h"
-#include "support/product_support.h"
+#include "report/process_objects.h"
 #include "report/reports.h"
 #include "report/system_description.h"
+#include "support/product_support.h"
 
 using tmtest::LinesStartingWith;
 using tmtest::MakeWide;
@@ -82,6 +85,96 @@ TEST_F(UninstallReport, WithoutTheLibraryTheIdentityIsNotReadAndNoUidIsMade) {
   DWORD type = 0;
   std::vector<BYTE> uid;
   EXPECT_FALSE(tmtest::GetMachineValue(tmtest::kProductKey, L"uid", &type, &uid)) << uid.size() << " bytes";
+}
+
+// Opens of files whose path ends with a suffix wait until released, as an
+// opportunistic lock any user may take holds an open on Windows; then they
+// go on. The table is put back at the end.
+class HeldOpens {
+ public:
+  explicit HeldOpens(const wchar_t* suffix) : found_(tmn::g_fileSystem) {
+    suffix_ = suffix;
+    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    tmn::g_fileSystem.createFile = Open;
+  }
+  ~HeldOpens() {
+    Release();
+    Sleep(300);  // a worker released just now leaves the table first
+    tmn::g_fileSystem = found_;
+    CloseHandle(release_);
+  }
+  void Release() { SetEvent(release_); }
+
+ private:
+  static HANDLE WINAPI Open(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD flags, HANDLE model) {
+    const std::wstring text = path;
+    if (text.size() >= suffix_.size() && text.compare(text.size() - suffix_.size(), suffix_.size(), suffix_) == 0)
+      WaitForSingleObject(release_, 20000);
+    return tmn::kWindowsFileSystem.createFile(path, access, share, security, disposition, flags, model);
+  }
+  static std::wstring suffix_;
+  static HANDLE release_;
+  tmn::FileSystemCalls found_;
+};
+std::wstring HeldOpens::suffix_;
+HANDLE HeldOpens::release_ = nullptr;
+
+// The records of the log the report wrote into folder, once it has lines.
+std::vector<std::wstring> RecordsOnceWritten(const std::wstring& folder) {
+  const std::wstring log = folder + L"\\report_tests.exe_statistic.log";
+  for (int i = 0; i < 100 && tmtest::ReadLog(log).lines.empty(); ++i) Sleep(100);
+  std::vector<std::wstring> records;
+  for (const std::wstring& line : tmtest::ReadLog(log).lines) records.push_back(tmtest::RecordOfLine(line));
+  return records;
+}
+
+// Once the workers' time is up nothing that may block runs on the
+// installer's thread: the log's lines of what went undone are written by a
+// worker, which the call waits for only until its deadline.
+TEST_F(UninstallReport, TheCallReturnsInTimeWhileTheLogCannotBeOpened) {
+  SetEnvironmentVariableA("TM_GLEANOR_STALL", "channel.Commit:3000");
+  const DWORD started = GetTickCount();
+  {
+    HeldOpens held(L"_statistic.log");
+    tmn::SendUninstallReport(1, 1500, dir_.path().c_str());
+    const DWORD took = GetTickCount() - started;
+    EXPECT_LE(took, 2500u);
+  }
+  SetEnvironmentVariableA("TM_GLEANOR_STALL", nullptr);
+  const std::vector<std::wstring> records = RecordsOnceWritten(dir_.path());
+  ASSERT_EQ(1u, records.size());
+  EXPECT_EQ(0u, records[0].find(L"[ERROR.SendRecord] table:lumbra_uninstall, items:uninstall=1, time:"))
+      << tmtest::Narrow(records[0]);
+  EXPECT_EQ(L", err:0x800705b4", records[0].substr(records[0].size() - 16));
+  for (int i = 0; i < 100 && LinesStartingWith(tmtest::ReadLogLines(log_), "unload").empty(); ++i) Sleep(100);
+}
+
+// A request whose keeping stalls until the deadline is neither delivered
+// nor kept: the log says so, with its referer.
+TEST_F(UninstallReport, ARequestNotKeptByTheDeadlineIsNamedInTheLog) {
+  const std::wstring data = dir_ / L"data";
+  tmn::StatisticCache cache(dir_.path().c_str(), data.c_str());
+  tmn::CStatistics statistics(cache, dir_.path().c_str());
+  {
+    HeldOpens held(L".row.part");
+    tmn::SendInstallReport(1500, &statistics, dir_.path().c_str());
+  }
+  const std::vector<std::wstring> records = RecordsOnceWritten(dir_.path());
+  ASSERT_EQ(1u, records.size());
+  EXPECT_EQ(0u, records[0].find(L"[ERROR.SaveStatistic] url:http://127.0.0.1/2813985/tongji.gif, "
+                                L"refer_url:http://127.0.0.1/install/3.1.4.15, time:"))
+      << tmtest::Narrow(records[0]);
+  EXPECT_EQ(L", count:1, err:0x800705b4", records[0].substr(records[0].size() - 25));
+  // Given up, it is not kept once its keeping ends.
+  const auto kept = [&data] {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((data + L"\\feed.cache.*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    return find != INVALID_HANDLE_VALUE;
+  };
+  for (int i = 0; i < 50 && kept(); ++i) Sleep(100);
+  EXPECT_FALSE(kept());
 }
 
 TEST_F(UninstallReport, WithoutTheLibraryNothingIsSentAndNothingFails) {

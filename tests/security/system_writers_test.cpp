@@ -85,14 +85,7 @@ TEST(SystemWriters, FollowWhatWineKeepsOfAFoldersAccess) {
   const std::wstring file = dir / L"tarnbase.dll";
   ASSERT_TRUE(tmtest::WriteFileText(file, "MZ"));
   EXPECT_TRUE(tmn::OnlySystemWritersMayChangeFile(file.c_str()));
-  EXPLICIT_ACCESS_W everyone;
-  BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL, SET_ACCESS, NO_INHERITANCE);
-  PACL granted = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), SetEntriesInAclW(1, &everyone, nullptr, &granted));
-  tmn::UniqueLocal dacl(granted);
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-            SetNamedSecurityInfoW(const_cast<wchar_t*>(dir.path().c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, granted, nullptr));
+  ASSERT_TRUE(tmtest::GrantEveryoneFullAccess(dir.path()));
   EXPECT_FALSE(tmn::OnlySystemWritersMayChangeFile(file.c_str()));
 }
 

@@ -17,47 +17,32 @@ namespace {
 
 class ProductKeys : public ::testing::Test {
  protected:
-  static std::wstring IdentityText() {
-    wchar_t text[tmn::kInstallPathChars];
-    wmemset(text, L'#', tmn::kInstallPathChars);
-    tmn::ReadInstallPathText(text);
-    return std::wstring(text, wcsnlen(text, tmn::kInstallPathChars));
+  static std::wstring Read() {
+    tmn::WideString path = MakeWide(L"junk");
+    return tmn::ReadInstallPath(&path) ? Text(path) : L"(none, " + Text(path) + L")";
   }
   tmtest::CleanProductKey clean_;
 };
 
-TEST_F(ProductKeys, TheIdentitysTextIsKeptOnlyWhenItEndsWithinItsBuffer) {
-  EXPECT_EQ(L"", IdentityText());  // no key
+// One rule for every reader: a REG_SZ text that ends within its buffer.
+TEST_F(ProductKeys, InstallPathIsAStringThatEndsWithinItsBuffer) {
+  EXPECT_EQ(L"(none, junk)", Read());  // no key
   const std::wstring path259 = L"C:\\" + std::wstring(256, L'p');
   SetMachineValue(kProductKey, L"Install Path", REG_SZ, path259.c_str(), 520);  // with its NUL
-  EXPECT_EQ(path259, IdentityText());
+  EXPECT_EQ(path259, Read());
   // 260 characters without a NUL fill the buffer: no folder is named.
   SetMachineText(kProductKey, L"Install Path", path259 + L"q");
-  EXPECT_EQ(L"", IdentityText());
+  EXPECT_EQ(L"(none, junk)", Read());
   SetMachineText(kProductKey, L"Install Path", std::wstring(300, L'p'));
-  EXPECT_EQ(L"", IdentityText());
-  SetMachineText(kProductKey, L"Install Path", L"D:\\Vardo");
-  EXPECT_EQ(L"D:\\Vardo", IdentityText());
-}
-
-TEST_F(ProductKeys, TheLibrarySearchTakesTextsThatFitIn516Bytes) {
-  tmn::WideString folder = MakeWide(L"junk");
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));
-  const std::wstring path258 = L"C:\\" + std::wstring(255, L'p');
-  SetMachineText(kProductKey, L"Install Path", path258);  // 516 bytes, no NUL
-  ASSERT_TRUE(tmn::ReadInstallFolder(&folder));
-  EXPECT_EQ(path258 + L"\\", Text(folder));
-  SetMachineText(kProductKey, L"Install Path", path258 + L"q");
-  folder = MakeWide(L"junk");
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));
-  EXPECT_EQ(L"junk", Text(folder));
-  SetMachineText(kProductKey, L"Install Path", L"C:");  // 4 bytes
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));
-  SetMachineValue(kProductKey, L"Install Path", REG_SZ, L"C:", 6);
-  ASSERT_TRUE(tmn::ReadInstallFolder(&folder));
-  EXPECT_EQ(L"C:\\", Text(folder));
-  SetMachineValue(kProductKey, L"Install Path", REG_SZ, L"\0\0\0", 6);
-  EXPECT_FALSE(tmn::ReadInstallFolder(&folder));  // six bytes, but no folder
+  EXPECT_EQ(L"(none, junk)", Read());
+  SetMachineValue(kProductKey, L"Install Path", REG_SZ, L"D:\\Vardo\0x", 20);
+  EXPECT_EQ(L"D:\\Vardo", Read());
+  SetMachineText(kProductKey, L"Install Path", L"");
+  EXPECT_EQ(L"", Read());
+  for (const DWORD type : {REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}) {
+    SetMachineValue(kProductKey, L"Install Path", type, L"D:\\Vardo", 18);
+    EXPECT_EQ(L"(none, junk)", Read()) << type;
+  }
 }
 
 }  // namespace

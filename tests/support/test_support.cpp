@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <aclapi.h>
 #include <tlhelp32.h>
 
 #include <filesystem>
@@ -92,6 +93,17 @@ bool WriteFileText(const std::wstring& path, const std::string& text) {
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool GrantEveryoneFullAccess(const std::wstring& path) {
+  EXPLICIT_ACCESS_W everyone;
+  BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL, SET_ACCESS, NO_INHERITANCE);
+  PACL granted = nullptr;
+  if (SetEntriesInAclW(1, &everyone, nullptr, &granted) != ERROR_SUCCESS) return false;
+  const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                          DACL_SECURITY_INFORMATION, nullptr, nullptr, granted, nullptr);
+  LocalFree(granted);
+  return set == ERROR_SUCCESS;
+}
 
 ChildProcess::~ChildProcess() {
   if (process_ != nullptr) {

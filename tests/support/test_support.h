@@ -150,6 +150,9 @@ class TempDir {
 
 bool WriteFileText(const std::wstring& path, const std::string& text);
 bool FileExists(const std::wstring& path);
+// Gives Everyone full access to the file or folder, as any user may do to
+// what they own; Wine keeps it in the Unix mode bits.
+bool GrantEveryoneFullAccess(const std::wstring& path);
 
 // A started program, ended at the end of the test if still running.
 class ChildProcess {

@@ -1,0 +1,246 @@
+// Each target feeds one parser of bytes users can write, then checks what a
+// parse gives: values within their bounds, a refused input leaving the
+// output as it was, and, where the code formats what it parses, the
+// formatted bytes parsing back to the same values. To add a target: a
+// function here, a row in kTargets, its name in CMakeLists.txt and a
+// corpus folder.
+#include "fuzz/fuzz_targets.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <string.h>
+
+#include "base/number.h"
+#include "base/unique.h"
+#include "beacon/kept_requests.h"
+#include "beacon/statistics.h"
+#include "fs/file_version.h"
+#include "fs/library_machine.h"
+#include "report/install_identity.h"
+#include "report/system_description.h"
+#include "settings/product_keys.h"
+#include "settings/product_settings.h"
+
+namespace tmfuzz {
+
+namespace {
+
+std::wstring Text(const tmn::WideString& text) { return std::wstring(text.Get(), text.Length()); }
+
+// A text of at most most characters, with no NUL inside.
+std::string Bounded(const char* what, const tmn::WideString& text, size_t most) {
+  if (text.Length() > most) return std::string(what) + " of " + std::to_string(text.Length()) + " characters";
+  if (tmn::TextLength(text.Get()) != text.Length()) return std::string(what) + " holds a NUL";
+  return {};
+}
+
+std::string KeptRequest(const uint8_t* bytes, size_t count) {
+  tmn::KeptEntry entry;
+  entry.url.Assign(L"untouched");
+  entry.referer.Assign(L"untouched");
+  entry.requestTime = 0x5a5a;
+  if (!tmn::ParseKeptRequest(bytes, count, &entry)) {
+    const bool kept =
+        entry.url.Equals(L"untouched") && entry.referer.Equals(L"untouched") && entry.requestTime == 0x5a5a;
+    return kept ? "" : "a refused request changed the entry";
+  }
+  Accepted();
+  if (entry.url.IsEmpty()) return "an empty URL";
+  for (const std::string& broken :
+       {Bounded("a URL", entry.url, tmn::kKeptTextChars), Bounded("a referer", entry.referer, tmn::kKeptTextChars)})
+    if (!broken.empty()) return broken;
+  tmn::UniqueHeapBlock made;
+  size_t madeCount = 0;
+  if (!tmn::FormatKeptRequest(entry.url.Get(), entry.referer.Get(), entry.requestTime, &made, &madeCount))
+    return "the parsed request does not format again";
+  if (madeCount != count || memcmp(made.get(), bytes, count) != 0)
+    return "the parsed request formats to other bytes (" + std::to_string(madeCount) + " of " + std::to_string(count) +
+           ")";
+  return {};
+}
+
+// A file's first bytes: the DOS header, and the NT headers where its
+// e_lfanew points. Every 64th input is also read from a file by
+// ReadLibraryMachine, which must see the same.
+std::string LibraryHeaders(const uint8_t* bytes, size_t count) {
+  const LONG offset = tmn::NtHeadersOffset(bytes, count);
+  if (offset < -1 || offset > 0x10000) return "NT headers offset " + std::to_string(offset);
+  const size_t at = offset < 0 || static_cast<size_t>(offset) > count ? count : static_cast<size_t>(offset);
+  const tmn::LibraryMachine machine = tmn::MachineOfImage(bytes, count, Guarded(1, bytes + at, count - at), count - at);
+  if (offset < 0 && machine != tmn::LibraryMachine::kUnreadable) return "a machine without NT headers";
+  if (machine != tmn::LibraryMachine::kUnreadable) Accepted();
+  static unsigned runs = 0;
+  if (++runs % 64 != 0) return {};
+  static tmn::UniqueFile file;
+  static wchar_t path[MAX_PATH];
+  if (!file) {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    wsprintfW(path, L"%stm_fuzz_%lu.dll", folder, GetCurrentProcessId());
+    file.reset(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  }
+  DWORD written = 0;
+  if (!file || SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0 ||
+      !WriteFile(file.get(), bytes, static_cast<DWORD>(count), &written, nullptr) || !SetEndOfFile(file.get()))
+    return "cannot write the image file";
+  if (tmn::ReadLibraryMachine(path) != machine) return "the file's machine differs from the bytes' machine";
+  return {};
+}
+
+std::string VersionResource(const uint8_t* bytes, size_t count) {
+  tmn::FileVersion version = {0xdeadbeef, 0xdeadbeef};
+  if (!tmn::FixedFileVersionOf(bytes, count, &version)) return {};
+  Accepted();
+  tmn::WideString text;
+  if (!tmn::FormatFileVersion(version, &text)) return "the version does not format";
+  // Four numbers of 1 to 5 digits apart by dots, giving back the version.
+  unsigned parts[4] = {};
+  const wchar_t* at = text.Get();
+  for (unsigned& part : parts) {
+    const wchar_t* start = at;
+    for (; *at >= L'0' && *at <= L'9' && at - start < 6; ++at) part = part * 10 + static_cast<unsigned>(*at - L'0');
+    if (at == start || at - start > 5 || part > 0xFFFF || *at != (&part == parts + 3 ? L'\0' : L'.'))
+      return "the version's text is not four 16-bit numbers";
+    if (*at == L'.') ++at;
+  }
+  if (static_cast<uint32_t>(parts[0] << 16 | parts[1]) != version.high ||
+      static_cast<uint32_t>(parts[2] << 16 | parts[3]) != version.low)
+    return "the version's text gives another version";
+  return {};
+}
+
+// Two UTF-16LE texts apart at the first NUL: the proxy's host and its
+// "Port" value, each NUL-terminated as the profile read leaves it.
+std::string ProxyHostAndPort(const uint8_t* bytes, size_t count) {
+  std::wstring units(count / 2, L'\0');
+  memcpy(&units[0], bytes, units.size() * sizeof(wchar_t));
+  const size_t split = units.find(L'\0');
+  const std::wstring host = units.substr(0, split);
+  std::wstring port = split == std::wstring::npos ? L"" : units.substr(split + 1);
+  port.resize(wcslen(port.c_str()));
+  const auto* portText =
+      reinterpret_cast<const wchar_t*>(Guarded(1, port.c_str(), (port.size() + 1) * sizeof(wchar_t)));
+  const int32_t number = tmn::ParseProxyPort(portText);
+  if (number < 0 || number > 65535) return "port " + std::to_string(number);
+  if (number > 0) Accepted();
+  tmn::ProxySettings settings;
+  settings.mode = 2;
+  settings.host.Assign(reinterpret_cast<const wchar_t*>(Guarded(2, host.c_str(), (host.size() + 1) * sizeof(wchar_t))));
+  settings.port = number;
+  tmn::ProxyChoice choice;
+  if (tmn::ChooseProxy(settings, &choice) != S_OK || choice.accessType != INTERNET_OPEN_TYPE_PROXY)
+    return "a parsed port refused";
+  if (Text(choice.proxy) != host + (number > 0 ? L":" + std::to_wstring(number) : L""))
+    return "the proxy text is not the host and the port";
+  if (number > 0 && tmn::ParseProxyPort(choice.proxy.Get() + host.size() + 1) != number)
+    return "the joined port parses to another port";
+  return {};
+}
+
+// A registry value: its type (4 bytes), its size in bytes (4 bytes), then
+// a pattern its data repeats (none: zeros). What RegQueryValueExW hands a
+// reader that offers offered bytes of its zero-filled buffer: the data when
+// it fits, else ERROR_MORE_DATA and the buffer undefined (here: as much of
+// the data as was offered).
+struct Delivery {
+  LONG status;
+  DWORD type;
+  DWORD bytes;
+};
+template <size_t N>
+Delivery Deliver(const uint8_t* in, size_t count, DWORD offered, wchar_t (&buffer)[N], wchar_t (*&placed)[N]) {
+  memset(buffer, 0, sizeof(buffer));
+  Delivery delivery = {ERROR_FILE_NOT_FOUND, REG_NONE, 0};
+  if (count >= 8) {
+    memcpy(&delivery.type, in, 4);
+    memcpy(&delivery.bytes, in + 4, 4);
+    auto* data = reinterpret_cast<uint8_t*>(buffer);
+    for (size_t i = 0; i < delivery.bytes && i < offered; ++i) data[i] = count > 8 ? in[8 + i % (count - 8)] : 0;
+    delivery.status = delivery.bytes <= offered ? ERROR_SUCCESS : ERROR_MORE_DATA;
+  }
+  placed = reinterpret_cast<wchar_t(*)[N]>(Guarded(1, buffer, sizeof(buffer)));
+  return delivery;
+}
+
+std::string IeVersion(const uint8_t* in, size_t count) {
+  wchar_t buffer[MAX_PATH], (*text)[MAX_PATH];
+  const Delivery d = Deliver(in, count, sizeof(buffer), buffer, text);
+  tmn::WideString out;
+  tmn::IeVersionOfValue(d.status, d.type, *text, &out);
+  if (!out.Equals(L"0.0")) Accepted();
+  if (!out.Equals(L"0.0") && Text(out) != std::wstring(*text, out.Length())) return "not the value's start";
+  return Bounded("a version", out, 3);
+}
+
+std::string Uid(const uint8_t* in, size_t count) {
+  wchar_t buffer[tmn::kUidChars], (*uid)[tmn::kUidChars];
+  const Delivery d = Deliver(in, count, tmn::kUidOfferedBytes, buffer, uid);
+  tmn::KeepUidValue(d.status, d.type, *uid);
+  if ((*uid)[0] != L'\0') Accepted();
+  if (wmemchr(*uid, L'\0', tmn::kUidChars) == nullptr) return "a uid without its NUL";
+  const std::wstring kept(*uid, tmn::kUidChars);
+  if (kept != std::wstring(buffer, tmn::kUidChars) && kept != std::wstring(tmn::kUidChars, L'\0'))
+    return "a uid neither the value nor empty";
+  return {};
+}
+
+std::string OemNumber(const uint8_t* in, size_t count) {
+  wchar_t buffer[tmn::kOemTextChars + 1], (*text)[tmn::kOemTextChars + 1];
+  const Delivery d = Deliver(in, count, tmn::kOemTextChars * sizeof(wchar_t), buffer, text);
+  const int32_t number = tmn::DecimalOfValue(d.status, d.type, *text);
+  if (number != 0) Accepted();
+  if ((d.status != ERROR_SUCCESS || d.type != REG_SZ) && number != 0) return "a number from no text";
+  wchar_t formatted[12];
+  tmn::FormatInt32(number, formatted);
+  return tmn::ParseDecimalInt32(formatted) == number ? "" : "the number formats to another";
+}
+
+std::string InstallPath(const uint8_t* in, size_t count) {
+  wchar_t buffer[tmn::kInstallPathChars], (*text)[tmn::kInstallPathChars];
+  const Delivery d = Deliver(in, count, sizeof(buffer), buffer, text);
+  tmn::InstallPathValue delivered;
+  memcpy(delivered.text, *text, sizeof(delivered.text));
+  delivered.type = d.status == ERROR_SUCCESS ? d.type : REG_NONE;
+  delivered.bytes = d.bytes;
+  const auto& value = *reinterpret_cast<tmn::InstallPathValue*>(Guarded(2, &delivered, sizeof(delivered)));
+  tmn::WideString out;
+  out.Assign(L"untouched");
+  if (!tmn::InstallPathOfValue(value, &out))
+    return out.Equals(L"untouched") ? "" : "a refused value changed the path";
+  Accepted();
+  if (Text(out) != std::wstring(value.text, out.Length())) return "not the value's text";
+  return Bounded("a path", out, tmn::kInstallPathChars - 1);
+}
+
+// The driver's own probes: each reads one byte beyond its input.
+std::string ReadsPastTheEnd(const uint8_t* bytes, size_t count) {
+  return static_cast<const volatile uint8_t*>(bytes)[count] == 0xbd ? "read past the end unnoticed" : "";
+}
+std::string ReadsBeforeTheStart(const uint8_t* bytes, size_t) {
+  return static_cast<const volatile uint8_t*>(bytes)[-1] == 0xbd ? "read before the start unnoticed" : "";
+}
+
+// The registry's readers share one corpus; a value's size field is at
+// its largest when it just fits what the reader offers.
+Target Registry(const char* name, std::string (*run)(const uint8_t*, size_t), uint64_t offered) {
+  return {name, run, 8, {{4, 4, offered}}, "registry"};
+}
+
+}  // namespace
+
+const std::vector<Target> kTargets = {
+    {"kept_request", KeptRequest, 20, {{12, 4, tmn::kKeptTextChars}, {16, 4, tmn::kKeptTextChars}}},
+    {"library_headers", LibraryHeaders, 64 + 24, {{60, 4, 0x10000}}},
+    {"version_resource", VersionResource, 92, {{0, 2, kInputBytes}, {2, 2, sizeof(VS_FIXEDFILEINFO)}}},
+    {"proxy_host_port", ProxyHostAndPort, 0, {}},
+    Registry("registry_uid", Uid, tmn::kUidOfferedBytes),
+    Registry("registry_oem_number", OemNumber, tmn::kOemTextChars * sizeof(wchar_t)),
+    Registry("registry_install_path", InstallPath, tmn::kInstallPathChars * sizeof(wchar_t)),
+    Registry("registry_ie_version", IeVersion, MAX_PATH * sizeof(wchar_t)),
+    {"probe_past_end", ReadsPastTheEnd, 0, {}, nullptr, true},
+    {"probe_before_start", ReadsBeforeTheStart, 0, {}, nullptr, true},
+};
+
+}  // namespace tmfuzz
