@@ -143,9 +143,11 @@ void Rewrite(Sink& sink, const ProfileText& text, const Section (&sections)[2],
   const int earlier = sections[0].head <= sections[1].head ? 0 : 1;
   for (int i : {earlier, 1 - earlier}) {
     if (!sections[i].found) continue;
-    bool left = false;
-    for (const LedgerEntry& entry : *lists[i]) left = left || !entry.gone;
-    if (!left) {
+    // Whole only when entries were dropped and none is left: a section
+    // that held none stays as it is.
+    bool left = false, dropped = false;
+    for (const LedgerEntry& entry : *lists[i]) (entry.gone ? dropped : left) = true;
+    if (dropped && !left) {
       sink.Put(at, At(text, sections[i].head));
       at = At(text, sections[i].end);
       continue;

@@ -59,9 +59,9 @@ SectionRead ParseSection(const ProfileText& text, const wchar_t* section, Array<
 bool FindProfileValue(const ProfileText& text, const wchar_t* section, const wchar_t* key, WideString* value);
 
 // The text without the lines of the entries of downloads and results that
-// are gone, read from the sections of those names; a section all of whose
-// entries are gone goes whole, its head and the lines that held nothing
-// too. Every other byte stays as it was. *size receives the bytes; an
+// are gone, read from the sections of those names; a section whose entries
+// are all gone (one at least) goes whole, its head and the lines that held
+// nothing too. Every other byte stays as it was. *size receives the bytes; an
 // empty block when memory runs out.
 UniqueHeapBlock RewriteSections(const ProfileText& text, const wchar_t* downloadsSection,
                                 const Array<LedgerEntry>& downloads, const wchar_t* resultsSection,
