@@ -466,9 +466,8 @@ TEST(ForceDeleteTree, NeverWaitsForAnOplockAndLeavesTheEntryHeldByOne) {
   FileSystemRecorder recorder;
   bool waited = false;
   recorder.openStatus = [&](const std::wstring& path, ULONG options, NTSTATUS opened) {
-    if (path != locked) return opened;
-    waited = waited || (options & 0x100) == 0;  // FILE_COMPLETE_IF_OPLOCKED
-    return static_cast<NTSTATUS>(0x108);        // STATUS_OPLOCK_BREAK_IN_PROGRESS
+    waited = waited || (options & 0x100) == 0;  // FILE_COMPLETE_IF_OPLOCKED, for every open
+    return path == locked ? static_cast<NTSTATUS>(0x108) : opened;  // STATUS_OPLOCK_BREAK_IN_PROGRESS
   };
   EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
   EXPECT_FALSE(waited);
