@@ -139,6 +139,20 @@ class Queue {
     head_ = 0;
   }
 
+  // Trades contents with other, without moving an element.
+  void Swap(Queue& other) noexcept {
+    T* slots = slots_;
+    slots_ = other.slots_;
+    other.slots_ = slots;
+    size_t head = head_, size = size_, capacity = capacity_;
+    head_ = other.head_;
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    other.head_ = head;
+    other.size_ = size;
+    other.capacity_ = capacity;
+  }
+
  private:
   bool Grow() {
     const size_t capacity = capacity_ < 16 ? 16 : capacity_ * 2;

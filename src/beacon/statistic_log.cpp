@@ -5,6 +5,7 @@
 #include "fs/file_system_calls.h"
 #include "fs/link_checks.h"
 #include "fs/module_path.h"
+#include "fs/nt_calls.h"
 #include "fs/path_operations.h"
 
 namespace tmn {
@@ -14,7 +15,6 @@ namespace {
 // Writing, not appending only: a line cut short is taken back by ending the
 // file where it ended before. Reading lets the file be measured and locked.
 constexpr DWORD kLogAccess = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 constexpr wchar_t kByteOrderMark = 0xFEFF;  // FF FE in the file
 

@@ -10,6 +10,14 @@
 
 namespace tmn {
 
+namespace {
+
+// Room for the longest name a handle can report (32,767 characters) with
+// the facts before it.
+constexpr ULONG kMostFactsBytes = 0x20000;
+
+}  // namespace
+
 NTSTATUS OpenedFacts::Read(HANDLE entry) {
   for (;;) {
     if (!block_) {
@@ -18,7 +26,7 @@ NTSTATUS OpenedFacts::Read(HANDLE entry) {
     }
     IO_STATUS_BLOCK status = {};
     const NTSTATUS read = g_fileSystem.queryInformation(entry, &status, block_.get(), bytes_, kFileAllInformation);
-    if (read != kStatusBufferOverflow || bytes_ >= 0x20000) return read;
+    if (read != kStatusBufferOverflow || bytes_ >= kMostFactsBytes) return read;
     bytes_ *= 4;
     block_.reset();
   }
@@ -37,9 +45,15 @@ NTSTATUS OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_
   object.Attributes = OBJ_CASE_INSENSITIVE;
   IO_STATUS_BLOCK status = {};
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const NTSTATUS result =
-      g_fileSystem.openRelative(&handle, access, &object, &status, nullptr, 0, share, disposition, options, nullptr, 0);
+  // Never waits for another process to give up an oplock on the entry.
+  const NTSTATUS result = g_fileSystem.openRelative(&handle, access, &object, &status, nullptr, 0, share, disposition,
+                                                    options | kFileCompleteIfOplocked, nullptr, 0);
   opened->reset(result >= 0 ? handle : INVALID_HANDLE_VALUE);
+  // One whose oplock is being broken is in use: it stays.
+  if (result == kStatusOplockBreakInProgress) {
+    opened->reset();
+    return kStatusSharingViolation;
+  }
   return result;
 }
 
@@ -57,14 +71,7 @@ ExpectedEntry ExpectedFromListing(const HeldFolder& folder, const ListedEntry& l
 }
 
 bool IsOpenedLink(HANDLE entry, DWORD attributes) {
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
-  struct {
-    ULONG attributes;
-    ULONG reparseTag;
-  } tag = {};
-  IO_STATUS_BLOCK status = {};
-  if (g_fileSystem.queryInformation(entry, &status, &tag, sizeof(tag), kFileAttributeTagInformation) < 0) return true;
-  return IsLinkEntry(attributes, tag.reparseTag);
+  return IsLinkEntry(attributes, ReparseTagOf(entry, attributes));
 }
 
 bool ReachedAsChildOf(const wchar_t* reported, size_t reportedLength, const HeldFolder& folder, const wchar_t* name,
@@ -100,9 +107,9 @@ Verdict CheckOpened(HANDLE entry, OpenedFacts& facts, const ExpectedEntry& expec
 }
 
 HRESULT OpenOwn(const ExpectedEntry& expected, ACCESS_MASK access, ULONG options, UniqueFile* opened,
-                OpenedFacts& facts) {
+                OpenedFacts& facts, ULONG share) {
   const NTSTATUS status =
-      OpenRelative(expected.folder->handle.get(), expected.name, expected.length, access, options, opened);
+      OpenRelative(expected.folder->handle.get(), expected.name, expected.length, access, options, opened, share);
   if (status < 0) return FromOpenStatus(status);
   if (CheckOpened(opened->get(), facts, expected) == Verdict::kOwn) return S_OK;
   opened->reset();

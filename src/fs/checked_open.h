@@ -20,7 +20,6 @@ namespace tmn {
 // An entry that failed a check: a link, or another entry than the one listed.
 constexpr HRESULT kEntryNotOwn = HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE);
 
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Opens the entry itself, a link as a link.
 constexpr ULONG kOpenItself = kFileOpenReparsePoint | kFileSynchronousIoNonAlert | kFileOpenForBackupIntent;
 constexpr ACCESS_MASK kListingAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
@@ -52,7 +51,9 @@ class OpenedFacts {
   ULONG bytes_ = 2048;
 };
 
-// NtCreateFile of the entry of exactly that name relative to folder.
+// NtCreateFile of the entry of exactly that name relative to folder (null:
+// name is a whole NT path). It never waits for an oplock: an entry whose
+// oplock is being broken counts as in use (kStatusSharingViolation).
 NTSTATUS OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access, ULONG options,
                       UniqueFile* opened, ULONG share = kShareAll, ULONG disposition = kFileOpen);
 // A failed open as a result: ERROR_FILE_NOT_FOUND for any name not found,
@@ -82,7 +83,7 @@ Verdict CheckOpened(HANDLE entry, OpenedFacts& facts, const ExpectedEntry& expec
 // with access and options, its facts read, and checked. S_OK when it is its
 // own; the open's failure as FromOpenStatus gives it; kEntryNotOwn else.
 HRESULT OpenOwn(const ExpectedEntry& expected, ACCESS_MASK access, ULONG options, UniqueFile* opened,
-                OpenedFacts& facts);
+                OpenedFacts& facts, ULONG share = kShareAll);
 
 // Whether the opened entry is a link: a reparse point whose own tag is a
 // name surrogate or cannot be read.

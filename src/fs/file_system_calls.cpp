@@ -6,7 +6,8 @@ const FileSystemCalls kWindowsFileSystem = {
     ::GetNamedSecurityInfoW,    ::SetNamedSecurityInfoW,   ::GetFileAttributesW,
     ::CreateFileW,              CallNtCreateFile,          CallNtQueryDirectoryFile,
     CallNtQueryInformationFile, CallNtSetInformationFile, ::GetFileInformationByHandle,
-    ::GetSecurityInfo,          ::SetSecurityInfo,
+    ::GetSecurityInfo,          ::SetSecurityInfo,         ::SetKernelObjectSecurity,
+    ::CreateThread,
 };
 
 FileSystemCalls g_fileSystem = kWindowsFileSystem;

@@ -2,7 +2,8 @@
 // deleter, the folder walks, the link checks, folder chains and the access
 // repair), reached through one table so that tests can make Windows
 // refuse or show what Wine will not (a delete, a removal, an attribute
-// change, a listing, a reparse point, a security read or write).
+// change, a listing, a reparse point, a security read or write), and the
+// start of the tree deleter's walker, which Wine never refuses.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,10 @@ struct FileSystemCalls {
                                  PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
   DWORD(WINAPI* setSecurityInfo)(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
                                  PSID group, PACL dacl, PACL sacl);
+  // Writes to the object alone, passing nothing on to what a folder holds.
+  BOOL(WINAPI* setKernelObjectSecurity)(HANDLE object, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor);
+  HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                               LPVOID parameter, DWORD flags, LPDWORD id);
 };
 
 // The Windows functions themselves, unless a test has put others in.

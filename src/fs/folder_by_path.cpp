@@ -1,7 +1,5 @@
 #include "fs/folder_by_path.h"
 
-#include <aclapi.h>
-
 #include <utility>
 
 #include "base/ascii.h"
@@ -15,16 +13,14 @@ namespace tmn {
 
 namespace {
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // "\\?\" or "\\.\": a path Windows takes as it is written.
 bool HasDevicePrefix(const wchar_t* path) {
   return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') && path[3] == L'\\';
 }
 
 // The length of the volume root that begins full ("C:\", "\\server\share\",
-// "\\?\C:\", "\\?\UNC\server\share\", "\\?\Volume{...}\"), its separator
-// included; 0 when full begins with none.
+// "\\?\C:\", "\\?\UNC\server\share\"), its separator included; 0 when full
+// begins with none.
 size_t VolumeRootLength(const wchar_t* full) {
   size_t at = 0, components = 0;
   if (HasDevicePrefix(full)) {
@@ -47,19 +43,6 @@ size_t VolumeRootLength(const wchar_t* full) {
   return at;
 }
 
-// The name the volume root is opened by: its "\\?\" form.
-bool RootOpenName(const wchar_t* root, size_t length, WideString* out) {
-  if (HasDevicePrefix(root)) return out->Assign(root, length);
-  if (root[0] == L'\\') return out->Assign(L"\\\\?\\UNC\\") && out->Append(root + 2, length - 2);
-  return out->Assign(L"\\\\?\\") && out->Append(root, length);
-}
-
-bool HasWildcard(const wchar_t* name, size_t length) {
-  for (size_t i = 0; i < length; ++i)
-    if (name[i] == L'*' || name[i] == L'?') return true;
-  return false;
-}
-
 }  // namespace
 
 ListedEntry FoundEntry::AsListed() const {
@@ -73,21 +56,22 @@ ListedEntry FoundEntry::AsListed() const {
 }
 
 HRESULT PathWalk::Begin(const WideString& path) {
-  // A path built from an empty variable must not name a whole disk.
-  if (path.IsEmpty() || ResolvesToVolumeOrShareRoot(path)) return E_INVALIDARG;
-  WideString trimmed;
-  if (!trimmed.Assign(path)) return E_OUTOFMEMORY;
-  TrimTrailingSeparators(trimmed);
-  size_t cut = trimmed.Length();
-  while (cut > 0 && !IsSeparator(trimmed[cut - 1]) && trimmed[cut - 1] != L':') --cut;
-  const wchar_t* last = trimmed.Get() + cut;
-  const size_t lastLength = trimmed.Length() - cut;
-  // A name with a wildcard names no one entry.
-  if (lastLength == 0 || IsDotOrDotDot(last, lastLength) || HasWildcard(last, lastLength)) return E_INVALIDARG;
+  // A relative path leads wherever the installer stands.
+  if (!IsFullyQualifiedPath(path.Get())) return E_INVALIDARG;
+  // A pattern names no one entry.
+  const size_t prefix = static_cast<size_t>(SkipPathPrefix(path.Get()) - path.Get());
+  if (HasWildcard(path.Get() + prefix, path.Length() - prefix)) return E_INVALIDARG;
+  size_t end = path.Length();
+  while (end > 0 && IsPathSeparator(path[end - 1])) --end;
+  size_t cut = end;
+  while (cut > 0 && !IsPathSeparator(path[cut - 1])) --cut;
+  const wchar_t* last = path.Get() + cut;
+  const size_t lastLength = end - cut;
+  if (cut == 0 || lastLength == 0 || IsDotOrDotDot(last, lastLength)) return E_INVALIDARG;
 
   // The folders above the last name, in the form Windows acts on.
   WideString folders;
-  if (!folders.Assign(trimmed.Get(), cut) || (folders.IsEmpty() && !folders.Assign(L"."))) return E_OUTOFMEMORY;
+  if (!folders.Assign(path.Get(), cut)) return E_OUTOFMEMORY;
   WideString full;
   if (HasDevicePrefix(folders.Get())) {
     full = static_cast<WideString&&>(folders);
@@ -95,21 +79,19 @@ HRESULT PathWalk::Begin(const WideString& path) {
     RETURN_IF_FAILED(GetFullPath(folders.Get(), &full));
   }
   if (!full.EndsWith(L'\\') && !full.Append(L'\\')) return E_OUTOFMEMORY;
+  // A path built from an empty variable must not name a whole disk: the
+  // folders above its last name begin with a whole volume root.
   rootLength_ = VolumeRootLength(full.Get());
-  if (rootLength_ == 0) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
+  if (rootLength_ == 0) return E_INVALIDARG;
   if (!text_.Assign(full) || !text_.Append(last, lastLength)) return E_OUTOFMEMORY;
-  for (size_t at = rootLength_; at < text_.Length();) {
-    while (at < text_.Length() && text_[at] == L'\\') ++at;
-    const size_t begin = at;
-    while (at < text_.Length() && text_[at] != L'\\') ++at;
-    if (at > begin && !names_.Push(Span{begin, at - begin})) return E_OUTOFMEMORY;
-  }
+  FindName(rootLength_);
 
   WideString root;
-  if (!RootOpenName(text_.Get(), rootLength_, &root)) return E_OUTOFMEMORY;
-  folder_.handle.reset(g_fileSystem.createFile(root.Get(), kListingAccess, kShareAll, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder_.handle) return HResultFromLastError();
+  if (!NtPathOf(text_.Get(), rootLength_, &root)) return E_OUTOFMEMORY;
+  const NTSTATUS opened = OpenRelative(nullptr, root.Get(), root.Length(), kWalkAccess,
+                                       kFileSynchronousIoNonAlert | kFileOpenForBackupIntent | kFileDirectoryFile,
+                                       &folder_.handle);
+  if (opened < 0) return FromOpenStatus(opened);
   OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(folder_.handle.get())));
   folder_.fileId = facts.FileId();
@@ -119,9 +101,8 @@ HRESULT PathWalk::Begin(const WideString& path) {
 
 HRESULT PathWalk::Look(FoundEntry* entry) {
   // Each folder is searched once, for the one name below it.
-  FolderListing listing(folder_.handle.get(), &buffer_);
   ListedEntry listed;
-  const HRESULT found = listing.Find(NextName(), NextNameLength(), &listed);
+  const HRESULT found = LookIn(folder_.handle.get(), &buffer_, NextName(), NextNameLength(), &listed);
   if (found == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && !AtLastName())
     return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   RETURN_IF_FAILED(found);
@@ -135,7 +116,7 @@ HRESULT PathWalk::Look(FoundEntry* entry) {
 void PathWalk::Pass(HeldFolder&& reached, const wchar_t* name, size_t length) {
   folder_ = std::move(reached);
   if (name != nullptr && !(asked_.Append(L'\\') && asked_.Append(name, length))) asked_.Clear();
-  ++next_;
+  FindName(next_ + nextLength_);
 }
 
 HRESULT PathWalk::Enter(const FoundEntry& entry) {
@@ -150,17 +131,17 @@ HRESULT PathWalk::Enter(const FoundEntry& entry) {
     if (trusted && !asked_.Assign(folder_.name)) return E_OUTOFMEMORY;
     return S_OK;
   }
-  RETURN_IF_FAILED(OpenCheckedChild(folder_, entry.AsListed(), kListingAccess, NameKept::kWhole, &reached));
+  RETURN_IF_FAILED(OpenCheckedChild(folder_, entry.AsListed(), kWalkAccess, NameKept::kWhole, &reached));
   Pass(std::move(reached), entry.name.Get(), entry.name.Length());
   return S_OK;
 }
 
-// Follows the link found as entry into reached; trusted tells whether its
-// owner was read and is one who makes Windows' own links.
+// Follows the link found as entry into reached; trusted tells whether it
+// opened as itself and the caller's rule allows it.
 HRESULT PathWalk::FollowLink(const FoundEntry& entry, HeldFolder* reached, bool* trusted) {
   WideString spelt;
-  if (!Spell(next_, &spelt)) return E_OUTOFMEMORY;
-  // Held, and shared for reading alone, while it is followed: it can be
+  if (!spelt.Assign(text_.Get(), next_ + nextLength_)) return E_OUTOFMEMORY;
+  // Held, and shared for reading alone, while it is judged: it can be
   // neither renamed, deleted nor rewritten meanwhile.
   UniqueFile link;
   NTSTATUS status = OpenRelative(folder_.handle.get(), entry.name.Get(), entry.name.Length(),
@@ -169,25 +150,17 @@ HRESULT PathWalk::FollowLink(const FoundEntry& entry, HeldFolder* reached, bool*
   if (status < 0) return FromOpenStatus(status);
   OpenedFacts facts;
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(link.get())));
-  bool ownerKnown = false;
-  if (IsOpenedLink(link.get(), facts.Info().fileAttributes)) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR read = nullptr;
-    const DWORD got = g_fileSystem.getSecurityInfo(link.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                                   nullptr, nullptr, nullptr, &read);
-    UniqueLocal descriptor(read);
-    ownerKnown = got == ERROR_SUCCESS && owner != nullptr;
-    *trusted = ownerKnown && IsTrustedLinkOwner(owner);
-  }
-  if (ownerKnown && !*trusted) {
+  const bool itself = IsOpenedLink(link.get(), facts.Info().fileAttributes);
+  *trusted = itself && trust_ != nullptr && trust_->mayFollow(trust_->context, link.get(), folder_.handle.get());
+  if (itself && !*trusted) {
     refusedLink_ = static_cast<WideString&&>(spelt);
     return kLinkNotTrusted;
   }
-  // A link of unknown owner that comes after another is judged by the names
-  // reached so far, before an administrator's link moves them.
-  if (ownerKnown) RETURN_IF_FAILED(Confirm());
+  // A link that could not be judged and came before this one is judged by
+  // the names reached so far, before a trusted link moves them.
+  if (itself) RETURN_IF_FAILED(Confirm());
   UniqueFile target;
-  status = OpenRelative(folder_.handle.get(), entry.name.Get(), entry.name.Length(), kListingAccess,
+  status = OpenRelative(folder_.handle.get(), entry.name.Get(), entry.name.Length(), kWalkAccess,
                         kFileSynchronousIoNonAlert | kFileOpenForBackupIntent | kFileDirectoryFile, &target);
   if (status < 0) return FromOpenStatus(status);
   RETURN_IF_FAILED(HResultFromNtStatus(facts.Read(target.get())));
@@ -197,14 +170,14 @@ HRESULT PathWalk::FollowLink(const FoundEntry& entry, HeldFolder* reached, bool*
   reached->parent = nullptr;
   reached->fileId = facts.FileId();
   reached->attributes = facts.Info().fileAttributes;
-  if (!ownerKnown && unknownLink_.IsEmpty()) unknownLink_ = static_cast<WideString&&>(spelt);
+  if (!itself && unknownLink_.IsEmpty()) unknownLink_ = static_cast<WideString&&>(spelt);
   return S_OK;
 }
 
 HRESULT PathWalk::Make(ACCESS_MASK extraAccess) {
   UniqueFile made;
   const NTSTATUS status =
-      OpenRelative(folder_.handle.get(), NextName(), NextNameLength(), kListingAccess | extraAccess,
+      OpenRelative(folder_.handle.get(), NextName(), NextNameLength(), kWalkAccess | extraAccess,
                    kOpenItself | kFileDirectoryFile, &made, kShareAll, kFileCreate);
   if (status == kStatusObjectNameCollision) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
   if (status < 0) return HResultFromNtStatus(status);
@@ -228,13 +201,15 @@ HRESULT PathWalk::Confirm() {
   return kLinkNotTrusted;
 }
 
-bool PathWalk::Spell(size_t index, WideString* out) const {
-  const Span& name = names_[index];
-  return out->Assign(text_.Get(), name.begin + name.length);
+void PathWalk::FindName(size_t from) {
+  while (from < text_.Length() && text_[from] == L'\\') ++from;
+  next_ = from;
+  nextLength_ = 0;
+  while (next_ + nextLength_ < text_.Length() && text_[next_ + nextLength_] != L'\\') ++nextLength_;
 }
-
-HRESULT ReachParentOf(const WideString& path, HeldFolder* parent, FoundEntry* last, WideString* refusedLink) {
-  PathWalk walk;
+HRESULT ReachParentOf(const WideString& path, const LinkTrust* trust, HeldFolder* parent, FoundEntry* last,
+                      WideString* refusedLink) {
+  PathWalk walk(trust);
   HRESULT result = walk.Begin(path);
   while (SUCCEEDED(result) && !walk.AtLastName()) {
     FoundEntry entry;
@@ -250,12 +225,12 @@ HRESULT ReachParentOf(const WideString& path, HeldFolder* parent, FoundEntry* la
   return S_OK;
 }
 
-HRESULT OpenFolderByPath(const WideString& path, HeldPath* held, WideString* refusedLink) {
+HRESULT OpenFolderByPath(const WideString& path, const LinkTrust* trust, HeldPath* held, WideString* refusedLink) {
   FoundEntry last;
-  RETURN_IF_FAILED(ReachParentOf(path, &held->parent, &last, refusedLink));
+  RETURN_IF_FAILED(ReachParentOf(path, trust, &held->parent, &last, refusedLink));
   if (last.IsLink()) return kEntryNotOwn;
   if (!last.IsFolder()) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
-  return OpenCheckedChild(held->parent, last.AsListed(), kListingAccess, NameKept::kBelowParent, &held->folder);
+  return OpenCheckedChild(held->parent, last.AsListed(), kWalkAccess, NameKept::kBelowParent, &held->folder);
 }
 
 }  // namespace tmn

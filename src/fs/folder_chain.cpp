@@ -5,7 +5,6 @@
 #include "base/result.h"
 #include "fs/entry_delete.h"
 #include "fs/folder_by_path.h"
-#include "fs/path_checks.h"
 
 namespace tmn {
 
@@ -17,24 +16,21 @@ constexpr ACCESS_MASK kMadeAccess = FILE_WRITE_ATTRIBUTES | READ_CONTROL | WRITE
 
 }  // namespace
 
-HRESULT CreateFolderChain(const WideString& path, UniqueFile* made) {
-  // A relative or root-relative path would make folders wherever the
-  // installer happens to stand.
-  if (!IsFullyQualifiedPath(path.Get())) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
-  PathWalk walk;
+HRESULT CreateFolderChain(const WideString& path, const LinkTrust* trust, UniqueFile* made) {
+  PathWalk walk(trust);
   RETURN_IF_FAILED(walk.Begin(path));
   HRESULT result = S_FALSE;
+  DeletionRun run;
   while (!walk.PassedAll()) {
     FoundEntry entry;
     const HRESULT found = walk.Look(&entry);
     bool missing = found == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || found == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     if (!missing) RETURN_IF_FAILED(found);
     if (!missing && !entry.IsFolder() && !entry.IsLink()) {
-      OpenedFacts facts;
       const EntryToDelete file{{&walk.Folder(), entry.name.Get(), entry.name.Length(), entry.fileId, false, false},
                                EntryKind::kFile,
                                false};
-      RETURN_IF_FAILED(DeleteEntry(file, nullptr, facts, nullptr));
+      RETURN_IF_FAILED(DeleteEntry(file, run));
       missing = true;
     }
     if (!missing) {

@@ -143,4 +143,9 @@ HRESULT FolderListing::Park() {
   return S_OK;
 }
 
+HRESULT LookIn(HANDLE folder, ListingBuffer* buffer, const wchar_t* name, size_t length, ListedEntry* entry) {
+  FolderListing listing(folder, buffer);
+  return name != nullptr ? listing.Find(name, length, entry) : listing.Next(entry);
+}
+
 }  // namespace tmn

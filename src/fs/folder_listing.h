@@ -78,4 +78,10 @@ class FolderListing {
   bool ended_ = false;
 };
 
+// One look at a folder through a listing of its own, filling buffer: the
+// entry of that name as Find finds it, or, for a null name, its first
+// entry, whose names live as long as buffer holds them. S_OK, S_FALSE for
+// a folder that lists nothing, or the failure of Find.
+HRESULT LookIn(HANDLE folder, ListingBuffer* buffer, const wchar_t* name, size_t length, ListedEntry* entry);
+
 }  // namespace tmn

@@ -6,17 +6,17 @@
 #include "base/wide_string.h"
 #include "fs/entry_names.h"
 #include "fs/file_system_calls.h"
+#include "fs/path_checks.h"
 
 namespace tmn {
 
 namespace {
 
-
 // The last component of text[0, length), without trailing separators.
 void LastComponent(const wchar_t* text, size_t length, const wchar_t** name, size_t* nameLength) {
-  while (length > 0 && (text[length - 1] == L'\\' || text[length - 1] == L'/')) --length;
+  while (length > 0 && IsPathSeparator(text[length - 1])) --length;
   size_t begin = length;
-  while (begin > 0 && text[begin - 1] != L'\\' && text[begin - 1] != L'/' && text[begin - 1] != L':') --begin;
+  while (begin > 0 && !IsPathSeparator(text[begin - 1]) && text[begin - 1] != L':') --begin;
   *name = text + begin;
   *nameLength = length - begin;
 }
@@ -37,15 +37,6 @@ bool ReadReachedByItsName(HANDLE entry, const wchar_t* path) {
   return ReachedByLastName(name, length, path);
 }
 
-// The name Windows' own layer gives a full path: "\??\C:\..." or
-// "\??\UNC\server\...".
-bool NtPathOf(const wchar_t* path, WideString* nt) {
-  if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\')
-    return nt->Assign(L"\\??\\") && nt->Append(path + 4);
-  if (path[0] == L'\\' && path[1] == L'\\') return nt->Assign(L"\\??\\UNC\\") && nt->Append(path + 2);
-  return nt->Assign(L"\\??\\") && nt->Append(path);
-}
-
 constexpr FILE_INFORMATION_CLASS kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
 // A target in Windows' own form, with room to spare.
 constexpr size_t kRenameTargetChars = 1024;
@@ -54,7 +45,7 @@ constexpr size_t kRenameTargetChars = 1024;
 
 HRESULT RenameOpenedEntry(HANDLE entry, const wchar_t* target, bool replace) {
   WideString nt;
-  if (!NtPathOf(target, &nt)) return E_OUTOFMEMORY;
+  if (!NtPathOf(target, TextLength(target), &nt)) return E_OUTOFMEMORY;
   if (nt.Length() >= kRenameTargetChars) return HResultFromWin32(ERROR_FILENAME_EXCED_RANGE);
   struct {  // FILE_RENAME_INFORMATION
     BOOLEAN replaceIfExists;
@@ -70,29 +61,30 @@ HRESULT RenameOpenedEntry(HANDLE entry, const wchar_t* target, bool replace) {
   return renamed >= 0 ? S_OK : HResultFromNtStatus(renamed);
 }
 
+DWORD ReparseTagOf(HANDLE entry, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return 0;
+  struct {
+    ULONG attributes;
+    ULONG reparseTag;
+  } tag = {};
+  IO_STATUS_BLOCK status = {};
+  return g_fileSystem.queryInformation(entry, &status, &tag, sizeof(tag), kFileAttributeTagInformation) >= 0
+             ? tag.reparseTag
+             : 0;
+}
+
 bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
   return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
 }
 
-bool IsTrustedLinkOwner(PSID owner) {
-  if (owner == nullptr || !::IsValidSid(owner)) return false;
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  UniqueSid system, administrators, trustedInstaller;
-  // NT SERVICE\TrustedInstaller: S-1-5-80 and the hash of its service name.
-  if (!::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, system.put()) ||
-      !::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  administrators.put()) ||
-      !::AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464, 0, 0,
-                                  trustedInstaller.put()))
-    return false;
-  return ::EqualSid(owner, system.get()) || ::EqualSid(owner, administrators.get()) ||
-         ::EqualSid(owner, trustedInstaller.get());
-}
-
 bool IsLinkOrMultiLinked(const EntryFacts& facts) {
   if (facts.listedAttributes == INVALID_FILE_ATTRIBUTES) return true;
-  if ((facts.listedAttributes | facts.openedAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  if (facts.openedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (IsLinkEntry(facts.openedAttributes, facts.openedReparseTag)) return true;
+  } else if (facts.listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return true;
+  }
   if ((facts.openedAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && facts.linkCount > 1) return true;
   return !facts.reachedByItsName;
 }
@@ -119,6 +111,7 @@ bool ReadEntryFacts(HANDLE entry, const wchar_t* path, EntryFacts* facts) {
   facts->listedAttributes = g_fileSystem.getFileAttributes(path);
   facts->openedAttributes = information.dwFileAttributes;
   facts->linkCount = information.nNumberOfLinks;
+  facts->openedReparseTag = ReparseTagOf(entry, information.dwFileAttributes);
   facts->reachedByItsName = ReadReachedByItsName(entry, path);
   return true;
 }
@@ -134,9 +127,7 @@ bool IsLinkOrMultiLinked(const wchar_t* path) {
     const DWORD error = ::GetLastError();
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
   }
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
   // Nothing but the attributes is needed: opening shares everything.
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   UniqueFile entry(g_fileSystem.createFile(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return !entry || IsLinkOrMultiLinked(entry.get(), path);

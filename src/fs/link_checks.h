@@ -18,10 +18,9 @@ namespace tmn {
 // compressed files) are ordinary entries.
 bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
 
-// Whether owner is one who makes Windows' own links: SYSTEM, the
-// Administrators group or TrustedInstaller. A link that such an owner made
-// may be followed on the way to a folder; any other leads where a user chose.
-bool IsTrustedLinkOwner(PSID owner);
+// The reparse tag of an opened entry with these attributes, read through
+// its handle: 0 for no reparse point, or for a tag that cannot be read.
+DWORD ReparseTagOf(HANDLE entry, DWORD attributes);
 
 // What is known of one entry, read without following it.
 struct EntryFacts {
@@ -32,11 +31,13 @@ struct EntryFacts {
   // Wine follows a Unix link to a file and shows no reparse point for it:
   // only the name of what it reached shows where it led.
   bool reachedByItsName;
+  DWORD openedReparseTag = 0;  // as the handle reports it, for a reparse point
 };
 
-// The decision: a reparse point seen either way, a file with more than one
-// name, an entry reached under another name, or attributes that could not
-// be read.
+// The decision: a link as IsLinkEntry tells it from the opened entry, a
+// reparse point listed that opened as none (a link that was followed), a
+// file with more than one name, an entry reached under another name, or
+// attributes that could not be read.
 bool IsLinkOrMultiLinked(const EntryFacts& facts);
 
 // Whether reached, the name of an opened file (any form, its last

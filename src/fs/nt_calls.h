@@ -26,16 +26,20 @@ constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
 constexpr NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BB);
 constexpr NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
-constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
-constexpr NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121);
+// A success status: the entry opened, but another process's oplock on it
+// is being broken.
+constexpr NTSTATUS kStatusOplockBreakInProgress = static_cast<NTSTATUS>(0x00000108);
 
 constexpr ULONG kFileOpen = 1;                      // FILE_OPEN
 constexpr ULONG kFileCreate = 2;                    // FILE_CREATE
 constexpr ULONG kFileDirectoryFile = 0x1;           // FILE_DIRECTORY_FILE
 constexpr ULONG kFileSynchronousIoNonAlert = 0x20;  // FILE_SYNCHRONOUS_IO_NONALERT
 constexpr ULONG kFileNonDirectoryFile = 0x40;       // FILE_NON_DIRECTORY_FILE
+constexpr ULONG kFileCompleteIfOplocked = 0x100;    // FILE_COMPLETE_IF_OPLOCKED
 constexpr ULONG kFileOpenForBackupIntent = 0x4000;  // FILE_OPEN_FOR_BACKUP_INTENT
 constexpr ULONG kFileOpenReparsePoint = 0x200000;   // FILE_OPEN_REPARSE_POINT
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 constexpr FILE_INFORMATION_CLASS kFileBasicInformation = static_cast<FILE_INFORMATION_CLASS>(4);
 constexpr FILE_INFORMATION_CLASS kFileNameInformation = static_cast<FILE_INFORMATION_CLASS>(9);

@@ -9,16 +9,15 @@ namespace tmn {
 
 namespace {
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-bool IsDriveRooted(const wchar_t* p) { return IsAsciiLetter(p[0]) && p[1] == L':' && IsSeparator(p[2]); }
+bool IsDriveRooted(const wchar_t* p) { return IsAsciiLetter(p[0]) && p[1] == L':' && IsPathSeparator(p[2]); }
 
 // "server\share" with neither part empty.
 bool HasServerAndShare(const wchar_t* p) {
   const wchar_t* server = p;
-  while (*p != L'\0' && !IsSeparator(*p)) ++p;
-  return p != server && IsSeparator(*p) && p[1] != L'\0' && !IsSeparator(p[1]);
+  while (*p != L'\0' && !IsPathSeparator(*p)) ++p;
+  return p != server && IsPathSeparator(*p) && p[1] != L'\0' && !IsPathSeparator(p[1]);
 }
 
 }  // namespace
@@ -31,7 +30,7 @@ bool IsFullyQualifiedPath(const wchar_t* path) {
     return IsDriveRooted(rest);
   }
   if (IsDriveRooted(path)) return true;
-  return IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != L'?' && path[2] != L'.' &&
+  return IsPathSeparator(path[0]) && IsPathSeparator(path[1]) && path[2] != L'?' && path[2] != L'.' &&
          HasServerAndShare(path + 2);
 }
 
@@ -49,6 +48,20 @@ HRESULT GetFullPath(const wchar_t* path, WideString* out) {
     room = n;  // the size needed, the NUL included
   }
   return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+}
+
+bool NtPathOf(const wchar_t* path, size_t length, WideString* out) {
+  if (length >= 4 && path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\')
+    return out->Assign(L"\\??\\") && out->Append(path + 4, length - 4);
+  if (length >= 2 && path[0] == L'\\' && path[1] == L'\\')
+    return out->Assign(L"\\??\\UNC\\") && out->Append(path + 2, length - 2);
+  return out->Assign(L"\\??\\") && out->Append(path, length);
+}
+
+bool HasWildcard(const wchar_t* text, size_t length) {
+  for (size_t i = 0; i < length; ++i)
+    if (text[i] == L'*' || text[i] == L'?') return true;
+  return false;
 }
 
 bool IsPlainName(const wchar_t* name, size_t length) {

@@ -4,6 +4,7 @@
 #include "base/heap.h"
 #include "base/result.h"
 #include "base/unique.h"
+#include "fs/path_checks.h"
 
 namespace tmn {
 
@@ -22,78 +23,7 @@ bool IsUncMarker(const wchar_t* text) {
   return EqualsIgnoringAsciiCase(text, L"UNC", 3) && text[3] == L'\\';
 }
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// How deep below its start a path reaches: "." stays, ".." goes up one
-// level (never above the start), any other name goes down one.
-size_t DepthOfComponents(const wchar_t* text) {
-  size_t depth = 0;
-  while (*text != L'\0') {
-    while (IsSeparator(*text)) ++text;
-    if (*text == L'\0') break;
-    const wchar_t* name = text;
-    while (*text != L'\0' && !IsSeparator(*text)) ++text;
-    const size_t length = static_cast<size_t>(text - name);
-    if (length == 1 && name[0] == L'.') continue;
-    if (length == 2 && name[0] == L'.' && name[1] == L'.') {
-      if (depth > 0) --depth;
-      continue;
-    }
-    ++depth;
-  }
-  return depth;
-}
-
 }  // namespace
-
-bool NamesVolumeOrShareRoot(const wchar_t* path) {
-  if (path == nullptr || path[0] == L'\0') return true;
-  const wchar_t* rest = path;
-  size_t rootDepth = 0;  // names a plain path needs before it is below its volume
-  const bool devicePrefix =
-      (IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3])) ||
-      (path[0] == L'\\' && path[1] == L'?' && path[2] == L'?' && path[3] == L'\\');
-  if (devicePrefix || (IsSeparator(path[0]) && IsSeparator(path[1]))) {
-    if (devicePrefix) {
-      // "\\?\C:", "\\.\Volume{...}", "\??\C:": one name for the volume;
-      // "\\?\UNC\server\share": two.
-      rest = path + 4;
-      rootDepth = 1;
-      // Below the object manager's root, where a volume ends cannot be
-      // told from the text: every such path counts as a root.
-      if (EqualsIgnoringAsciiCase(rest, L"GLOBALROOT", 10) && (rest[10] == L'\0' || IsSeparator(rest[10])))
-        return true;
-      if (EqualsIgnoringAsciiCase(rest, L"UNC", 3) && IsSeparator(rest[3])) {
-        rest += 4;
-        rootDepth = 2;
-      }
-    } else {
-      rest = path + 2;  // "\\server\share"
-      rootDepth = 2;
-    }
-  } else if (path[1] == L':') {
-    rest = path + 2;  // "C:" and "C:\"
-  }
-  return DepthOfComponents(rest) <= rootDepth;
-}
-
-bool ResolvesToVolumeOrShareRoot(const WideString& path) {
-  if (NamesVolumeOrShareRoot(path.Get())) return true;
-  // "C:\dir\..", ".", a path relative to a current folder that is a root.
-  wchar_t fixed[MAX_PATH];
-  DWORD length = ::GetFullPathNameW(path.Get(), MAX_PATH, fixed, nullptr);
-  if (length == 0) return false;
-  if (length < MAX_PATH) return NamesVolumeOrShareRoot(fixed);
-  // Longer than MAX_PATH: length counts the NUL.
-  size_t bytes = 0;
-  if (!MultiplyWithoutOverflow(length, sizeof(wchar_t), &bytes)) return true;
-  UniqueHeapBlock block(HeapAllocate(bytes));
-  wchar_t* full = static_cast<wchar_t*>(block.get());
-  if (full == nullptr) return true;  // cannot tell: treat it as a root
-  const DWORD written = ::GetFullPathNameW(path.Get(), length, full, nullptr);
-  if (written == 0 || written >= length) return true;
-  return NamesVolumeOrShareRoot(full);
-}
 
 int AppendPath(WideString& base, const wchar_t* more) {
   if (more == nullptr) return 0;

@@ -1,5 +1,4 @@
-// Joining and cutting Windows paths, and telling the ones that name a whole
-// volume.
+// Joining and cutting Windows paths.
 #pragma once
 
 #include <windows.h>
@@ -24,15 +23,5 @@ int StripLastComponent(WideString& path);
 // The position after a "\\?\", "\\?\UNC\" or plain UNC "\\" prefix.
 const wchar_t* SkipPathPrefix(const wchar_t* path);
 bool IsUncPath(const wchar_t* path);
-
-// Whether a path names a whole volume or share, never a folder on it:
-// C: and C:\ , \ , \\server\share, \\?\C:\ , \\?\UNC\server\share,
-// \\?\Volume{...}\ , \??\C:\ , any path below \\?\GLOBALROOT (where its
-// volume ends cannot be told), also with forward slashes, trailing separators, or
-// "." and ".." names that lead back up to the root. The empty path counts
-// as a root: it resolves to the current drive's.
-bool NamesVolumeOrShareRoot(const wchar_t* path);
-// The same for the path and for its full form from the current folder.
-bool ResolvesToVolumeOrShareRoot(const WideString& path);
 
 }  // namespace tmn

@@ -1,20 +1,21 @@
 #include "fs/repair_policy.h"
 
+#include "fs/folder_listing.h"
+
 namespace tmn {
 
-namespace {
-
-constexpr ACCESS_MASK kRepairAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-
-}  // namespace
-
-bool RepairRefusedStep(const ExpectedEntry& entry, RefusedStep step, NTSTATUS refusal, const RefusedDeleteHook* hook) {
-  if (hook == nullptr || refusal != kStatusAccessDenied || entry.listedAsLink) return false;
-  UniqueFile secured;
-  OpenedFacts facts;
-  if (FAILED(OpenOwn(entry, kRepairAccess, kOpenItself, &secured, facts))) return false;
-  if (!facts.IsFolder() && facts.Info().numberOfLinks > 1) return false;
-  return hook->repair(hook->context, secured.get(), step);
+bool RepairRefusedStep(const ExpectedEntry& entry, RefusedStep step, HRESULT refusal, const RefusedEntry& known,
+                       const RefusedDeleteHook* hook) {
+  if (hook == nullptr || refusal != E_ACCESSDENIED || entry.listedAsLink || known.links > 1) return false;
+  if (known.folder) {
+    // What a folder still holds may have other names outside the tree.
+    ListingBuffer buffer;
+    ListedEntry first;
+    if (known.listing == nullptr || LookIn(known.listing, &buffer, nullptr, 0, &first) != S_FALSE) return false;
+  }
+  return hook->repair(hook->context, entry, step);
 }
+
+bool MayRewriteAccessOf(const OpenedFacts& facts) { return facts.IsFolder() || facts.Info().numberOfLinks <= 1; }
 
 }  // namespace tmn

@@ -8,9 +8,11 @@
 #include "base/unique.h"
 #include "fs/checked_open.h"
 #include "fs/entry_delete.h"
+#include "fs/file_system_calls.h"
 #include "fs/folder_by_path.h"
 #include "fs/folder_listing.h"
 #include "fs/link_checks.h"
+#include "fs/tree_walk.h"
 
 namespace tmn {
 
@@ -56,7 +58,6 @@ constexpr size_t kWakeBatch = 64;
 constexpr size_t kQueueLimit = 512;
 
 struct TreeDeletion {
-  const RefusedDeleteHook* hook = nullptr;
   TreeFolder* root = nullptr;
   CriticalSection lock;  // the queue and the list of folders alive
   Queue<TreeItem> queue;
@@ -121,101 +122,89 @@ HRESULT QueueItem(TreeDeletion& deletion, TreeItem&& item) {
   return S_OK;
 }
 
-HRESULT QueueFolder(TreeDeletion& deletion, TreeFolder* folder) {
-  TreeItem item;
-  item.flags = kItemFolder;
-  item.folder = folder;
-  return QueueItem(deletion, std::move(item));
-}
-
-// A folder of the tree open for listing.
-struct OpenLevel {
-  TreeFolder* folder;
-  FolderListing listing;
-};
-
-// Opens the listed child folder of level's folder and checks it. A folder
-// that refuses DELETE (in use as a process's current folder, or refused to
-// this user) is still listed, to delete what it holds; its own removal is
-// tried later. The child: null when it is not entered.
-HRESULT EnterFolder(TreeDeletion& deletion, OpenLevel& level, const ListedEntry& listed, TreeFolder** child) {
-  *child = nullptr;
-  TreeFolder* folder = NewFolder(deletion, level.folder);
-  if (folder == nullptr) return E_OUTOFMEMORY;
-  const HeldFolder& holder = level.folder->held;
-  HRESULT opened = OpenCheckedChild(holder, listed, kFolderAccess, NameKept::kBelowParent, &folder->held);
+// Opens the listed child folder of parent to be listed and removed through
+// the same handle, or, where it refuses DELETE (in use as a process's
+// current folder, or refused to this user), to be listed alone: what it
+// holds goes, and its own removal is tried later.
+HRESULT OpenTreeFolder(const HeldFolder& parent, const ListedEntry& listed, TreeFolder* folder) {
+  HRESULT opened = OpenCheckedChild(parent, listed, kFolderAccess, NameKept::kBelowParent, &folder->held);
   folder->heldForDelete = SUCCEEDED(opened);
   if (opened == E_ACCESSDENIED || opened == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))
-    opened = OpenCheckedChild(holder, listed, kListingAccess, NameKept::kBelowParent, &folder->held);
+    opened = OpenCheckedChild(parent, listed, kListingAccess, NameKept::kBelowParent, &folder->held);
+  return opened;
+}
+
+// Whether folder still lists the entry, as a fresh listing through a handle
+// of its own shows it (the one it is listed through is in the middle of
+// its listing). Yes when that cannot be told.
+bool StillListed(const HeldFolder& folder, const ListedEntry& listed) {
+  UniqueFile fresh;
+  if (OpenRelative(folder.handle.get(), L"", 0, kListingAccess, kOpenItself | kFileDirectoryFile, &fresh) < 0)
+    return true;
+  ListingBuffer buffer;
+  ListedEntry found;
+  const HRESULT looked = LookIn(fresh.get(), &buffer, listed.name, listed.nameLength, &found);
+  return looked != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && (FAILED(looked) || found.fileId == listed.fileId);
+}
+
+// The walk's calls: each entry is queued, every folder after everything
+// beneath it.
+HRESULT QueueEntry(void* context, void* folder, const ListedEntry& listed) {
+  TreeItem item;
+  item.flags = IsLinkEntry(listed.attributes, listed.reparseTag) ? kItemLink : kItemFile;
+  item.folder = static_cast<TreeFolder*>(folder);
+  item.fileId = listed.fileId;
+  item.isFolder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (!item.name.Assign(listed.name, listed.nameLength)) return E_OUTOFMEMORY;
+  return QueueItem(*static_cast<TreeDeletion*>(context), std::move(item));
+}
+
+// Opens a listed folder below and checks it; one that cannot be entered
+// stays with what it holds, and the rest of the tree goes on.
+HRESULT EnterFolder(void* context, void* above, const ListedEntry& listed, void** child, HANDLE* handle) {
+  TreeDeletion& deletion = *static_cast<TreeDeletion*>(context);
+  TreeFolder* parent = static_cast<TreeFolder*>(above);
+  TreeFolder* folder = NewFolder(deletion, parent);
+  if (folder == nullptr) return E_OUTOFMEMORY;
+  const HRESULT opened = OpenTreeFolder(parent->held, listed, folder);
   if (SUCCEEDED(opened)) {
-    // The child fills the shared listing buffer next: what its folder had
-    // left of its batch moves aside.
-    const HRESULT parked = level.listing.Park();
-    if (SUCCEEDED(parked)) *child = folder;
-    return parked;
+    *child = folder;
+    *handle = folder->held.handle.get();
+    return S_OK;
   }
   FreeFolder(deletion, folder);
-  // Gone meanwhile, or going: nothing of it is left to delete.
-  if (opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || opened == HRESULT_FROM_WIN32(ERROR_DELETE_PENDING))
-    return S_OK;
   if (opened == E_OUTOFMEMORY) return opened;
-  // A link or another entry swapped in stays; a folder that cannot be
-  // entered stays with what it holds, and the rest of the tree goes on.
+  // Going already: nothing of it is left to delete. Not found right after
+  // its listing, it is gone only when its folder no longer lists it (Wine
+  // finds no folder past the longest path it opens).
+  if (opened == HRESULT_FROM_WIN32(ERROR_DELETE_PENDING) ||
+      (opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && !StillListed(parent->held, listed)))
+    return S_OK;
+  // A link or another entry swapped in stays; so does a folder that cannot
+  // be entered, which counts against the walk.
   if (opened != kEntryNotOwn) ::InterlockedExchange(&deletion.notEntered, 1);
-  NoteStayed(deletion, level.folder);
+  NoteStayed(deletion, parent);
   return S_OK;
 }
 
-// The walker: lists every folder through its handle, depth first, and
-// queues each entry, every folder after everything beneath it. S_OK, or the
-// failure that stopped it (memory).
-HRESULT EnqueueTree(TreeDeletion& deletion) {
-  ListingBuffer buffer;
-  Array<OpenLevel> levels;
-  if (!levels.Push(OpenLevel{deletion.root, FolderListing(deletion.root->held.handle.get(), &buffer)}))
-    return E_OUTOFMEMORY;
-  while (!levels.IsEmpty()) {
-    OpenLevel& level = levels.Back();
-    ListedEntry listed;
-    const HRESULT next = level.listing.Next(&listed);
-    if (next != S_OK) {
-      // Everything beneath this folder is queued; the folder follows. One
-      // that could not be listed to its end stays.
-      if (FAILED(next)) {
-        ::InterlockedExchange(&deletion.notEntered, 1);
-        NoteStayed(deletion, level.folder);
-      }
-      TreeFolder* done = level.folder;
-      levels.PopBack();
-      RETURN_IF_FAILED(QueueFolder(deletion, done));
-      continue;
-    }
-    const bool isFolder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool isLink = IsLinkEntry(listed.attributes, listed.reparseTag);
-    if (isFolder && !isLink) {
-      TreeFolder* child = nullptr;
-      RETURN_IF_FAILED(EnterFolder(deletion, level, listed, &child));
-      if (child != nullptr &&
-          !levels.Push(OpenLevel{child, FolderListing(child->held.handle.get(), &buffer)})) {
-        FreeFolder(deletion, child);
-        return E_OUTOFMEMORY;
-      }
-      continue;
-    }
-    TreeItem item;
-    item.flags = isLink ? kItemLink : kItemFile;
-    item.folder = level.folder;
-    item.fileId = listed.fileId;
-    item.isFolder = isFolder;
-    if (!item.name.Assign(listed.name, listed.nameLength)) return E_OUTOFMEMORY;
-    RETURN_IF_FAILED(QueueItem(deletion, std::move(item)));
+// One that could not be listed to its end stays.
+HRESULT QueueFolderAfterItsContents(void* context, void* folder, HRESULT listing) {
+  TreeDeletion& deletion = *static_cast<TreeDeletion*>(context);
+  TreeFolder* done = static_cast<TreeFolder*>(folder);
+  if (FAILED(listing)) {
+    ::InterlockedExchange(&deletion.notEntered, 1);
+    NoteStayed(deletion, done);
   }
-  return S_OK;
+  TreeItem item;
+  item.flags = kItemFolder;
+  item.folder = done;
+  return QueueItem(deletion, std::move(item));
 }
 
 DWORD WINAPI WalkerThread(void* parameter) {
   TreeDeletion& deletion = *static_cast<TreeDeletion*>(parameter);
-  const HRESULT walked = EnqueueTree(deletion);
+  const TreeWalk walk{&deletion, QueueEntry, EnterFolder, QueueFolderAfterItsContents};
+  const HRESULT walked = WalkTree(deletion.root, deletion.root->held.handle.get(), walk);
   TreeItem end;
   end.flags = FAILED(walked) ? kItemEnd | kItemWalkFailed : kItemEnd;
   const uint32_t flags = end.flags;
@@ -225,7 +214,7 @@ DWORD WINAPI WalkerThread(void* parameter) {
 }
 
 // Handles one queued item on the deleting thread; false on the end marker.
-bool DeleteQueuedItem(TreeDeletion& deletion, TreeItem& item, OpenedFacts& facts) {
+bool DeleteQueuedItem(TreeDeletion& deletion, TreeItem& item, DeletionRun& run) {
   if (item.flags & kItemEnd) return false;
   TreeFolder* folder = item.folder;
   if (item.flags & kItemFolder) {
@@ -233,10 +222,7 @@ bool DeleteQueuedItem(TreeDeletion& deletion, TreeItem& item, OpenedFacts& facts
     const EntryToDelete entry{{held.parent, held.name.Get(), held.name.Length(), held.fileId, false, false},
                               EntryKind::kFolder,
                               folder->somethingStayed == 0};
-    // A handle opened without DELETE is no use for the removal: it is
-    // closed, and the removal opens its own.
-    if (!folder->heldForDelete) folder->held.handle.reset();
-    const HRESULT removed = DeleteEntry(entry, &folder->held.handle, facts, deletion.hook);
+    const HRESULT removed = DeleteEntry(entry, run, &held, folder->heldForDelete);
     if (FAILED(removed) && removed != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) NoteStayed(deletion, folder->above);
     FreeFolder(deletion, folder);
     return true;
@@ -245,53 +231,45 @@ bool DeleteQueuedItem(TreeDeletion& deletion, TreeItem& item, OpenedFacts& facts
   const EntryToDelete entry{{&folder->held, item.name.Get(), item.name.Length(), item.fileId, false, link},
                             item.isFolder ? EntryKind::kFolder : EntryKind::kFile,
                             false};
-  const HRESULT deleted = DeleteEntry(entry, nullptr, facts, link ? nullptr : deletion.hook);
+  const HRESULT deleted = DeleteEntry(entry, run);
   if (FAILED(deleted) && deleted != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) NoteStayed(deletion, folder);
   return true;
 }
 
-// Moves what the walker queued into the batch. Returns the end marker's
-// flags when the walker ended without being able to queue it.
-uint32_t DrainQueue(TreeDeletion& deletion, Array<TreeItem>& batch) {
+// Takes what the walker queued as the batch, in one swap of the queues.
+// Returns the end marker's flags when the walker ended without being able
+// to queue it.
+uint32_t DrainQueue(TreeDeletion& deletion, Queue<TreeItem>& batch) {
   CriticalSectionLock lock(deletion.lock);
-  while (!deletion.queue.IsEmpty()) {
-    if (!batch.Push(std::move(deletion.queue.Front()))) return 0;
-    deletion.queue.DropFront();
-  }
+  batch.Swap(deletion.queue);
   if (deletion.roomReady) ::SetEvent(deletion.roomReady.get());
   return deletion.unqueuedEnd;
 }
 
-// Deletes the checked folder root, held open, with everything below it.
-HRESULT DeleteHeldTree(const HeldFolder& parent, const FoundEntry& found, UniqueFile&& opened, bool forDelete,
-                       const OpenedFacts& rootFacts, const RefusedDeleteHook* hook) {
+// Deletes the checked folder root, below parent as found, with everything
+// below it.
+HRESULT DeleteReachedTree(const HeldFolder& parent, const FoundEntry& found, const TreeDeleteOptions& options) {
   TreeDeletion deletion;
-  deletion.hook = hook;
   deletion.root = NewFolder(deletion, nullptr);
-  if (deletion.root == nullptr || !deletion.root->held.name.Assign(found.name)) return E_OUTOFMEMORY;
-  HeldFolder& root = deletion.root->held;
-  root.handle = std::move(opened);
-  root.parent = &parent;
-  root.fileId = rootFacts.FileId();
-  root.attributes = rootFacts.Info().fileAttributes;
-  deletion.root->heldForDelete = forDelete;
-  const uint64_t rootId = root.fileId;
+  if (deletion.root == nullptr) return E_OUTOFMEMORY;
+  RETURN_IF_FAILED(OpenTreeFolder(parent, found.AsListed(), deletion.root));
+  const uint64_t rootId = deletion.root->held.fileId;
   deletion.batchReady.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   deletion.roomReady.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  UniqueHandle walker(::CreateThread(nullptr, 0, WalkerThread, &deletion, 0, nullptr));
-  if (!walker) return HResultFromLastError();
+  UniqueHandle walker(g_fileSystem.createThread(nullptr, 0, WalkerThread, &deletion, 0, nullptr));
+  if (!walker) {
+    const HRESULT error = HResultFromLastError();
+    if (options.walkerError != nullptr) *options.walkerError = error;
+    return error;
+  }
 
-  OpenedFacts facts;
-  Array<TreeItem> batch;
+  DeletionRun run(options.hook);
+  Queue<TreeItem> batch;
   uint32_t endFlags = 0;
   while (endFlags == 0) {
     endFlags = DrainQueue(deletion, batch);
-    for (TreeItem& item : batch) {
-      if (!DeleteQueuedItem(deletion, item, facts)) {
-        endFlags = item.flags;
-        break;
-      }
-    }
+    for (; !batch.IsEmpty() && endFlags == 0; batch.DropFront())
+      if (!DeleteQueuedItem(deletion, batch.Front(), run)) endFlags = batch.Front().flags;
     batch.Clear();
     // While the walk goes on, the next batch comes after the cadence, or
     // sooner when a batch is waiting; once the walker has ended, its last
@@ -306,39 +284,25 @@ HRESULT DeleteHeldTree(const HeldFolder& parent, const FoundEntry& found, Unique
   ::WaitForSingleObject(walker.get(), INFINITE);
   if ((endFlags & kItemWalkFailed) || deletion.notEntered) return E_UNEXPECTED;
   if (deletion.left) return kTreeNotAllDeleted;
-  // Wine removes at close, by path: the root is gone only when its parent
-  // no longer holds it.
-  UniqueFile still;
-  if (OpenRelative(parent.handle.get(), found.name.Get(), found.name.Length(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                   kOpenItself, &still) >= 0 &&
-      facts.Read(still.get()) >= 0 && facts.FileId() == rootId)
-    return kTreeNotAllDeleted;
-  return S_OK;
+  return StillHolds(parent, found.name.Get(), found.name.Length(), rootId, run.facts) ? kTreeNotAllDeleted : S_OK;
 }
 
 }  // namespace
 
-HRESULT DeleteTree(const WideString& path, const RefusedDeleteHook* hook, WideString* refusedLink) {
+HRESULT DeleteTree(const WideString& path, const TreeDeleteOptions& options) {
   HeldFolder parent;
   FoundEntry found;
-  RETURN_IF_FAILED(ReachParentOf(path, &parent, &found, refusedLink));
-  const ExpectedEntry expected{&parent, found.name.Get(), found.name.Length(), found.fileId, false, found.IsLink()};
-  UniqueFile opened;
-  NTSTATUS status = OpenRelative(parent.handle.get(), expected.name, expected.length, kFolderAccess, kOpenItself,
-                                 &opened);
-  const bool forDelete = status >= 0;
-  if (status == kStatusAccessDenied || status == kStatusSharingViolation)
-    status = OpenRelative(parent.handle.get(), expected.name, expected.length, kListingAccess, kOpenItself, &opened);
-  if (status < 0) return FromOpenStatus(status);
-  OpenedFacts facts;
-  const Verdict verdict = CheckOpened(opened.get(), facts, expected);
-  if (verdict == Verdict::kNotOwn) return kEntryNotOwn;
-  if (verdict == Verdict::kLinkItself) {
-    const EntryToDelete link{expected, EntryKind::kEither, false};
-    return SUCCEEDED(DeleteEntry(link, forDelete ? &opened : nullptr, facts, nullptr)) ? S_OK : kTreeNotAllDeleted;
+  RETURN_IF_FAILED(ReachParentOf(path, options.trust, &parent, &found, options.refusedLink));
+  if (found.IsLink()) {
+    DeletionRun run;
+    const EntryToDelete link{{&parent, found.name.Get(), found.name.Length(), found.fileId, false, true},
+                             EntryKind::kEither,
+                             false};
+    const HRESULT removed = DeleteEntry(link, run);
+    return SUCCEEDED(removed) || removed == kEntryNotOwn ? removed : kTreeNotAllDeleted;
   }
-  if (!facts.IsFolder()) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
-  return DeleteHeldTree(parent, found, std::move(opened), forDelete, facts, hook);
+  if (!found.IsFolder()) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+  return DeleteReachedTree(parent, found, options);
 }
 
 }  // namespace tmn

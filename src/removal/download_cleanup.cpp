@@ -5,11 +5,11 @@
 #include "fs/folder_by_path.h"
 #include "fs/folder_identity.h"
 #include "fs/folder_listing.h"
-#include "fs/path_checks.h"
 #include "fs/tree_delete.h"
 #include "removal/download_ledger.h"
 #include "removal/folder_walk.h"
 #include "removal/refused_link_log.h"
+#include "security/system_writers.h"
 #include "settings/download_folders.h"
 #include "settings/product_settings.h"
 
@@ -71,33 +71,34 @@ uint64_t GetFolderSize(const WideString& folder, bool recursive) { return WalkFo
 int DeleteLeftoverFiles(const WideString& folder) {
   // Opened as itself: a folder in force that is a link is not listed.
   HeldPath held;
+  SystemRule rule;
   WideString refusedLink;
-  if (!IsFullyQualifiedPath(folder.Get()) || FAILED(LogRefusedLink(OpenFolderByPath(folder, &held, &refusedLink),
-                                                                   refusedLink)))
-    return 1;
+  if (FAILED(LogRefusedLink(OpenFolderByPath(folder, rule.Links(), &held, &refusedLink), refusedLink))) return 1;
   ListingBuffer buffer;
   FolderListing listing(held.folder.handle.get(), &buffer);
   ListedEntry entry;
-  OpenedFacts facts;
+  DeletionRun run;
   while (listing.Next(&entry) == S_OK) {
     if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsLeftoverName(entry.name, entry.nameLength)) continue;
     // Through the file's own handle, read-only or not; a link goes as a link
     // where the system opens it as one.
     const EntryToDelete leftover{ExpectedFromListing(held.folder, entry), EntryKind::kFile, false};
-    DeleteEntry(leftover, nullptr, facts, nullptr);
+    DeleteEntry(leftover, run);
   }
   return 1;
 }
 
 void DeleteFolderTree(const WideString& folder) {
-  if (!IsFullyQualifiedPath(folder.Get())) return;
+  SystemRule rule;
   WideString refusedLink;
-  LogRefusedLink(DeleteTree(folder, nullptr, &refusedLink), refusedLink);
+  TreeDeleteOptions options;
+  options.trust = rule.Links();
+  options.refusedLink = &refusedLink;
+  LogRefusedLink(DeleteTree(folder, options), refusedLink);
 }
 
 void CleanDownloadFolder(const WideString& defaultDir, const WideString& configuredDir, const WideString& answer) {
-  if (IsFullyQualifiedPath(defaultDir.Get()) && GetFolderSize(defaultDir, true) > 0 && IsYes(answer))
-    DeleteFolderTree(defaultDir);
+  if (IsYes(answer) && GetFolderSize(defaultDir, true) > 0) DeleteFolderTree(defaultDir);
   DeleteLeftoverFiles(configuredDir);  // a folder that is not there is not listed
 }
 
@@ -106,21 +107,21 @@ void CleanSoftDownloads(const WideString& answer) { CleanKind(kSoftFolder, GetSo
 void CleanDriverDownloads(const WideString& answer) { CleanKind(kDriverFolder, GetDriverDownloadDir, answer); }
 
 void CleanHotfixDownloads(const WideString& answer) {
-  WideString configFile;
-  GetConfigFilePath(&configFile, true);
   const WideString hotfixDir = DefaultDir(kHotfixFolder);
-  const WideString downloadDir = ConfiguredDir(GetHotfixDownloadDir, configFile);
-  bool keepDownloads;
+  WideString downloadDir;
+  bool keepDownloads, obeyed;
   {
-    // The ledger holds the download folder open while it lives: it is done
-    // with before any folder is removed.
+    // The ledger holds its file and the download folder open while it
+    // lives: it is done with before any folder is removed.
     DownloadLedger ledger;
     ledger.Load();
-    // A ledger whose downloads cannot all be measured may list some all the
-    // same: the answer decides for them as for measured ones.
-    const bool holdsDownloads = ledger.TotalDownloadedSize() > 0 || !ledger.MeasuresEveryDownload();
-    keepDownloads = holdsDownloads && !IsYes(answer);
+    // Measured only when the answer leaves it to the downloads. A ledger
+    // whose downloads cannot all be measured may list some all the same:
+    // the answer decides for them as for measured ones.
+    keepDownloads = !IsYes(answer) && (ledger.TotalDownloadedSize() > 0 || !ledger.MeasuresEveryDownload());
     if (!keepDownloads) ledger.DeleteInstalledDownloads();
+    obeyed = SUCCEEDED(ledger.Obeyed());
+    if (!downloadDir.Assign(ledger.DownloadFolder())) return;
   }
   if (keepDownloads) {
     // The downloads stay, and so does every folder that may hold them: the
@@ -129,10 +130,12 @@ void CleanHotfixDownloads(const WideString& answer) {
     if (RelateFolders(downloadDir, hotfixDir) == FolderRelation::kApart) DeleteFolderTree(hotfixDir);
     return;
   }
-  // Removes the folder only when nothing is left in it.
-  if (IsFullyQualifiedPath(downloadDir.Get())) {
+  // The folder the product's own ledger names is removed only when nothing
+  // is left in it.
+  if (obeyed) {
+    SystemRule rule;
     WideString refusedLink;
-    LogRefusedLink(RemoveEmptyFolder(downloadDir, &refusedLink), refusedLink);
+    LogRefusedLink(RemoveEmptyFolder(downloadDir, rule.Links(), &refusedLink), refusedLink);
   }
   DeleteFolderTree(hotfixDir);
 }

@@ -2,16 +2,12 @@
 
 #include <string.h>
 
-#include <utility>
-
-#include "base/array.h"
 #include "base/heap.h"
-#include "base/unique.h"
 #include "fs/checked_open.h"
 #include "fs/folder_by_path.h"
-#include "fs/folder_listing.h"
-#include "fs/link_checks.h"
+#include "fs/tree_walk.h"
 #include "removal/refused_link_log.h"
+#include "security/system_writers.h"
 
 namespace tmn {
 
@@ -60,15 +56,6 @@ class TraceOutput {
   size_t used_ = 0;
 };
 
-// A folder held open while its listing is read. Kept in a block of its own:
-// the folders below it name it as the folder above them.
-struct OpenFolder {
-  OpenFolder(HeldFolder* held, ListingBuffer* buffer) : folder(held), listing(held->handle.get(), buffer) {}
-  HeldFolder* folder;
-  HeldFolder below;  // the folder this one holds, when one is entered
-  FolderListing listing;
-};
-
 // A listing through a handle leaves out "." and "..", which every folder
 // below a volume's root holds and a listing by pattern showed first: the
 // trace names them as before.
@@ -78,55 +65,57 @@ void TraceFolderStart(TraceOutput& output) {
   output.Line("Next file name is ", L"..", 2);
 }
 
+struct SizeWalk {
+  TraceOutput output;
+  bool recursive;
+  const HeldFolder* root;
+  uint64_t size;
+};
+
+HRESULT CountEntry(void* context, void*, const ListedEntry& entry) {
+  SizeWalk& walk = *static_cast<SizeWalk*>(context);
+  walk.output.Line("Next file name is ", entry.name, entry.nameLength);
+  if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) walk.size += entry.size;
+  return S_OK;
+}
+
+// Depth first, as a recursive walk would list it. A folder that fails its
+// checks (a link planted since the listing) is not entered. Each folder
+// entered is kept in a block of its own: those below it name it as the
+// folder above them.
+HRESULT EnterCounted(void* context, void* folder, const ListedEntry& entry, void** child, HANDLE* handle) {
+  SizeWalk& walk = *static_cast<SizeWalk*>(context);
+  walk.output.Line("Next file name is ", entry.name, entry.nameLength);
+  if (!walk.recursive) return S_OK;
+  HeldFolder* below = HeapNew<HeldFolder>();
+  if (below == nullptr) return S_OK;
+  if (FAILED(OpenCheckedChild(*static_cast<const HeldFolder*>(folder), entry, kListingAccess, NameKept::kBelowParent,
+                              below))) {
+    HeapDelete(below);
+    return S_OK;
+  }
+  TraceFolderStart(walk.output);
+  *child = below;
+  *handle = below->handle.get();
+  return S_OK;
+}
+
+HRESULT LeaveCounted(void* context, void* folder, HRESULT) {
+  if (folder != static_cast<SizeWalk*>(context)->root) HeapDelete(static_cast<HeldFolder*>(folder));
+  return S_OK;
+}
+
 }  // namespace
 
 uint64_t WalkFolder(const WideString& folder, bool recursive, bool trace) {
-  TraceOutput output(trace);
-  uint64_t size = 0;
   HeldPath root;
+  SizeWalk walk{TraceOutput(trace), recursive, &root.folder, 0};
+  SystemRule rule;
   WideString refusedLink;
-  if (FAILED(LogRefusedLink(OpenFolderByPath(folder, &root, &refusedLink), refusedLink))) return size;
-  ListingBuffer buffer;
-  Array<OpenFolder*> open;
-  const auto close = MakeScopeExit([&] {
-    while (!open.IsEmpty()) {
-      HeapDelete(open.Back());
-      open.PopBack();
-    }
-  });
-  OpenFolder* first = HeapNew<OpenFolder>(&root.folder, &buffer);
-  if (first == nullptr || !open.Push(static_cast<OpenFolder*&&>(first))) {
-    HeapDelete(first);
-    return size;
-  }
-  TraceFolderStart(output);
-  while (!open.IsEmpty()) {
-    OpenFolder& level = *open.Back();
-    ListedEntry entry;
-    if (level.listing.Next(&entry) != S_OK) {
-      HeapDelete(open.Back());
-      open.PopBack();
-      continue;
-    }
-    output.Line("Next file name is ", entry.name, entry.nameLength);
-    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      size += entry.size;
-      continue;
-    }
-    if (!recursive || IsLinkEntry(entry.attributes, entry.reparseTag)) continue;
-    // Depth first, as a recursive walk would list it. A folder that fails
-    // its checks (a link planted since the listing) is not entered.
-    if (FAILED(OpenCheckedChild(*level.folder, entry, kListingAccess, NameKept::kBelowParent, &level.below)) ||
-        FAILED(level.listing.Park()))
-      continue;
-    OpenFolder* below = HeapNew<OpenFolder>(&level.below, &buffer);
-    if (below == nullptr || !open.Push(static_cast<OpenFolder*&&>(below))) {
-      HeapDelete(below);
-      continue;
-    }
-    TraceFolderStart(output);
-  }
-  return size;
+  if (FAILED(LogRefusedLink(OpenFolderByPath(folder, rule.Links(), &root, &refusedLink), refusedLink))) return 0;
+  TraceFolderStart(walk.output);
+  WalkTree(&root.folder, root.folder.handle.get(), TreeWalk{&walk, CountEntry, EnterCounted, LeaveCounted});
+  return walk.size;
 }
 
 }  // namespace tmn

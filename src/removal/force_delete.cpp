@@ -1,25 +1,19 @@
 #include "removal/force_delete.h"
 
 #include "base/windows_version.h"
-#include "fs/path_operations.h"
 #include "removal/refused_link_log.h"
 #include "security/access_repair.h"
+#include "security/system_writers.h"
 
 namespace tmn {
 
 namespace {
 
-bool HasWildcard(const wchar_t* path) {
-  for (const wchar_t* c = SkipPathPrefix(path); *c != L'\0'; ++c)
-    if (*c == L'*' || *c == L'?') return true;
-  return false;
-}
-
 struct RepairRules {
   bool preVista;
 };
 
-bool RepairRefusedEntry(void* context, HANDLE entry, RefusedStep step) {
+bool RepairRefusedEntry(void* context, const ExpectedEntry& entry, RefusedStep step) {
   const RepairRules& rules = *static_cast<const RepairRules*>(context);
   return RepairsRefusedStep(step, rules.preVista) && RepairAccessOf(entry) != 0;
 }
@@ -29,14 +23,19 @@ bool RepairRefusedEntry(void* context, HANDLE entry, RefusedStep step) {
 bool RepairsRefusedStep(RefusedStep step, bool preVista) { return preVista || step == RefusedStep::kRemoveFolder; }
 
 HRESULT ForceDeleteTree(const WideString& path, bool preVista) {
-  // A pattern would name other entries than the one meant. An empty path
-  // or a volume root the tree deleter refuses itself.
-  if (HasWildcard(path.Get())) return E_INVALIDARG;
   RepairRules rules{preVista};
   const RefusedDeleteHook hook{RepairRefusedEntry, &rules};
+  SystemRule rule;
   WideString refusedLink;
-  const HRESULT deleted = LogRefusedLink(DeleteTree(path, &hook, &refusedLink), refusedLink);
-  if (deleted == E_INVALIDARG || deleted == E_OUTOFMEMORY) return deleted;
+  HRESULT walkerError = S_OK;
+  TreeDeleteOptions options;
+  options.trust = rule.Links();
+  options.hook = &hook;
+  options.refusedLink = &refusedLink;
+  options.walkerError = &walkerError;
+  // Paths that name no one tree of their own the tree deleter refuses itself.
+  const HRESULT deleted = LogRefusedLink(DeleteTree(path, options), refusedLink);
+  if (deleted == E_INVALIDARG || deleted == E_OUTOFMEMORY || FAILED(walkerError)) return deleted;
   // Entries that stay do not count against the walk; a root that could not
   // be taken on, or a folder that could not be listed, does.
   return SUCCEEDED(deleted) || deleted == kTreeNotAllDeleted ? S_OK : E_UNEXPECTED;

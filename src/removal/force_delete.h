@@ -5,8 +5,9 @@
 // is tried once more: for folders always, for files and attribute changes
 // only before Windows 6. Links are removed as links where the platform
 // opens them as themselves, otherwise left; never entered, repaired or
-// changed. A root reached through a link no administrator made is refused
-// whole, with a line in the statistic log that names the link.
+// changed. A root reached through a link that anyone but the system's
+// writers may change is refused whole, with a line in the statistic log
+// that names the link.
 #pragma once
 
 #include <windows.h>
@@ -22,12 +23,14 @@ HRESULT DeleteDirectoryTree(const WideString& path);
 
 // S_OK when the walk went through (single entries that resist deletion do
 // not change it); E_UNEXPECTED when the root is missing, not a folder, not
-// its own (a link left in place), reached through a link no administrator
-// made (nothing is deleted), or when a folder below it could not be
-// entered or listed (it and those above it stay, the rest goes);
-// E_INVALIDARG for a path that is empty, holds wildcards, or names a volume
-// or share root, or whose last name is "." or ".." (nothing is deleted). A
-// root that is itself a link is removed as a link, or left.
+// its own (a link left in place), reached through a link no one but the
+// system's writers could have aimed (nothing is deleted), or when a folder
+// below it could not be entered or listed (it and those above it stay, the
+// rest goes); E_INVALIDARG for a path that is empty, not fully qualified
+// ("\x", "x" and "C:x" lead wherever the installer stands), holds
+// wildcards, or names a volume or share root, or whose last name is "." or
+// ".." (nothing is deleted); the walker thread's own error when it cannot
+// be started. A root that is itself a link is removed as a link, or left.
 HRESULT ForceDeleteTree(const WideString& path, bool preVista);
 
 // Whether a refused step is repaired and tried again.

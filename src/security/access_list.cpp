@@ -104,6 +104,11 @@ DaclWrite Rewrite(const DaclTarget& target, const DaclEntry* entries, size_t cou
 
 }  // namespace
 
+bool WellKnownSid::Make(WELL_KNOWN_SID_TYPE type) {
+  DWORD size = sizeof(sid_);
+  return ::CreateWellKnownSid(type, nullptr, sid_, &size) != FALSE;
+}
+
 DaclWrite RewriteDacl(const wchar_t* path, const DaclEntry* entries, size_t count, HRESULT* buildError) {
   return Rewrite(DaclTarget{path, nullptr}, entries, count, buildError);
 }
@@ -115,16 +120,11 @@ DaclWrite RewriteDaclOf(HANDLE object, const DaclEntry* entries, size_t count, H
 HRESULT GrantUsersFullControl(HANDLE folder) {
   if (!IsPreVistaWindows()) return S_OK;
 
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
-  UniqueSid users, everyone;
-  if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0,
-                                  0, 0, 0, 0, users.put()) ||
-      !::AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()))
-    return HResultFromLastError();
+  WellKnownSid users, everyone;
+  if (!users.Make(WinBuiltinUsersSid) || !everyone.Make(WinWorldSid)) return HResultFromLastError();
   const DaclEntry entries[2] = {
-      {users.get(), true, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
-      {everyone.get(), false, 0, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
+      {users.Get(), true, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
+      {everyone.Get(), false, 0, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
   };
   switch (RewriteDaclOf(folder, entries, 2)) {
     case DaclWrite::kWritten:

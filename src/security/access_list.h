@@ -7,6 +7,17 @@
 
 namespace tmn {
 
+// A well-known SID built in place: the names of accounts change with the
+// language of Windows, their SIDs do not.
+class WellKnownSid {
+ public:
+  bool Make(WELL_KNOWN_SID_TYPE type);
+  PSID Get() { return sid_; }
+
+ private:
+  BYTE sid_[SECURITY_MAX_SID_SIZE];
+};
+
 struct DaclEntry {
   PSID sid;
   bool allow;  // false: a deny entry

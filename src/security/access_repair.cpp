@@ -3,132 +3,121 @@
 #include <aclapi.h>
 
 #include "base/heap.h"
-#include "base/result.h"
-#include "base/unique.h"
 #include "fs/file_system_calls.h"
+#include "fs/repair_policy.h"
+#include "security/access_list.h"
 
 namespace tmn {
 
 namespace {
 
-constexpr SECURITY_INFORMATION kOwnerUnprotected =
-    OWNER_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION |
-    UNPROTECTED_SACL_SECURITY_INFORMATION;  // 0x30000001
-constexpr SECURITY_INFORMATION kDaclProtected =
-    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;  // 0x80000004
+// Opened without SYNCHRONIZE, one of the rights a deny entry takes away.
+constexpr ULONG kRepairOptions = kOpenItself & ~kFileSynchronousIoNonAlert;
+constexpr ACCESS_MASK kOwnerAccess = WRITE_OWNER | FILE_READ_ATTRIBUTES;
 
-// In place; the index stays after a removal so adjacent deny entries go too.
-void RemoveDenyEntries(PACL dacl) {
-  void* ace = nullptr;
-  for (DWORD i = 0; ::GetAce(dacl, i, &ace);) {
-    if (static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_DENIED_ACE_TYPE) {
-      if (!::DeleteAce(dacl, i)) ++i;
-    } else {
-      ++i;
-    }
-  }
+// An allow entry whose SID is one of sids.
+bool GrantsOneOf(const ACE_HEADER* header, const PSID* sids, size_t count) {
+  PSID sid = const_cast<DWORD*>(&reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->SidStart);
+  for (size_t i = 0; i < count; ++i)
+    if (::EqualSid(sid, sids[i])) return true;
+  return false;
+}
+
+// Writes the owner or the list (protected from what its folder passes on)
+// to the entry alone.
+bool WriteSecurity(HANDLE entry, SECURITY_INFORMATION info, PSID owner, PACL dacl) {
+  SECURITY_DESCRIPTOR descriptor = {SECURITY_DESCRIPTOR_REVISION, 0,
+                                    static_cast<SECURITY_DESCRIPTOR_CONTROL>(dacl ? SE_DACL_PRESENT | SE_DACL_PROTECTED : 0),
+                                    owner, nullptr, nullptr, dacl};
+  return g_fileSystem.setKernelObjectSecurity(entry, info, &descriptor) != FALSE;
 }
 
 }  // namespace
 
-bool GetAdministratorsSid(PSID* sid) {
-  *sid = nullptr;
-  DWORD sidBytes = 0, domainChars = 0;
-  SID_NAME_USE use;
-  UniqueHeapBlock sidBlock, domainBlock;
-  // The sizes come back from the first call; a few rounds are enough even
-  // if the account changes under us.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    if (::LookupAccountNameW(nullptr, L"Administrators", sidBlock.get(), &sidBytes,
-                             static_cast<wchar_t*>(domainBlock.get()), &domainChars, &use)) {
-      *sid = sidBlock.release();
-      return true;
-    }
-    sidBlock.reset();
-    domainBlock.reset();
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
-    sidBlock.reset(HeapAllocateZeroed(sidBytes));
-    domainBlock.reset(HeapAllocateZeroed(static_cast<size_t>(domainChars) * sizeof(wchar_t)));
-    if (!sidBlock || !domainBlock) return false;
-  }
-  return false;
-}
-
-bool EnableTakeOwnership(HANDLE process, TOKEN_PRIVILEGES* previous) {
-  if (process == nullptr) return false;
-  LUID privilege;
-  if (!::LookupPrivilegeValueW(nullptr, L"SeTakeOwnershipPrivilege", &privilege)) return false;
-  UniqueHandle token;
-  if (!::OpenProcessToken(process, TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
-  TOKEN_PRIVILEGES privileges = {};
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Luid = privilege;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  TOKEN_PRIVILEGES ignored;
-  TOKEN_PRIVILEGES* before = previous != nullptr ? previous : &ignored;
+RepairPrivileges::RepairPrivileges() {
+  Privileges wanted = {2, {}};
+  if (!::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &wanted.privileges[0].Luid) ||
+      !::LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &wanted.privileges[1].Luid) ||
+      !::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token_.put()))
+    return;
+  wanted.privileges[0].Attributes = wanted.privileges[1].Attributes = SE_PRIVILEGE_ENABLED;
+  // Those the token holds are enabled; the state before names what changed.
   DWORD bytes = 0;
-  // The state before: no privilege in it when nothing changed.
-  before->PrivilegeCount = 0;
-  return ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(*before), before, &bytes) != FALSE;
+  if (!::AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted), sizeof(previous_),
+                               reinterpret_cast<TOKEN_PRIVILEGES*>(&previous_), &bytes))
+    previous_.count = 0;
 }
 
-void RestorePrivileges(HANDLE process, const TOKEN_PRIVILEGES& previous) {
-  if (previous.PrivilegeCount == 0) return;
-  UniqueHandle token;
-  if (!::OpenProcessToken(process, TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
-  TOKEN_PRIVILEGES state = previous;
-  ::AdjustTokenPrivileges(token.get(), FALSE, &state, 0, nullptr, nullptr);
+RepairPrivileges::~RepairPrivileges() {
+  if (previous_.count != 0)
+    ::AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&previous_), 0, nullptr,
+                            nullptr);
 }
 
-int RepairAccessOf(HANDLE entry) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR read = nullptr;
-  const DWORD status = g_fileSystem.getSecurityInfo(entry, SE_FILE_OBJECT,
-                                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                                    nullptr, &dacl, nullptr, &read);
-  UniqueLocal descriptor(read);
-  if (status != ERROR_SUCCESS) {
-    // Unreadable: the new list holds only the three entries below, and no
-    // owner is known to give back.
-    owner = nullptr;
-    dacl = nullptr;
+UniqueHeapBlock BuildRepairedDacl(PACL dacl) {
+  WellKnownSid system, administrators, users;
+  if (!system.Make(WinLocalSystemSid) || !administrators.Make(WinBuiltinAdministratorsSid) ||
+      !users.Make(WinBuiltinUsersSid))
+    return UniqueHeapBlock();
+  const PSID replaced[3] = {system.Get(), administrators.Get(), users.Get()};
+  // Room for the list kept and the two entries added.
+  DWORD size = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE) + (dacl ? dacl->AclSize : 0);
+  if (size > MAXWORD) size = MAXWORD & ~3u;
+  UniqueHeapBlock block(HeapAllocateZeroed(size));
+  PACL built = static_cast<PACL>(block.get());
+  if (built == nullptr || !::InitializeAcl(built, size, ACL_REVISION) ||
+      !::AddAccessAllowedAceEx(built, ACL_REVISION, 0, FILE_ALL_ACCESS, replaced[0]) ||
+      !::AddAccessAllowedAceEx(built, ACL_REVISION, 0, FILE_ALL_ACCESS, replaced[1]))
+    return UniqueHeapBlock();
+  // What the list allowed anyone else stays, after them, in its order.
+  void* ace = nullptr;
+  for (DWORD i = 0; dacl != nullptr && ::GetAce(dacl, i, &ace); ++i) {
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE && !GrantsOneOf(header, replaced, 3) &&
+        !::AddAce(built, ACL_REVISION, MAXDWORD, ace, header->AceSize))
+      return UniqueHeapBlock();
   }
-  if (dacl != nullptr) RemoveDenyEntries(dacl);
-
-  EXPLICIT_ACCESS_W access[3];
-  ::BuildExplicitAccessWithNameW(&access[0], const_cast<wchar_t*>(L"System"), FILE_ALL_ACCESS, SET_ACCESS,
-                                 SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  ::BuildExplicitAccessWithNameW(&access[1], const_cast<wchar_t*>(L"Administrators"), FILE_ALL_ACCESS,
-                                 SET_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  ::BuildExplicitAccessWithNameW(&access[2], const_cast<wchar_t*>(L"Users"), 0, SET_ACCESS,
-                                 SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  PACL merged = nullptr;
-  if (::SetEntriesInAclW(3, access, dacl, &merged) != ERROR_SUCCESS) return 0;
-  UniqueLocal newDacl(merged);
-
-  PSID administrators = nullptr;
-  GetAdministratorsSid(&administrators);
-  UniqueHeapBlock administratorsBlock(administrators);
-  TOKEN_PRIVILEGES previous;
-  const bool enabled = EnableTakeOwnership(::GetCurrentProcess(), &previous);
-  const int written = WriteRepairedAccess(entry, merged, owner, administrators);
-  if (enabled) RestorePrivileges(::GetCurrentProcess(), previous);
-  return written;
+  return block;
 }
 
-int WriteRepairedAccess(HANDLE entry, PACL dacl, PSID formerOwner, PSID administrators) {
-  // Without the administrators' SID the ownership steps are skipped; the
-  // access list is written all the same.
-  if (administrators != nullptr)
-    g_fileSystem.setSecurityInfo(entry, SE_FILE_OBJECT, kOwnerUnprotected, administrators, nullptr, nullptr,
-                                 nullptr);
-  const DWORD written =
-      g_fileSystem.setSecurityInfo(entry, SE_FILE_OBJECT, kDaclProtected, nullptr, nullptr, dacl, nullptr);
-  // Only an owner that was read can be given back.
-  if (administrators != nullptr && formerOwner != nullptr)
-    g_fileSystem.setSecurityInfo(entry, SE_FILE_OBJECT, kOwnerUnprotected, formerOwner, nullptr, nullptr, nullptr);
-  return written == ERROR_SUCCESS ? 1 : 0;
+int RepairAccessOf(const ExpectedEntry& entry) {
+  RepairPrivileges privileges;
+  UniqueFile handle;
+  OpenedFacts facts;
+  HRESULT opened = OpenOwn(entry, kOwnerAccess | READ_CONTROL, kRepairOptions, &handle, facts);
+  const bool ownerReadable = SUCCEEDED(opened);
+  if (opened == E_ACCESSDENIED) opened = OpenOwn(entry, kOwnerAccess, kRepairOptions, &handle, facts);
+  if (FAILED(opened) || !MayRewriteAccessOf(facts)) return 0;
+  ExpectedEntry checked = entry;
+  checked.fileId = facts.FileId();
+  checked.anyId = false;
+
+  PSID formerOwner = nullptr;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  if (ownerReadable && g_fileSystem.getSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                    &formerOwner, nullptr, nullptr, nullptr, &read) != ERROR_SUCCESS)
+    formerOwner = nullptr;
+  UniqueLocal former(read);
+  WellKnownSid administrators;
+  if (!administrators.Make(WinBuiltinAdministratorsSid) ||
+      !WriteSecurity(handle.get(), OWNER_SECURITY_INFORMATION, administrators.Get(), nullptr))
+    return 0;
+
+  // As the owner it may now have its list read and written.
+  handle.reset();
+  if (FAILED(OpenOwn(checked, kOwnerAccess | READ_CONTROL | WRITE_DAC, kRepairOptions, &handle, facts))) return 0;
+  PACL dacl = nullptr;
+  read = nullptr;
+  if (g_fileSystem.getSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                   nullptr, &read) != ERROR_SUCCESS)
+    dacl = nullptr;
+  UniqueLocal current(read);
+  const UniqueHeapBlock repaired = BuildRepairedDacl(dacl);
+  const bool written = repaired && WriteSecurity(handle.get(), DACL_SECURITY_INFORMATION |
+                                                                   PROTECTED_DACL_SECURITY_INFORMATION,
+                                                 nullptr, static_cast<PACL>(repaired.get()));
+  if (formerOwner != nullptr) WriteSecurity(handle.get(), OWNER_SECURITY_INFORMATION, formerOwner, nullptr);
+  return written ? 1 : 0;
 }
 
 }  // namespace tmn

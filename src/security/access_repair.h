@@ -1,34 +1,50 @@
 // Ownership and access repair: making a file or folder deletable after a
-// delete, a removal or an attribute change was refused.
+// delete, a removal or an attribute change was refused for access.
+//
+// Windows grants access when a handle is opened, and WRITE_DAC only to the
+// owner: so the take-ownership privilege is enabled first, the entry opened
+// for WRITE_OWNER (and READ_CONTROL, where its list allows it) relative to
+// its checked folder, made the administrators', then opened again, relative
+// to the same folder and checked as the first, for WRITE_DAC. The new list
+// goes to the entry alone, through its handle: nothing of it passes to what
+// a folder holds, and none of the entries it adds is inheritable. The former
+// owner, when it could be read, is given back.
 #pragma once
 
 #include <windows.h>
-#include <stdint.h>
 
-#include "base/wide_string.h"
+#include "base/unique.h"
+#include "fs/checked_open.h"
 
 namespace tmn {
 
 // Strips deny entries, gives System and Administrators full control and
-// Users nothing, protects the list, with ownership taken by Administrators
-// for the write and given back: all on the entry's own handle, opened with
-// READ_CONTROL, WRITE_DAC and WRITE_OWNER, never by path, so that what is
-// repaired is the entry that was checked. The take-ownership privilege is
-// enabled for the writes and set back as it was before this returns.
-// 1: retry the refused step; 0: not repaired.
-int RepairAccessOf(HANDLE entry);
+// Users nothing, and protects the list from inheritance. 1: retry the
+// refused step; 0: not repaired.
+int RepairAccessOf(const ExpectedEntry& entry);
 
-// The writes of a repair: the owner set to administrators, the protected
-// access list, the former owner given back. Without an administrators' SID
-// only the access list is written. 1 when it was written.
-int WriteRepairedAccess(HANDLE entry, PACL dacl, PSID formerOwner, PSID administrators);
+// The access list a repair writes: dacl's allow entries for anyone but
+// System, Administrators and Users, after full control for System and
+// Administrators, neither inheritable. Null when it cannot be built.
+UniqueHeapBlock BuildRepairedDacl(PACL dacl);
 
-// Only for RepairAccessOf; exposed for tests. previous, when not null,
-// receives what the call changed, for RestorePrivileges.
-bool EnableTakeOwnership(HANDLE process, TOKEN_PRIVILEGES* previous = nullptr);
-void RestorePrivileges(HANDLE process, const TOKEN_PRIVILEGES& previous);
-// The SID of the local Administrators group, looked up by name, in a block
-// of the process heap that the caller frees.
-bool GetAdministratorsSid(PSID* sid);
+// The privileges a repair needs, enabled while this lives and then set
+// back as they were: take-ownership, and restore where the token holds it,
+// which lets the former owner be given back.
+class RepairPrivileges {
+ public:
+  RepairPrivileges();
+  ~RepairPrivileges();
+  RepairPrivileges(const RepairPrivileges&) = delete;
+  RepairPrivileges& operator=(const RepairPrivileges&) = delete;
+
+ private:
+  struct Privileges {
+    DWORD count;
+    LUID_AND_ATTRIBUTES privileges[2];
+  };
+  UniqueHandle token_;
+  Privileges previous_ = {};  // what the enabling changed
+};
 
 }  // namespace tmn

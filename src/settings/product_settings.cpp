@@ -9,6 +9,7 @@
 #include "fs/path_checks.h"
 #include "fs/path_operations.h"
 #include "security/access_list.h"
+#include "security/system_writers.h"
 
 namespace tmn {
 
@@ -31,7 +32,8 @@ HRESULT GetInstallSubPath(WideString* out, const wchar_t* relative, bool create)
   // The access list goes through the handle the last folder was made with,
   // never to whatever its name leads to by then.
   UniqueFile folder;
-  HRESULT made = CreateFolderChain(path, &folder);
+  SystemRule rule;
+  HRESULT made = CreateFolderChain(path, rule.Links(), &folder);
   if (made == S_OK) {
     made = GrantUsersFullControl(folder.get());
     if (FAILED(made)) made = S_FALSE;

@@ -75,6 +75,13 @@ def main(path, machine, def_file, version, target, counter_host, report_host):
     if foreign:
         failures.append(f"imports beyond Windows system DLLs: {foreign}")
 
+    # Accounts go by their SIDs: their names change with the language of
+    # Windows ("Administratoren", "Administrateurs").
+    named = sorted(set(re.findall(r"\b(LookupAccountName[AW]|BuildExplicitAccessWithName[AW]|BuildTrusteeWithName[AW])\b",
+                                  dump)))
+    if named:
+        failures.append(f"names accounts by name: {named}")
+
     table = dump.split("[Ordinal/Name Pointer] Table", 1)
     exports = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)\s*$", table[1], re.M)) if len(table) > 1 else set()
     if not expected_exports:

@@ -9,6 +9,7 @@ import shutil
 import threading
 
 from cases_cache import data_folder
+from cases_cache_links import log_records
 from cases_removal import mapped_drive, refused_links
 from harness import check, check_equal, race_deletion, read_lines
 
@@ -134,6 +135,43 @@ def case_cleanup_ledger(h):
         after = sections(root)
         check_equal([f"2=b{f}.msu", f"4=sub{f}\\d{f}.msu"], after.get("DownFiles"), "DownFiles rewritten")
         check("InstedRet" not in after, f"the emptied InstedRet section stayed: {after}")
+
+
+def case_cleanup_ledger_not_own(h):
+    """A ledger that is not the product's own: config.ini a link to a user's
+    file, a second name of one, or in a Cfg folder everyone may change. The
+    elevated cleanup deletes nothing by it, leaves the file as it is, and
+    the statistic log says why."""
+    f = h.foreign
+    why = {"link": "0x80070780", "second-name": "0x80070476", "open-cfg": "0x80070005"}
+    for scenario in why:
+        with installed_product(h, h.work / scenario / f"Vardo{f}") as root:
+            download = make(root / f"Downloads{f}" / f"kb{f}.msu")
+            ledger = h.profile_bytes(f"[VulMain]\nDownPath={h.windows_path(download.parent)}\n"
+                                     f"[DownFiles]\n1=kb{f}.msu\n[InstedRet]\n1=1\n")
+            user = h.work / scenario / "startup.cmd"
+            user.write_bytes(ledger)
+            config = root / "Cfg" / "config.ini"
+            config.parent.mkdir(parents=True)
+            if scenario == "link":
+                config.symlink_to(user)
+            elif scenario == "second-name":
+                os.link(user, config)
+            else:
+                config.write_bytes(ledger)
+                os.chmod(config.parent, 0o777)
+            exe = f"ledger-{scenario}.exe"
+            log = data_folder(h) / f"{exe}_statistic.log"
+            log.unlink(missing_ok=True)
+            lines, _ = h.run_installer(h.build_installer("cleanup_exports.nsi", exe, CALLS="hotfix-y"))
+            check_equal(["PromptDeleteHotfixFiles:[below]"], lines, f"{scenario}: stack")
+            check(download.exists(), f"{scenario}: the ledger deleted what it lists")
+            check_equal(ledger, user.read_bytes() if scenario != "open-cfg" else config.read_bytes(),
+                        f"{scenario}: the ledger's bytes")
+            records = log_records(log) if log.exists() else []
+            check_equal([f"[ERROR.ObeyLedger] url:{h.windows_path(config)}, err:{why[scenario]}"],
+                        [r for r in records if r.startswith("[ERROR.ObeyLedger]")], f"{scenario}: the log")
+            log.unlink(missing_ok=True)
 
 
 def case_cleanup_links(h):

@@ -65,17 +65,23 @@ def case_power_delete(h):
     long199_other = h.work / ("e" * room)
     long200 = h.work / ("e" * (room + 1))
     assert len(w(long199)) == 199 and len(w(long200)) == 200
+    # A tree where the installer stands, named as it would be found from there.
+    standing = h.work / "standing"
+    (standing / "rel" / "sub").mkdir(parents=True)
+    (standing / "rel" / "sub" / "keep.txt").write_text("keep")
+    rel = w(standing / "rel")
 
     with mapped_drive(h, volume) as drive:
         lines, _ = h.run_installer(h.build_installer(
             "power_delete.nsi", TREE=w(tree), FOREIGN=w(foreign), SLASHED=w(slashed), LINKED=w(linked),
             MISSING=w(h.work / "missing"),
             AFILE=w(afile), LONG199=w(long199), LONG199_OTHER=w(long199_other), LONG200=w(long200),
-            ROOTLINK=w(rootlink), DRIVE=drive))
+            ROOTLINK=w(rootlink), DRIVE=drive, STANDING=w(standing), ROOTED=rel[2:],
+            DRIVE_RELATIVE=rel[:2] + "rel"))
     check_equal(["made"] + [f"{label}:[below]" for label in
                             ("tree", "foreign", "slashed", "linked", "missing", "file", "empty", "long199", "long200",
                              "rootlink", "rootlink-slash", "drive-root", "drive", "drive-long-form", "drive-up",
-                             "drive-folder")],
+                             "drive-folder", "relative", "drive-rooted", "drive-relative")],
                 lines, "stack after each call")
     check((linked_outside / "keep.txt").read_text() == "keep", "the folder behind a root that is a link was touched")
     check((volume / "keep.txt").read_text() == "keep", "a volume root was deleted")
@@ -89,6 +95,7 @@ def case_power_delete(h):
     check((long199_other / "plain.txt").exists(), "a cut path deleted another folder")
     check((long200 / "plain.txt").exists(), "a path longer than 199 characters was acted on")
     check(afile.read_text() == "keep", "a path naming a file deleted it")
+    check((standing / "rel" / "sub" / "keep.txt").exists(), "a path that is not fully qualified was acted on")
     # What a link points to is never entered; everything else of the tree goes.
     check((outside / "keep.txt").read_text() == "keep", "the folder behind the link was touched")
     left = sorted(str(p.relative_to(linked)) for p in linked.rglob("*")) if linked.exists() else []

@@ -51,5 +51,11 @@ Section
   !insertmacro DELETE "drive-long-form" "\\?\${DRIVE}:\"
   !insertmacro DELETE "drive-up" "${DRIVE}:\inner\.."
   !insertmacro DELETE "drive-folder" "${DRIVE}:\inner"
+  ; From where the installer stands: a relative path, one rooted at the
+  ; current drive, one relative to a drive's current folder.
+  SetOutPath "${STANDING}"
+  !insertmacro DELETE "relative" "rel"
+  !insertmacro DELETE "drive-rooted" "${ROOTED}"
+  !insertmacro DELETE "drive-relative" "${DRIVE_RELATIVE}"
   !insertmacro CLOSE_LOG
 SectionEnd

@@ -74,7 +74,7 @@ TEST(OpenChildFolder, OnlyAMissingStepMeansNothingLiesBeyond) {
   ASSERT_TRUE(CreateDirectoryW((dir / L"a\\b").c_str(), nullptr));
   ASSERT_TRUE(tmtest::WriteFileText(dir / L"a\\file.exe", "x"));
   tmn::HeldPath top;
-  ASSERT_EQ(S_OK, tmn::OpenFolderByPath(tmtest::MakeWide(dir / L"a"), &top));
+  ASSERT_EQ(S_OK, tmn::OpenFolderByPath(tmtest::MakeWide(dir / L"a"), nullptr, &top));
   tmn::HeldFolder b, none;
   const tmn::HeldFolder& a = top.folder;
   EXPECT_EQ(S_OK, tmn::OpenChildFolder(a, L"b", 1, tmn::NameKept::kBelowParent, &b));

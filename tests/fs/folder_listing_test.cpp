@@ -64,7 +64,7 @@ TEST(FolderListing, ListsNamesWin32WouldReReadExactlyAndFindsOneByItsExactName) 
   }
   // The temporary folder's own cleanup cannot get past such names.
   folder.reset();
-  EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(dir.path()), nullptr));
+  EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(dir.path()), {}));
 }
 
 // Two listings take turns in one buffer, as a walk does when it enters a

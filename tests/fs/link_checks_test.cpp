@@ -24,6 +24,8 @@ TEST(LinkChecks, RefusesReparsePointsSecondNamesAndOtherNames) {
       {"a file of two names", {file, file, 2, true}, true},
       {"listed as a reparse point", {folder | link, folder, 1, true}, true},
       {"opened as a reparse point", {file, file | link, 1, true}, true},
+      {"opened as a symbolic link", {file | link, file | link, 1, true, IO_REPARSE_TAG_SYMLINK}, true},
+      {"a deduplicated file: no link", {file | link, file | link, 1, true, 0x80000013}, false},
       {"reached under another name", {file, file, 1, false}, true},
       {"attributes not read", {INVALID_FILE_ATTRIBUTES, file, 1, true}, true},
   };

@@ -39,7 +39,7 @@ TEST(DeleteTree, DeletesNamesWin32WouldReReadLongPathsAndReadOnlyFilesAsThemselv
   ASSERT_TRUE(MakeFile(deep + L"\\deepest.txt"));
   ASSERT_TRUE(SetFileAttributesW(Long(root + L"\\sub\\b").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
 
-  EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(root), nullptr));
+  EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(root), {}));
   EXPECT_FALSE(Exists(root));
   EXPECT_TRUE(Exists(dir / L"m\\keep.txt"));
 }
@@ -63,7 +63,7 @@ TEST(DeleteTree, RootsThatNameNoFolderOfTheirOwnAreRefusedUntouched) {
       {dir / L"missing\\tree", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
       {dir / L"file\\tree", HRESULT_FROM_WIN32(ERROR_DIRECTORY)},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.result, tmn::DeleteTree(tmtest::MakeWide(c.path), nullptr)) << c.path;
+  for (const Case& c : cases) EXPECT_EQ(c.result, tmn::DeleteTree(tmtest::MakeWide(c.path), {})) << c.path;
   EXPECT_TRUE(Exists(dir / L"tree\\a"));
   EXPECT_TRUE(Exists(dir / L"file"));
 }
@@ -73,7 +73,7 @@ TEST(DeleteTree, ARootWithATrailingBlankIsDeletedAsThatName) {
   ASSERT_TRUE(MakeFolder(dir / L"tree"));
   ASSERT_TRUE(MakeFolder(dir / L"tree "));
   ASSERT_TRUE(MakeFile(dir / L"tree \\a"));
-  EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(dir / L"tree \\"), nullptr));
+  EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(dir / L"tree \\"), {}));
   EXPECT_FALSE(Exists(dir / L"tree "));
   EXPECT_TRUE(Exists(dir / L"tree"));
 }
@@ -101,7 +101,7 @@ TEST(DeleteTree, AFolderSwappedForAnotherLosesNothingOfEither) {
       CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
       for (const wchar_t* file : {L"\\sub\\a.txt", L"\\sub\\b.txt"}) tmtest::WriteFileText(root + file, "decoy");
     };
-    EXPECT_EQ(tmn::kTreeNotAllDeleted, tmn::DeleteTree(tmtest::MakeWide(root), nullptr)) << swapAt;
+    EXPECT_EQ(tmn::kTreeNotAllDeleted, tmn::DeleteTree(tmtest::MakeWide(root), {})) << swapAt;
     EXPECT_TRUE(swapped) << swapAt;
     for (const wchar_t* file : {L"\\sub\\a.txt", L"\\sub\\b.txt"}) EXPECT_TRUE(Exists(root + file)) << swapAt;
     EXPECT_FALSE(Exists(root + L"\\z.txt")) << swapAt;
@@ -116,7 +116,7 @@ TEST(DeleteTree, AFolderSwappedForAnotherLosesNothingOfEither) {
 // reason: the rest of the tree goes all the same, and that folder stays with
 // what it holds, and so do the folders above it.
 TEST(DeleteTree, AFolderThatCannotBeEnteredIsPassedOverAndTheRestGoes) {
-  enum class Way { kListingRefused, kOpenRefused, kInUse, kRenamedAway, kReplacedByAFile, kDeletePending };
+  enum class Way { kListingRefused, kOpenRefused, kNotFound, kInUse, kRenamedAway, kReplacedByAFile, kDeletePending };
   struct Case {
     const char* what;
     Way way;
@@ -125,6 +125,8 @@ TEST(DeleteTree, AFolderThatCannotBeEnteredIsPassedOverAndTheRestGoes) {
   } cases[] = {
       {"its listing is refused", Way::kListingRefused, E_UNEXPECTED, true},
       {"it refuses every open", Way::kOpenRefused, E_UNEXPECTED, true},
+      // As Wine finds no folder past the longest path it opens.
+      {"it opens as not found, though still listed", Way::kNotFound, E_UNEXPECTED, true},
       {"it is another process's current folder", Way::kInUse, tmn::kTreeNotAllDeleted, true},
       {"it was renamed away", Way::kRenamedAway, S_OK, false},
       {"a file took its place", Way::kReplacedByAFile, E_UNEXPECTED, true},
@@ -157,12 +159,14 @@ TEST(DeleteTree, AFolderThatCannotBeEnteredIsPassedOverAndTheRestGoes) {
       }
     };
     recorder.refuseListing = [&](const std::wstring& folder) { return c.way == Way::kListingRefused && folder == first; };
-    recorder.openRefusal = c.way == Way::kDeletePending ? static_cast<NTSTATUS>(0xC0000056) : tmn::kStatusAccessDenied;
+    recorder.openRefusal = c.way == Way::kDeletePending ? static_cast<NTSTATUS>(0xC0000056)
+                           : c.way == Way::kNotFound    ? tmn::kStatusObjectNameNotFound
+                                                        : tmn::kStatusAccessDenied;
     recorder.refuseOpen = [&](const std::wstring& path, ACCESS_MASK) {
-      return (c.way == Way::kOpenRefused || c.way == Way::kDeletePending) && path == first;
+      return (c.way == Way::kOpenRefused || c.way == Way::kNotFound || c.way == Way::kDeletePending) && path == first;
     };
 
-    EXPECT_EQ(c.result, tmn::DeleteTree(tmtest::MakeWide(root), nullptr)) << c.what;
+    EXPECT_EQ(c.result, tmn::DeleteTree(tmtest::MakeWide(root), {})) << c.what;
 
     ASSERT_FALSE(first.empty()) << c.what;
     for (const wchar_t* folder : {L"d1", L"d2", L"d3"}) {
@@ -183,4 +187,27 @@ TEST(DeleteTree, AFolderThatCannotBeEnteredIsPassedOverAndTheRestGoes) {
     }
   }
 }
+// What a tree costs through the seam, told apart by difference: the calls
+// each file adds, and each folder besides its files.
+TEST(DeleteTree, CostsThreeCallsAFileAndFiveAFolder) {
+  const auto cost = [](int folders, int files) {
+    TempDir dir(L"cost");
+    const std::wstring root = dir / L"tree";
+    EXPECT_TRUE(MakeFolder(root));
+    for (int i = 0; i < folders; ++i) {
+      const std::wstring folder = root + L"\\d" + std::to_wstring(i);
+      EXPECT_TRUE(MakeFolder(folder));
+      for (int j = 0; j < files; ++j) EXPECT_TRUE(MakeFile(folder + L"\\f" + std::to_wstring(j)));
+    }
+    FileSystemRecorder recorder;
+    EXPECT_EQ(S_OK, tmn::DeleteTree(tmtest::MakeWide(root), {}));
+    return recorder.seamCalls.load();
+  };
+  const long base = cost(10, 10), moreFiles = cost(10, 20), moreFolders = cost(20, 10);
+  const double perFile = (moreFiles - base) / 100.0, perFolder = (moreFolders - base) / 10.0 - 10 * perFile;
+  printf("calls: %.2f a file, %.2f a folder\n", perFile, perFolder);
+  EXPECT_LE(perFile, 3.0);
+  EXPECT_LE(perFolder, 5.0);
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "base/number.h"
 #include "base/unique.h"
@@ -21,6 +22,7 @@
 #include "beacon/statistics.h"
 #include "fs/file_version.h"
 #include "fs/library_machine.h"
+#include "removal/ledger_text.h"
 #include "report/install_identity.h"
 #include "report/system_description.h"
 #include "settings/product_keys.h"
@@ -364,6 +366,68 @@ std::string ConfigFile(const uint8_t* bytes, size_t count) {
   return {};
 }
 
+// A configuration file's bytes. Its two ledger sections as the cleanup
+// reads them: every entry read whole lies on a line of the file, in order,
+// its value not empty and no longer than a section. With every other entry
+// gone, the rewritten file reads back as the entries left; with none gone,
+// it is the file itself.
+struct LedgerRead {
+  tmn::Array<tmn::LedgerEntry> lists[2];
+  tmn::SectionRead reads[2];
+};
+constexpr const wchar_t* kLedgerSections[2] = {L"DownFiles", L"InstedRet"};
+
+LedgerRead ReadLedger(const tmn::ProfileText& text) {
+  LedgerRead read;
+  for (int i = 0; i < 2; ++i) read.reads[i] = tmn::ParseSection(text, kLedgerSections[i], read.lists[i]);
+  return read;
+}
+
+std::string LedgerSections(const uint8_t* bytes, size_t count) {
+  const tmn::ProfileText text = tmn::ReadProfileText(bytes, count);
+  LedgerRead read = ReadLedger(text);
+  for (int i = 0; i < 2; ++i) {
+    if (read.reads[i] == tmn::SectionRead::kNothing && !read.lists[i].IsEmpty()) return "no section, yet entries";
+    if (read.reads[i] != tmn::SectionRead::kWhole) continue;
+    Accepted();
+    size_t after = text.begin;
+    for (const tmn::LedgerEntry& entry : read.lists[i]) {
+      if (entry.lineAt < after || entry.lineEnd <= entry.lineAt || entry.lineEnd > count)
+        return "an entry's line out of the file or out of order";
+      after = entry.lineEnd;
+      if (entry.value.IsEmpty() || entry.value.Length() > tmn::kLongestSection) return "a value out of bounds";
+    }
+  }
+  if (read.reads[0] == tmn::SectionRead::kPartial || read.reads[1] == tmn::SectionRead::kPartial) return {};
+  size_t size = 0;
+  const tmn::UniqueHeapBlock same =
+      tmn::RewriteSections(text, kLedgerSections[0], read.lists[0], kLedgerSections[1], read.lists[1], &size);
+  if (!same || size != count || memcmp(same.get(), bytes, count) != 0) return "nothing gone, yet other bytes";
+  std::vector<std::pair<int32_t, std::wstring>> left[2];
+  for (int i = 0; i < 2; ++i)
+    for (size_t n = 0; n < read.lists[i].Size(); ++n) {
+      tmn::LedgerEntry& entry = read.lists[i][n];
+      entry.gone = n % 2 == 0;
+      if (!entry.gone) left[i].emplace_back(entry.id, Text(entry.value));
+    }
+  const tmn::UniqueHeapBlock rewritten =
+      tmn::RewriteSections(text, kLedgerSections[0], read.lists[0], kLedgerSections[1], read.lists[1], &size);
+  if (!rewritten) return "the rewrite found no memory";
+  const auto* again = static_cast<const BYTE*>(Guarded(1, rewritten.get(), size));
+  const LedgerRead reread = ReadLedger(tmn::ReadProfileText(again, size));
+  for (int i = 0; i < 2; ++i) {
+    // None stays none; a section goes whole once every entry of it went,
+    // one at least.
+    const bool whole = read.reads[i] == tmn::SectionRead::kNothing || (left[i].empty() && !read.lists[i].IsEmpty());
+    const tmn::SectionRead expected = whole ? tmn::SectionRead::kNothing : tmn::SectionRead::kWhole;
+    if (reread.reads[i] != expected) return std::string("the rewritten ") + (i ? "results" : "downloads") + " read otherwise";
+    std::vector<std::pair<int32_t, std::wstring>> found;
+    for (const tmn::LedgerEntry& entry : reread.lists[i]) found.emplace_back(entry.id, Text(entry.value));
+    if (found != left[i]) return std::string("the rewritten ") + (i ? "results" : "downloads") + " hold other entries";
+  }
+  return {};
+}
+
 // The driver's own probes: each reads one byte beyond its input.
 std::string ReadsPastTheEnd(const uint8_t* bytes, size_t count) {
   return static_cast<const volatile uint8_t*>(bytes)[count] == 0xbd ? "read past the end unnoticed" : "";
@@ -386,6 +450,7 @@ const std::vector<Target> kTargets = {
     {"version_resource", VersionResource, 92, {{0, 2, kInputBytes}, {2, 2, sizeof(VS_FIXEDFILEINFO)}}},
     {"proxy_host_port", ProxyHostAndPort, 0, {}},
     {"config_file", ConfigFile, 8, {{0, 4, 100000}, {6, 2, 0xFFFF}}},
+    {"ledger_sections", LedgerSections, 3, {}},
     Registry("registry_uid", Uid, tmn::kUidOfferedBytes),
     Registry("registry_oem_number", OemNumber, tmn::kOemTextChars * sizeof(wchar_t)),
     Registry("registry_install_path", InstallPath, tmn::kInstallPathChars * sizeof(wchar_t)),

@@ -289,4 +289,26 @@ TEST_F(CleanupTest, WithNothingDownloadedTheHotfixFoldersGoWhateverTheAnswer) {
   EXPECT_EQ("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Elsewhere") + "\n", product_.ReadConfig());
 }
 
+// What one download of the ledger costs through the seam when its hotfix
+// is installed and the answer is "y": told apart by difference.
+TEST_F(CleanupTest, ADeletedDownloadCostsFourCalls) {
+  const auto cost = [&](int count) {
+    std::string downloads, results;
+    for (int id = 1; id <= count; ++id) {
+      product_.MakeFile(L"Elsewhere\\kb" + std::to_wstring(id) + L".msu");
+      downloads += std::to_string(id) + "=kb" + std::to_string(id) + ".msu\n";
+      results += std::to_string(id) + "=1\n";
+    }
+    product_.WriteConfig("[VulMain]\nDownPath=" + tmtest::Narrow(product_ / L"Elsewhere") + "\n[DownFiles]\n" +
+                         downloads + "[InstedRet]\n" + results);
+    FileSystemRecorder recorder;
+    tmn::CleanHotfixDownloads(tmtest::MakeWide(L"y"));
+    EXPECT_FALSE(Exists(L"Elsewhere"));
+    return recorder.seamCalls.load();
+  };
+  const double perDownload = (cost(40) - cost(20)) / 20.0;
+  printf("calls: %.2f a download\n", perDownload);
+  EXPECT_LE(perDownload, 4.0);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,39 +22,65 @@ std::vector<std::wstring> Entries(const tmn::Array<tmn::LedgerEntry>& list) {
   return texts;
 }
 
-// The text of a literal with its NULs, without the one the compiler adds.
-template <size_t N>
-std::wstring Lines(const wchar_t (&text)[N]) {
-  return std::wstring(text, N - 1);
+// A profile file's bytes as a user's editor saves it: ANSI (here ASCII),
+// UTF-8 after its mark, or UTF-16LE after its mark.
+enum class Saved { kAnsi, kUtf8, kUtf16 };
+std::string Bytes(const std::wstring& text, Saved as) {
+  if (as == Saved::kUtf16)
+    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  std::string bytes = as == Saved::kUtf8 ? "\xEF\xBB\xBF" : "";
+  for (wchar_t c : text) bytes += static_cast<char>(c);
+  return bytes;
 }
 
-// Lines as the profile call leaves them: its count leaves out the NUL that
-// ends the list, or, for a section cut by the buffer, the NUL that ends
-// the cut line as well.
-tmn::SectionRead Parse(const std::wstring& lines, bool cut, tmn::Array<tmn::LedgerEntry>& list) {
-  const size_t count = lines.empty() ? 0 : lines.size() - (cut ? 2 : 1);
-  return tmn::ParseSectionLines(lines.c_str(), count, cut, list);
-}
+// A file's bytes and the text read from them. Reads past either end are
+// the fuzz driver's to find, which places every input against a guard page.
+struct FileBytes {
+  explicit FileBytes(const std::string& saved)
+      : bytes(saved), text(tmn::ReadProfileText(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size())) {}
+  std::string bytes;
+  tmn::ProfileText text;
+};
 
-TEST(ParseSectionLines, TakesKeysByTheirNumberAndValuesAfterLeadingBlanks) {
-  tmn::Array<tmn::LedgerEntry> list;
-  const std::wstring lines = Lines(L"1=a.msu\0" L"007= \tb.msu \0" L"abc=c.msu\0" L"-5=d.msu\0" L"3=\0"
-                                   L"=x.msu\0" L"4= \t\0" L" 6 =e.msu\0" L"\0");
-  EXPECT_EQ(tmn::SectionRead::kWhole, Parse(lines, false, list));
-  EXPECT_EQ((std::vector<std::wstring>{L"1=a.msu", L"7=b.msu ", L"0=c.msu", L"-5=d.msu", L"6=e.msu"}), Entries(list));
-}
+const wchar_t kLedgerText[] =
+    L"[Other]\r\nk=v\r\n[downfiles]\r\n1=a.msu\r\n 007 = \tb.msu \r\n; note\r\nabc=c.msu\n-5=d.msu\r\n3=\r\n"
+    L"=x.msu\r\n[ InstedRet ]\n1=1\r\n[Last]\r\nlong=";
 
-TEST(ParseSectionLines, ALineWithoutEqualsOrTheCutEndOfASectionEndsTheWalk) {
-  tmn::Array<tmn::LedgerEntry> list;
-  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(Lines(L"1=a\0; note\0" L"2=b\0" L"\0"), false, list));
-  EXPECT_EQ(std::vector<std::wstring>{L"1=a"}, Entries(list));
-  list.Clear();
-  // A section cut by the buffer ends in the middle of its last line.
-  EXPECT_EQ(tmn::SectionRead::kPartial, Parse(Lines(L"1=a\0" L"2=b.ms\0" L"\0"), true, list));
-  EXPECT_EQ(std::vector<std::wstring>{L"1=a"}, Entries(list));
-  list.Clear();
-  EXPECT_EQ(tmn::SectionRead::kNothing, Parse(L"", false, list));
-  EXPECT_TRUE(list.IsEmpty());
+TEST(LedgerText, ReadsEntriesAsTheProfileFunctionsDoInEveryEncodingAndRewritesOnlyTheirLines) {
+  // A NUL inside a value, a line of 100,000 characters and no line end at
+  // the end of the file.
+  std::wstring text(kLedgerText, sizeof(kLedgerText) / sizeof(wchar_t) - 1);
+  text.insert(text.find(L"\r\n[ InstedRet"), std::wstring(L"\r\n 6 =e\0f.msu", 13));
+  text += std::wstring(100000, L'x');
+  for (Saved as : {Saved::kAnsi, Saved::kUtf8, Saved::kUtf16}) {
+    FileBytes file(Bytes(text, as));
+    tmn::Array<tmn::LedgerEntry> downloads, results, other;
+    ASSERT_EQ(tmn::SectionRead::kWhole, tmn::ParseSection(file.text, L"DownFiles", downloads));
+    ASSERT_EQ(tmn::SectionRead::kWhole, tmn::ParseSection(file.text, L"InstedRet", results));
+    EXPECT_EQ(tmn::SectionRead::kNothing, tmn::ParseSection(file.text, L"Missing", other));
+    EXPECT_EQ((std::vector<std::wstring>{L"1=a.msu", L"7=b.msu", L"0=c.msu", L"-5=d.msu", std::wstring(L"6=e\0f.msu", 9)}),
+              Entries(downloads));
+    tmn::WideString value;
+    EXPECT_TRUE(tmn::FindProfileValue(file.text, L"last", L"LONG", &value));
+    EXPECT_EQ(100000u, value.Length());
+    // The downloads of ids 7 and 6 go, and with the one result the whole
+    // section: the rest stays byte for byte, and the profile functions still
+    // read it.
+    downloads[1].gone = downloads[4].gone = results[0].gone = true;
+    size_t size = 0;
+    const tmn::UniqueHeapBlock rewritten =
+        tmn::RewriteSections(file.text, L"DownFiles", downloads, L"InstedRet", results, &size);
+    std::wstring expected = text;
+    expected.erase(expected.find(L" 007"), expected.find(L"; note") - expected.find(L" 007"));
+    expected.erase(expected.find(L" 6 =e"), 13);
+    expected.erase(expected.find(L"[ InstedRet"), 19);
+    EXPECT_EQ(Bytes(expected, as), std::string(static_cast<const char*>(rewritten.get()), size));
+    tmtest::TempDir dir(L"ledger");
+    ASSERT_TRUE(tmtest::WriteFileText(dir / L"config.ini", std::string(static_cast<const char*>(rewritten.get()), size)));
+    wchar_t read[8] = {};
+    GetPrivateProfileStringW(L"Other", L"k", L"", read, 8, (dir / L"config.ini").c_str());
+    EXPECT_STREQ(L"v", read);
+  }
 }
 
 class DownloadLedgerTest : public ::testing::Test {
@@ -81,15 +108,75 @@ TEST_F(DownloadLedgerTest, DeletesOnlyInstalledDownloadsAndRewritesBothSectionsW
   EXPECT_FALSE(Exists(L"a.msu"));
   EXPECT_TRUE(Exists(L"b.msu"));
   EXPECT_FALSE(Exists(L"c.msu"));
-  // Both results of id 2 are written under the same key: the later one stays.
-  EXPECT_EQ("[DownFiles]\n2=b.msu\n[InstedRet]\n2=abc\n", product_.ReadConfig());
+  // The lines of the others stay as they were written.
+  EXPECT_EQ("[DownFiles]\n2=b.msu\n[InstedRet]\n2=0\n2=abc\n", product_.ReadConfig());
 }
 
 TEST_F(DownloadLedgerTest, TheFirstInstalledResultOfAnIdWinsAndEmptiedSectionsVanish) {
   Install("[Other]\nk=v\n[DownFiles]\n7=a.msu\n[InstedRet]\n7=0\n7=2\n7=0\n");
   Loaded().DeleteInstalledDownloads();
   EXPECT_FALSE(Exists(L"a.msu"));
-  EXPECT_EQ("[Other]\nk=v\n[InstedRet]\n7=0\n", product_.ReadConfig());
+  EXPECT_EQ("[Other]\nk=v\n[InstedRet]\n7=2\n7=0\n", product_.ReadConfig());
+}
+
+// A ledger the elevated uninstaller would obey must be the product's own:
+// not another file under its name (a second name, a link), and in a "Cfg"
+// folder no one but the system's writers may change. Else it deletes
+// nothing and stays as it is; it is still measured where it could be read.
+TEST_F(DownloadLedgerTest, ALedgerThatIsNotTheProductsOwnDeletesNothingAndStaysAsItIs) {
+  enum class Way { kSecondName, kLink, kOpenCfg };
+  struct Case {
+    const char* what;
+    Way way;
+    HRESULT why;
+    uint64_t measured;
+  } cases[] = {
+      {"a second name of a user's file", Way::kSecondName, tmn::kLedgerHasSecondName, 10},
+      {"a link", Way::kLink, tmn::kEntryNotOwn, 0},
+      {"in a Cfg folder everyone may change", Way::kOpenCfg, tmn::kLedgerOthersMayChange, 10},
+  };
+  const std::string text = "[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\n";
+  for (const Case& c : cases) {
+    Install(text);
+    const std::wstring user = product_.scratch() + L"\\startup.cmd";
+    if (c.way == Way::kSecondName) {
+      ASSERT_TRUE(MoveFileW(product_.configFile().c_str(), user.c_str()));
+      ASSERT_TRUE(CreateHardLinkW(product_.configFile().c_str(), user.c_str(), nullptr));
+    }
+    // The link through the seam, as Windows opens one as itself; the rest
+    // as Wine keeps it.
+    std::unique_ptr<tmtest::FileSystemRecorder> recorder;
+    if (c.way == Way::kLink) recorder = std::make_unique<tmtest::FileSystemRecorder>();
+    if (recorder) recorder->ShowAsJunction(L"config.ini", product_.configFile());
+    if (c.way == Way::kOpenCfg) tmtest::OpenToEveryone(product_ / L"Cfg");
+    tmn::DownloadLedger ledger;
+    ledger.Load();
+    EXPECT_EQ(c.why, ledger.Obeyed()) << c.what;
+    EXPECT_EQ(c.measured, ledger.TotalDownloadedSize()) << c.what;
+    ledger.DeleteInstalledDownloads();
+    EXPECT_TRUE(Exists(L"a.msu")) << c.what;
+    EXPECT_EQ(text, product_.ReadConfig()) << c.what;
+    DeleteFileW(user.c_str());
+  }
+}
+
+// The file read is the file written: held with no one else writing,
+// renaming or deleting it, so it cannot be swapped for another meanwhile
+// (a user's oplock would hold the ledger between the two for as long as
+// the user wished).
+TEST_F(DownloadLedgerTest, TheLedgerIsWrittenBackToTheFileItWasReadFromNeverToOneSwappedIn) {
+  Install("[DownFiles]\n1=a.msu\n2=b.msu\n[InstedRet]\n1=1\n");
+  const std::wstring config = product_.configFile(), aside = config + L".aside";
+  tmtest::FileSystemRecorder recorder;
+  bool swapped = false;
+  recorder.beforeOpen = [&](const std::wstring& path) {
+    if (path.find(L"a.msu") != std::wstring::npos && !swapped)
+      swapped = MoveFileW(config.c_str(), aside.c_str()) && tmtest::WriteFileText(config, "[DownFiles]\r\n9=x\r\n");
+  };
+  Loaded().DeleteInstalledDownloads();
+  EXPECT_FALSE(swapped);
+  EXPECT_EQ("[DownFiles]\n2=b.msu\n", product_.ReadConfig());
+  DeleteFileW(aside.c_str());
 }
 
 TEST_F(DownloadLedgerTest, NothingIsWrittenWhenNothingIsInstalled) {
@@ -182,14 +269,15 @@ TEST_F(DownloadLedgerTest, AStepThatCannotBeOpenedRefusesTheName) {
   }
 }
 
-// A line without "=" (which Wine's profile reader keeps) or a section
-// longer than the buffer: the ledger and its files stay as they are.
+// A line without "=", a second section of the same name, or a section
+// longer than the longest read: the ledger and its files stay as they are.
 TEST_F(DownloadLedgerTest, ALedgerNotReadToTheEndOfASectionIsLeftWholeWithItsFiles) {
   std::string longSection = "[DownFiles]\n1=a.msu\n";
   for (int id = 100; longSection.size() < 80000; ++id)
     longSection += std::to_string(id) + "=download_" + std::to_string(id) + ".msu\n";
   for (const std::string& config : {std::string("[DownFiles]\n1=a.msu\nkeep me\n2=b.msu\n[InstedRet]\n1=1\n2=1\n"),
                                     std::string("[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\nkeep me\n"),
+                                    std::string("[DownFiles]\n1=a.msu\n[InstedRet]\n1=1\n[downfiles]\n2=b.msu\n"),
                                     longSection + "[InstedRet]\n1=1\n"}) {
     Install(config);
     tmn::DownloadLedger ledger;

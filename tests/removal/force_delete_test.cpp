@@ -12,6 +12,7 @@
 
 #include "removal/force_delete.h"
 #include "support/file_system_recorder.h"
+#include "support/installed_product.h"
 #include "support/test_support.h"
 
 using tmtest::FileSystemRecorder;
@@ -152,9 +153,10 @@ TEST(ForceDeleteTree, ARootWithATrailingBackslashIsTheSameRoot) {
   EXPECT_NE(deleted.end(), std::find(deleted.begin(), deleted.end(), root + L"\\a.txt"));
 }
 
-// What one repair does through the seam: read, owner, access list, owner.
-const std::vector<std::wstring> kRepairSteps = {L"read-security", L"write-security", L"write-security",
-                                                L"write-security"};
+// What one repair does through the seam: the owner read and taken, the
+// list read and written, the owner given back.
+const std::vector<std::wstring> kRepairSteps = {L"read-security", L"write-security", L"read-security",
+                                                L"write-security", L"write-security"};
 
 // Which refused steps are repaired and retried, by Windows version.
 class RefusedDeletion : public ::testing::TestWithParam<bool> {
@@ -183,14 +185,13 @@ TEST_P(RefusedDeletion, AReadOnlyFileWhoseAttributeStaysIsStillTried) {
 
   EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), preVista()));
 
-  // Wine refuses to delete a file that is still read-only: a refusal no
-  // access list mends, so the delete is not repaired.
-  std::vector<std::wstring> steps = {L"attributes"};
+  // The delete of a file still read-only is refused for access: before
+  // Windows 6 it is repaired and tried once more, clearing again.
+  std::vector<std::wstring> steps = {L"attributes", L"delete"};
   if (preVista()) {
     steps.insert(steps.end(), kRepairSteps.begin(), kRepairSteps.end());
-    steps.push_back(L"attributes");
+    steps.insert(steps.end(), {L"attributes", L"delete"});
   }
-  steps.push_back(L"delete");
   EXPECT_EQ(steps, CallsFor(recorder.Calls(), file));
   EXPECT_TRUE(Exists(file));
 }
@@ -283,6 +284,7 @@ TEST(ForceDeleteTree, RefusesVolumeAndShareRootsAndPatternsWithoutTouchingAnythi
     return true;
   };
   const std::wstring windows = L"C:\\windows";
+  tmtest::CurrentFolder standing(dir.path());
   for (const std::wstring& path : {std::wstring(L"C:\\"), std::wstring(L"C:"), std::wstring(L"c:/"),
                                    std::wstring(L"\\"), std::wstring(L"\\\\server\\share"),
                                    std::wstring(L"\\\\server\\share\\"), std::wstring(L"\\\\?\\C:\\"),
@@ -290,7 +292,9 @@ TEST(ForceDeleteTree, RefusesVolumeAndShareRootsAndPatternsWithoutTouchingAnythi
                                    std::wstring(L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2"),
                                    std::wstring(L"\\\\.\\globalroot\\Device\\HarddiskVolume2\\"), windows + L"\\..",
                                    root + L"\\..\\..\\..\\..\\..\\..\\..\\..", root + L"\\*",
-                                   root + L"\\su?"})
+                                   root + L"\\su?",
+                                   // From where the installer stands: "x", "\\x", "C:x".
+                                   std::wstring(L"tree"), root.substr(2), root.substr(0, 2) + L"tree"})
     EXPECT_EQ(E_INVALIDARG, tmn::ForceDeleteTree(tmtest::MakeWide(path), false)) << tmtest::Narrow(path);
   EXPECT_TRUE(recorder.Calls().empty());
   EXPECT_TRUE(Exists(root + L"\\sub\\b.txt"));
@@ -410,7 +414,7 @@ TEST(DeleteDirectoryTree, RepairsRefusedFilesOnlyBeforeWindowsSix) {
   const std::vector<std::wstring> calls = recorder.Calls();
   const std::vector<std::wstring> deletes = Only(calls, L"delete");
   const long attempts = std::count(deletes.begin(), deletes.end(), stubborn);
-  const long repairs = std::count(calls.begin(), calls.end(), L"read-security " + stubborn + L" 0x5");
+  const long repairs = std::count(calls.begin(), calls.end(), L"read-security " + stubborn + L" 0x1");
   if (tmtest::PrefixIsPreVista()) {
     EXPECT_EQ(2, attempts);
     EXPECT_EQ(1, repairs);
@@ -419,6 +423,72 @@ TEST(DeleteDirectoryTree, RepairsRefusedFilesOnlyBeforeWindowsSix) {
     EXPECT_EQ(0, repairs);
   }
   EXPECT_TRUE(Exists(stubborn));
+}
+
+// Windows grants access when a handle opens, and WRITE_DAC only to the
+// owner: an entry whose list denies everything (a file before Windows 6)
+// or DELETE (a folder) goes once the repair has owned it first.
+TEST(ForceDeleteTree, RepairsEntriesThatRefuseAnyoneButTheirOwner) {
+  for (const bool preVista : {true, false}) {
+    TempDir dir(L"delete");
+    const std::wstring root = MakeTree(dir);
+    const std::wstring locked = preVista ? root + L"\\a.txt" : root + L"\\sub\\empty";
+    tmtest::SetTakeOwnership(false);
+    FileSystemRecorder recorder;
+    recorder.DenyEveryone(locked, preVista ? FILE_ALL_ACCESS & ~FILE_READ_ATTRIBUTES
+                                           : DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER);
+    EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), preVista)) << preVista;
+    EXPECT_FALSE(Exists(root)) << preVista;
+  }
+}
+
+// A folder is repaired only once it holds nothing: the list Windows writes
+// by name passes on to all it holds, a second name of an outside file too.
+TEST(ForceDeleteTree, NeverRepairsAFolderThatStillHoldsSomething) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir), sub = root + L"\\sub", outside = dir / L"outside.txt";
+  ASSERT_TRUE(tmtest::WriteFileText(outside, "x"));
+  ASSERT_TRUE(CreateHardLinkW((sub + L"\\inside.txt").c_str(), outside.c_str(), nullptr));
+  FileSystemRecorder recorder;
+  recorder.DenyEveryone(sub, DELETE);
+  recorder.refuseDelete = [&](const std::wstring& path) { return path == sub + L"\\inside.txt"; };
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
+  EXPECT_TRUE(Exists(sub + L"\\inside.txt"));
+  EXPECT_TRUE(recorder.Writes().empty()) << tmtest::Narrow(recorder.Writes()[0].path);
+}
+
+// A user's oplock on an entry would hold every open that breaks it until
+// the user lets go: no open waits, and one whose break is under way counts
+// as in use, its handle closed, the entry left.
+TEST(ForceDeleteTree, NeverWaitsForAnOplockAndLeavesTheEntryHeldByOne) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir), locked = root + L"\\sub\\b.txt";
+  FileSystemRecorder recorder;
+  bool waited = false;
+  recorder.openStatus = [&](const std::wstring& path, ULONG options, NTSTATUS opened) {
+    waited = waited || (options & 0x100) == 0;  // FILE_COMPLETE_IF_OPLOCKED, for every open
+    return path == locked ? static_cast<NTSTATUS>(0x108) : opened;  // STATUS_OPLOCK_BREAK_IN_PROGRESS
+  };
+  EXPECT_EQ(S_OK, tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
+  EXPECT_FALSE(waited);
+  EXPECT_FALSE(Exists(root + L"\\a.txt"));
+  tmn::UniqueFile alone(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(alone.valid()) << "no handle of it was kept";
+}
+
+HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+TEST(ForceDeleteTree, AWalkerThatCannotStartGivesItsOwnError) {
+  TempDir dir(L"delete");
+  const std::wstring root = MakeTree(dir);
+  const tmn::FileSystemCalls saved = tmn::g_fileSystem;
+  tmn::g_fileSystem.createThread = NoThread;
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), tmn::ForceDeleteTree(tmtest::MakeWide(root), false));
+  tmn::g_fileSystem = saved;
+  EXPECT_TRUE(Exists(root + L"\\a.txt"));
 }
 
 }  // namespace

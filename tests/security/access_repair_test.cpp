@@ -6,28 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "base/heap.h"
 #include "base/unique.h"
+#include "fs/folder_by_path.h"
 #include "security/access_repair.h"
 #include "support/file_system_recorder.h"
 #include "support/test_support.h"
 
 using tmtest::AceRecord;
 using tmtest::Describe;
+using tmtest::FileSystemRecorder;
 using tmtest::kAdministrators;
 using tmtest::kEveryone;
 using tmtest::kSystem;
 using tmtest::kUsers;
-using tmtest::FileSystemRecorder;
 using tmtest::SecurityWrite;
 using tmtest::TempDir;
 
 namespace {
-
-HANDLE OpenForRepair(const std::wstring& path) {
-  return CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
 
 const AceRecord* Find(const std::vector<AceRecord>& aces, const std::wstring& sid, int type) {
   for (const AceRecord& ace : aces)
@@ -35,101 +30,69 @@ const AceRecord* Find(const std::vector<AceRecord>& aces, const std::wstring& si
   return nullptr;
 }
 
+// The security calls of a repair, their kinds and information.
+std::vector<std::wstring> SecurityCalls(const FileSystemRecorder& recorder, const std::wstring& path) {
+  std::vector<std::wstring> calls;
+  for (const std::wstring& call : recorder.Calls())
+    if (call.find(L"-security " + path + L" ") != std::wstring::npos) calls.push_back(call.substr(0, call.find(L' ')) + call.substr(call.rfind(L' ')));
+  return calls;
+}
+
 class RepairAccessTest : public ::testing::Test {
  public:
-  void SetUp() override {
-    file_ = dir_ / L"locked.txt";
-    ASSERT_TRUE(tmtest::WriteFileText(file_, "x"));
-  }
-  // Through the entry's own handle, as the tree deleter hands it over.
-  static int Repair(const std::wstring& path) {
-    tmn::UniqueFile entry(OpenForRepair(path));
-    EXPECT_TRUE(entry.valid()) << GetLastError();
-    return tmn::RepairAccessOf(entry.get());
+  void SetUp() override { ASSERT_TRUE(tmtest::WriteFileText(file_, "x")); }
+  // The entry as its checked folder lists it, as the tree deleter hands it over.
+  int Repair() {
+    tmn::HeldPath folder;
+    EXPECT_EQ(S_OK, tmn::OpenFolderByPath(tmtest::MakeWide(dir_.path()), nullptr, &folder));
+    return tmn::RepairAccessOf(tmn::ExpectedEntry{&folder.folder, L"locked.txt", 10, 0, true, false});
   }
   TempDir dir_{L"repair"};
-  std::wstring file_;
+  std::wstring file_ = dir_ / L"locked.txt";
 };
 
-TEST_F(RepairAccessTest, StripsDenyEntriesGrantsSystemAndAdministratorsAndGivesTheOwnerBack) {
+TEST_F(RepairAccessTest, OwnsTheEntryThenRewritesItsListAloneWithNothingToInheritAndGivesTheOwnerBack) {
   FileSystemRecorder recorder;
   recorder.descriptor = L"O:BUG:BUD:(D;;FA;;;WD)(D;;FA;;;BU)(A;;FA;;;BU)(D;;FA;;;AN)(A;;0x1200a9;;;WD)";
 
-  EXPECT_EQ(1, Repair(file_));
+  EXPECT_EQ(1, Repair());
 
-  const std::vector<std::wstring> expected = {
-      L"read-security " + file_ + L" 0x5",
-      L"write-security " + file_ + L" 0x30000001",
-      L"write-security " + file_ + L" 0x80000004",
-      L"write-security " + file_ + L" 0x30000001",
-  };
-  EXPECT_EQ(expected, recorder.Calls());
+  EXPECT_EQ((std::vector<std::wstring>{L"read-security 0x1", L"write-security 0x1", L"read-security 0x4",
+                                       L"write-security 0x80000004", L"write-security 0x1"}),
+            SecurityCalls(recorder, file_));
   const std::vector<SecurityWrite> writes = recorder.Writes();
   ASSERT_EQ(3u, writes.size());
+  for (const SecurityWrite& write : writes) EXPECT_TRUE(write.alone);
   EXPECT_EQ(kAdministrators, writes[0].owner);
-  EXPECT_FALSE(writes[0].daclGiven);
   EXPECT_EQ(kUsers, writes[2].owner) << "the owner read before the repair";
-
   const std::vector<AceRecord>& dacl = writes[1].dacl;
-  EXPECT_TRUE(writes[1].owner.empty());
   for (const AceRecord& ace : dacl) {
     EXPECT_NE(ACCESS_DENIED_ACE_TYPE, ace.type) << Describe(dacl);
+    EXPECT_NE(kUsers, ace.sid) << "Users keep no rights: " << Describe(dacl);
   }
-  const AceRecord* system = Find(dacl, kSystem, ACCESS_ALLOWED_ACE_TYPE);
-  const AceRecord* administrators = Find(dacl, kAdministrators, ACCESS_ALLOWED_ACE_TYPE);
-  ASSERT_NE(nullptr, system) << Describe(dacl);
-  ASSERT_NE(nullptr, administrators) << Describe(dacl);
-  EXPECT_EQ(FILE_ALL_ACCESS, system->mask);
-  EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, system->flags);
-  EXPECT_EQ(FILE_ALL_ACCESS, administrators->mask);
-  EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, administrators->flags);
-  for (const AceRecord& ace : dacl) {
-    if (ace.sid == kUsers) {
-      EXPECT_EQ(0u, ace.mask) << "Users keep no rights: " << Describe(dacl);
-    }
+  for (const wchar_t* sid : {kSystem, kAdministrators}) {
+    const AceRecord* granted = Find(dacl, sid, ACCESS_ALLOWED_ACE_TYPE);
+    ASSERT_NE(nullptr, granted) << Describe(dacl);
+    EXPECT_EQ(FILE_ALL_ACCESS, granted->mask);
+    EXPECT_EQ(0, granted->flags) << "nothing passes to what a folder holds";
   }
-  // Entries that only allowed stay.
-  EXPECT_NE(nullptr, Find(dacl, kEveryone, ACCESS_ALLOWED_ACE_TYPE)) << Describe(dacl);
+  EXPECT_NE(nullptr, Find(dacl, kEveryone, ACCESS_ALLOWED_ACE_TYPE)) << "entries that only allowed stay";
 }
 
-TEST_F(RepairAccessTest, AFailedAccessListWriteMeansNoRetry) {
-  FileSystemRecorder recorder;
-  recorder.writeStatus = [](DWORD info) { return info == 0x80000004 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS; };
-  EXPECT_EQ(0, Repair(file_));
-  EXPECT_EQ(4u, recorder.Calls().size()) << "the owner is still given back";
-}
-
-TEST_F(RepairAccessTest, UnreadableSecurityGivesOnlyTheThreeEntriesAndNoOwnerToGiveBack) {
+TEST_F(RepairAccessTest, AFailedListWriteMeansNoRetryAndUnreadableSecurityLeavesNoOwnerToGiveBack) {
+  {
+    FileSystemRecorder recorder;
+    recorder.writeStatus = [](DWORD info) { return info == 0x80000004 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS; };
+    EXPECT_EQ(0, Repair());
+    EXPECT_EQ(3u, recorder.Writes().size()) << "the owner is still given back";
+  }
   FileSystemRecorder recorder;
   recorder.readStatus = [](const std::wstring&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
-  EXPECT_EQ(1, Repair(file_));
+  EXPECT_EQ(1, Repair());
   const std::vector<SecurityWrite> writes = recorder.Writes();
   ASSERT_EQ(2u, writes.size());
   EXPECT_EQ(kAdministrators, writes[0].owner);
-  const std::vector<AceRecord>& dacl = writes[1].dacl;
-  EXPECT_NE(nullptr, Find(dacl, kSystem, ACCESS_ALLOWED_ACE_TYPE)) << Describe(dacl);
-  EXPECT_NE(nullptr, Find(dacl, kAdministrators, ACCESS_ALLOWED_ACE_TYPE)) << Describe(dacl);
-  for (const AceRecord& ace : dacl)
-    EXPECT_TRUE(ace.sid == kSystem || ace.sid == kAdministrators || (ace.sid == kUsers && ace.mask == 0))
-        << Describe(dacl);
-}
-
-TEST_F(RepairAccessTest, WithoutTheAdministratorsSidOnlyTheAccessListIsWritten) {
-  FileSystemRecorder recorder;
-  PACL dacl = nullptr;
-  EXPLICIT_ACCESS_W access;
-  BuildExplicitAccessWithNameW(&access, const_cast<wchar_t*>(L"System"), FILE_ALL_ACCESS, SET_ACCESS,
-                               SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), SetEntriesInAclW(1, &access, nullptr, &dacl));
-  BYTE owner[SECURITY_MAX_SID_SIZE];
-  DWORD ownerSize = sizeof(owner);
-  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinUsersSid, nullptr, owner, &ownerSize));
-  tmn::UniqueFile object(OpenForRepair(file_));
-
-  EXPECT_EQ(1, tmn::WriteRepairedAccess(object.get(), dacl, owner, nullptr));
-  LocalFree(dacl);
-
-  EXPECT_EQ(std::vector<std::wstring>{L"write-security " + file_ + L" 0x80000004"}, recorder.Calls());
+  EXPECT_EQ(L"(0,0,2032127,S-1-5-18)(0,0,2032127,S-1-5-32-544)", Describe(writes[1].dacl));
 }
 
 TEST(RepairAccessOnWine, MakesAFileWithADenyEveryoneListDeletableAgain) {
@@ -149,67 +112,20 @@ TEST(RepairAccessOnWine, MakesAFileWithADenyEveryoneListDeletableAgain) {
 
   EXPECT_FALSE(DeleteFileW(file.c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  EXPECT_EQ(1, RepairAccessTest::Repair(file));
+  tmn::HeldPath folder;
+  ASSERT_EQ(S_OK, tmn::OpenFolderByPath(tmtest::MakeWide(dir.path()), nullptr, &folder));
+  EXPECT_EQ(1, tmn::RepairAccessOf(tmn::ExpectedEntry{&folder.folder, L"denied.txt", 10, 0, true, false}));
   EXPECT_TRUE(DeleteFileW(file.c_str())) << GetLastError();
 }
 
-TEST(GetAdministratorsSid, FindsTheBuiltinAdministratorsGroup) {
-  PSID sid = nullptr;
-  ASSERT_TRUE(tmn::GetAdministratorsSid(&sid));
-  EXPECT_EQ(kAdministrators, tmtest::SidText(sid));
-  tmn::HeapRelease(sid);
-}
-
-// The take-ownership privilege's state in this process's token.
-DWORD TakeOwnershipAttributes() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0xdeadbeef;
-  LUID privilege;
-  LookupPrivilegeValueW(nullptr, L"SeTakeOwnershipPrivilege", &privilege);
-  DWORD bytes = 0;
-  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &bytes);
-  std::vector<BYTE> buffer(bytes);
-  DWORD attributes = 0xdeadbeef;
-  if (GetTokenInformation(token, TokenPrivileges, buffer.data(), bytes, &bytes)) {
-    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
-      if (privileges->Privileges[i].Luid.LowPart == privilege.LowPart &&
-          privileges->Privileges[i].Luid.HighPart == privilege.HighPart)
-        attributes = privileges->Privileges[i].Attributes;
-  }
-  CloseHandle(token);
-  return attributes;
-}
-
-void DisableTakeOwnership() {
-  HANDLE token = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-  TOKEN_PRIVILEGES privileges = {};
-  privileges.PrivilegeCount = 1;
-  LookupPrivilegeValueW(nullptr, L"SeTakeOwnershipPrivilege", &privileges.Privileges[0].Luid);
-  privileges.Privileges[0].Attributes = 0;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), nullptr, nullptr));
-  CloseHandle(token);
-}
-
-TEST(EnableTakeOwnership, EnablesThePrivilegeInTheProcessTokenAndSetsItBack) {
-  DisableTakeOwnership();
-  ASSERT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
-  EXPECT_FALSE(tmn::EnableTakeOwnership(nullptr));
-  EXPECT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
-  TOKEN_PRIVILEGES previous;
-  EXPECT_TRUE(tmn::EnableTakeOwnership(GetCurrentProcess(), &previous));
-  EXPECT_EQ(static_cast<DWORD>(SE_PRIVILEGE_ENABLED), TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
-  tmn::RestorePrivileges(GetCurrentProcess(), previous);
-  EXPECT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
-}
-
 // The installer's token keeps no privilege a repair needed only for itself.
-TEST_F(RepairAccessTest, LeavesTheTakeOwnershipPrivilegeAsItFoundIt) {
-  DisableTakeOwnership();
-  FileSystemRecorder recorder;
-  EXPECT_EQ(1, Repair(file_));
-  EXPECT_EQ(0u, TakeOwnershipAttributes() & SE_PRIVILEGE_ENABLED);
+TEST(RepairPrivileges, EnableTakingOwnershipWhileTheyLiveAndSetItBack) {
+  tmtest::SetTakeOwnership(false);
+  {
+    tmn::RepairPrivileges privileges;
+    EXPECT_TRUE(tmtest::TakeOwnershipEnabled());
+  }
+  EXPECT_FALSE(tmtest::TakeOwnershipEnabled());
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ TEST(GetInstallSubPath, MakesNothingForAnInstallFolderThatIsNotFullyQualified) {
   for (const wchar_t* installPath : {L"", L"relative"}) {
     ASSERT_TRUE(tmtest::WriteInstallPath(installPath));
     tmn::WideString out = tmtest::MakeWide(L"junk");
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME), tmn::GetInstallSubPath(&out, L"Orvik\\Download", true));
+    EXPECT_EQ(E_INVALIDARG, tmn::GetInstallSubPath(&out, L"Orvik\\Download", true));
     EXPECT_EQ(std::wstring(installPath) + L"\\Orvik\\Download", tmtest::Text(out));
     EXPECT_EQ(std::wstring(installPath) + L"\\Cfg\\config.ini", ConfigFilePath(true));
   }

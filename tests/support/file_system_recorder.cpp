@@ -1,5 +1,6 @@
 #include "support/file_system_recorder.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <cstdio>
@@ -63,16 +64,21 @@ NTSTATUS NTAPI RecordOpenRelative(PHANDLE file, ACCESS_MASK access, POBJECT_ATTR
                                   ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
   std::wstring path = object->RootDirectory != nullptr ? PathOfHandle(object->RootDirectory) + L"\\" : L"";
   path.append(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+  ++g_recorder->seamCalls;
   g_recorder->Record(L"open " + path);
   if (g_recorder->beforeOpen) g_recorder->beforeOpen(path);
   if (g_recorder->refuseOpen && g_recorder->refuseOpen(path, access)) return g_recorder->openRefusal;
-  return g_recorder->Found().openRelative(file, access, object, status, allocation, attributes, share, disposition,
-                                          options, ea, eaLength);
+  if (g_recorder->RefusedAsWindowsWould(path, access)) return tmn::kStatusAccessDenied;
+  const NTSTATUS opened = g_recorder->Found().openRelative(file, access, object, status, allocation, attributes, share,
+                                                           disposition, options, ea, eaLength);
+  if (opened >= 0) g_recorder->Granted(*file, access);
+  return opened >= 0 && g_recorder->openStatus ? g_recorder->openStatus(path, options, opened) : opened;
 }
 
 NTSTATUS NTAPI RecordQueryDirectory(HANDLE folder, HANDLE event, PVOID apc, PVOID apcContext, PIO_STATUS_BLOCK status,
                                     PVOID buffer, ULONG length, FILE_INFORMATION_CLASS kind, BOOLEAN single,
                                     PUNICODE_STRING mask, BOOLEAN restart) {
+  ++g_recorder->seamCalls;
   const std::wstring directory = PathOfHandle(folder);
   if (restart) g_recorder->Record(L"list " + directory);
   if (restart && Refused(g_recorder->refuseListing, directory)) return tmn::kStatusAccessDenied;
@@ -96,6 +102,7 @@ NTSTATUS NTAPI RecordQueryDirectory(HANDLE folder, HANDLE event, PVOID apc, PVOI
 
 NTSTATUS NTAPI RecordQueryInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                                       FILE_INFORMATION_CLASS kind) {
+  ++g_recorder->seamCalls;
   const NTSTATUS read = g_recorder->Found().queryInformation(file, status, information, length, kind);
   if (read < 0 || kind != tmn::kFileAllInformation) return read;
   auto* info = static_cast<tmn::NtAllInformation*>(information);
@@ -111,6 +118,7 @@ NTSTATUS NTAPI RecordQueryInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOI
 
 NTSTATUS NTAPI RecordSetInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                                     FILE_INFORMATION_CLASS kind) {
+  ++g_recorder->seamCalls;
   const std::wstring path = PathOfHandle(file);
   std::function<bool(const std::wstring&)>* rule = nullptr;
   NTSTATUS refusal = tmn::kStatusAccessDenied;
@@ -132,7 +140,30 @@ NTSTATUS NTAPI RecordSetInformation(HANDLE file, PIO_STATUS_BLOCK status, PVOID 
 
 DWORD WINAPI RecordReadSecurityOf(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                   PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-  return RecordReadSecurity(PathOfHandle(object).c_str(), type, info, owner, group, dacl, sacl, descriptor);
+  const std::wstring path = PathOfHandle(object);
+  if (!g_recorder->WasGranted(object, READ_CONTROL, path)) return ERROR_ACCESS_DENIED;
+  return RecordReadSecurity(path.c_str(), type, info, owner, group, dacl, sacl, descriptor);
+}
+
+BOOL WINAPI RecordWriteKernelSecurity(HANDLE object, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor) {
+  const std::wstring path = PathOfHandle(object);
+  g_recorder->Record(L"write-security " + path + L" " + Hex(info));
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  SecurityWrite write{path, info, owner ? SidText(owner) : L"", dacl != nullptr, {}, true, true};
+  if (dacl) write.dacl = AcesOf(dacl);
+  g_recorder->RecordWrite(write);
+  const ACCESS_MASK needed = ((info & OWNER_SECURITY_INFORMATION) ? WRITE_OWNER : 0) |
+                             ((info & DACL_SECURITY_INFORMATION) ? WRITE_DAC : 0);
+  const DWORD status = !g_recorder->WasGranted(object, needed, path) ? ERROR_ACCESS_DENIED
+                       : g_recorder->writeStatus                    ? g_recorder->writeStatus(info)
+                                                                    : ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS) g_recorder->Wrote(path, info);
+  SetLastError(status);
+  return status == ERROR_SUCCESS;
 }
 
 DWORD WINAPI RecordWriteSecurityOf(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID owner, PSID,
@@ -146,6 +177,44 @@ DWORD WINAPI RecordWriteSecurityOf(HANDLE object, SE_OBJECT_TYPE, SECURITY_INFOR
 }
 
 }  // namespace
+
+bool IsSystemFolder(const std::wstring& path) {
+  wchar_t windows[MAX_PATH];
+  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+  return length > 0 && (_wcsicmp(path.c_str(), (std::wstring(windows) + L"\\system32").c_str()) == 0 ||
+                        _wcsicmp(path.c_str(), (std::wstring(windows) + L"\\syswow64").c_str()) == 0);
+}
+
+void OpenToEveryone(const std::wstring& path) {
+  EXPLICIT_ACCESS_W everyone;
+  BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL, SET_ACCESS, NO_INHERITANCE);
+  PACL granted = nullptr;
+  if (SetEntriesInAclW(1, &everyone, nullptr, &granted) != ERROR_SUCCESS) throw std::runtime_error("no list");
+  SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, granted, nullptr);
+  LocalFree(granted);
+}
+
+bool TakeOwnershipEnabled() {
+  HANDLE token = nullptr;
+  PRIVILEGE_SET wanted = {1, PRIVILEGE_SET_ALL_NECESSARY, {}};
+  BOOL enabled = FALSE;
+  if (LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &wanted.Privilege[0].Luid) &&
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    PrivilegeCheck(token, &wanted, &enabled);
+  if (token != nullptr) CloseHandle(token);
+  return enabled != FALSE;
+}
+
+void SetTakeOwnership(bool enabled) {
+  HANDLE token = nullptr;
+  TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, enabled ? static_cast<DWORD>(SE_PRIVILEGE_ENABLED) : 0}}};
+  if (!LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &privileges.Privileges[0].Luid) ||
+      !OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+    return;
+  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  CloseHandle(token);
+}
 
 std::wstring PathOfHandle(HANDLE handle) {
   // Looked up: the build targets XP, whose headers leave it out.
@@ -201,6 +270,7 @@ FileSystemRecorder::FileSystemRecorder() : found_(tmn::g_fileSystem) {
   calls.setInformation = RecordSetInformation;
   calls.getSecurityInfo = RecordReadSecurityOf;
   calls.setSecurityInfo = RecordWriteSecurityOf;
+  calls.setKernelObjectSecurity = RecordWriteKernelSecurity;
   tmn::g_fileSystem = calls;
 }
 
@@ -217,6 +287,36 @@ void FileSystemRecorder::ShowAsJunction(const std::wstring& name, const std::wst
   openedAttributes = [path](const std::wstring& opened, DWORD attributes) {
     return opened == path ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
   };
+}
+
+void FileSystemRecorder::DenyEveryone(const std::wstring& path, ACCESS_MASK denied) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  denied_[path] = denied;
+}
+
+bool FileSystemRecorder::RefusedAsWindowsWould(const std::wstring& path, ACCESS_MASK access) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = denied_.find(path);
+  const ACCESS_MASK privileged = TakeOwnershipEnabled() ? WRITE_OWNER : 0;
+  return found != denied_.end() && (access & found->second & ~privileged) != 0;
+}
+
+void FileSystemRecorder::Granted(HANDLE handle, ACCESS_MASK access) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  granted_[handle] = access;
+}
+
+bool FileSystemRecorder::WasGranted(HANDLE handle, ACCESS_MASK access, const std::wstring& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return denied_.count(path) == 0 || (granted_[handle] & access) == access;
+}
+
+void FileSystemRecorder::Wrote(const std::wstring& path, DWORD info) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Its owner may read and write its list; a new list denies nothing.
+  const auto found = denied_.find(path);
+  if (found != denied_.end())
+    found->second &= (info & DACL_SECURITY_INFORMATION) ? 0 : ~static_cast<ACCESS_MASK>(READ_CONTROL | WRITE_DAC);
 }
 
 void FileSystemRecorder::Record(const std::wstring& call) {

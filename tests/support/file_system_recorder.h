@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,7 +30,8 @@ struct SecurityWrite {
   std::wstring owner;            // empty when none was handed over
   bool daclGiven;
   std::vector<AceRecord> dacl;
-  bool throughHandle = false;    // SetSecurityInfo, not SetNamedSecurityInfoW
+  bool throughHandle = false;    // by handle, not SetNamedSecurityInfoW
+  bool alone = false;            // to the object alone (SetKernelObjectSecurity)
 };
 
 class FileSystemRecorder {
@@ -62,6 +65,9 @@ class FileSystemRecorder {
   // Refuses a relative open with openRefusal, from the path and the access asked.
   std::function<bool(const std::wstring& path, ACCESS_MASK access)> refuseOpen;
   NTSTATUS openRefusal = static_cast<NTSTATUS>(0xC0000022);  // STATUS_ACCESS_DENIED
+  // The status a relative open that went through answers, from the path,
+  // the open's options and the status Wine gave; the handle stays open.
+  std::function<NTSTATUS(const std::wstring& path, ULONG options, NTSTATUS opened)> openStatus;
 
   // Answer of the security read: a status per path (ERROR_SUCCESS gives the
   // descriptor below).
@@ -71,6 +77,17 @@ class FileSystemRecorder {
   std::function<std::wstring(const std::wstring& path)> descriptorOf;
   // Answer of a security write by its security information.
   std::function<DWORD(DWORD info)> writeStatus;
+
+  // Shows path as Windows shows an entry whose list denies Everyone the
+  // rights denied: an open that asks for one of them is refused, but for
+  // WRITE_OWNER while the take-ownership privilege is enabled, and
+  // READ_CONTROL and WRITE_DAC once its owner was set through a handle;
+  // once a new list was written, nothing is refused. A security read or
+  // write through a handle not granted its right is refused.
+  void DenyEveryone(const std::wstring& path, ACCESS_MASK denied);
+
+  // Every call that went through the seam's file calls.
+  std::atomic<long> seamCalls{0};
 
   // Every call in order: "delete <path>", "remove <path>", "attributes <path>
   // 0x<attributes>", "list <directory>", "find <path>" (a lookup without a
@@ -91,12 +108,32 @@ class FileSystemRecorder {
   void Record(const std::wstring& call);
   void RecordWrite(SecurityWrite write);
 
+  // For the stand-ins: whether an open of path asking for access is
+  // refused as DenyEveryone says; what a handle was granted; a write seen.
+  bool RefusedAsWindowsWould(const std::wstring& path, ACCESS_MASK access);
+  void Granted(HANDLE handle, ACCESS_MASK access);
+  bool WasGranted(HANDLE handle, ACCESS_MASK access, const std::wstring& path);
+  void Wrote(const std::wstring& path, DWORD info);
+
  private:
+  std::map<std::wstring, ACCESS_MASK> denied_;  // the rights still denied
+  std::map<HANDLE, ACCESS_MASK> granted_;
   tmn::FileSystemCalls found_;
   mutable std::mutex mutex_;
   std::vector<std::wstring> calls_;
   std::vector<SecurityWrite> writes_;
 };
+
+// Whether path is the system folder as a handle to it names it (a 32-bit
+// program under 64-bit Windows reaches SysWOW64).
+bool IsSystemFolder(const std::wstring& path);
+
+// Gives Everyone full control of path, as Wine keeps it.
+void OpenToEveryone(const std::wstring& path);
+
+// The take-ownership privilege of this process's token.
+bool TakeOwnershipEnabled();
+void SetTakeOwnership(bool enabled);
 
 // The path an open handle names, in the drive-letter form.
 std::wstring PathOfHandle(HANDLE handle);
