@@ -163,13 +163,13 @@ def race_deletion(h, delete, root, rounds=3, folders=40, files=50):
 class Harness:
     ANCHOR = "tmanchor.exe"
 
-    def __init__(self, build_dir, kind, case, flavour="ansi"):
+    def __init__(self, build_dir, kind, case, flavour="ansi", prefix=None):
         check(flavour in FLAVOURS, f"no flavour {flavour!r}")
         self.build = Path(build_dir).resolve()
         self.kind = kind
         self.flavour = flavour
         self.foreign = FOREIGN[flavour]
-        self.prefix = self.build / "wine" / kind
+        self.prefix = Path(prefix) if prefix else self.build / "wine" / kind
         self.target = TARGETS[flavour]
         self.wine = WINE[flavour]
         # The test programs and the stand-ins of the flavour's machine.

@@ -34,11 +34,12 @@ def main():
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--kind", default="main")
     parser.add_argument("--flavour", choices=FLAVOURS, default="ansi")
+    parser.add_argument("--prefix", help="the Wine prefix, if not the kind's own (build/wine/<kind>)")
     parser.add_argument("case", choices=sorted(cases))
     args = parser.parse_args()
     h = None
     try:
-        h = Harness(args.build_dir, args.kind, args.case, args.flavour)
+        h = Harness(args.build_dir, args.kind, args.case, args.flavour, args.prefix)
         cases[args.case](h)
     except Failure as failure:
         print(f"FAIL {args.case} ({args.kind}, {args.flavour}): {failure}")
